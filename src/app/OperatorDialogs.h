@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+class QPrinter;
+class QWidget;
+
+enum class MsgIcon { None, Critical, Exclamation, Information, Question };
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class MsgResult { Ok, Cancel, Yes, No };
+
+// The one place where the program shows an operator message or the print dialog, so that a
+// test can answer them and check exactly what the operator would have seen.
+class OperatorDialogs {
+public:
+    virtual ~OperatorDialogs() = default;
+
+    // Modal; returns the button pressed. Line breaks in text are single LFs.
+    virtual MsgResult message(MsgIcon icon, const QString& title, const QString& text,
+                              MsgButtons buttons) = 0;
+
+    // Modal printer choice; fills printer and returns true, or false when cancelled.
+    virtual bool choosePrinter(QPrinter& printer) = 0;
+};
+
+// Message boxes and the print dialog of the desktop.
+class DesktopDialogs : public OperatorDialogs {
+public:
+    MsgResult message(MsgIcon icon, const QString& title, const QString& text,
+                      MsgButtons buttons) override;
+    bool choosePrinter(QPrinter& printer) override;
+};
+
+// Ends the process at once with a failure status: no later step of the routine that called
+// it runs, nothing more goes over the bus and no window remains.
+[[noreturn]] void EndProgram();
