@@ -1,0 +1,58 @@
+#pragma once
+
+#include "gpib/GpibBinding.h"
+
+#include <QString>
+
+#include <array>
+
+class Clock;
+class OperatorDialogs;
+
+// Everything the measurement code uses to talk to an instrument, and the one place that
+// turns a failed bus operation into words for the operator.
+class InstrumentIO {
+public:
+    InstrumentIO(GpibDriver& driver, Clock& clock, OperatorDialogs& dialogs);
+
+    void GpibWrite(qint16 device, const QString& command);
+    QString GpibRead(qint16 device);
+    QString GpibQuery(qint16 device, const QString& command);
+    // A negative device waits without polling off stale requests first.
+    void GpibWaitSrq(qint16 device);
+    void Delay(float seconds);
+    [[noreturn]] void DeviceNotConfigured();
+    void GpibCheckError();
+
+    // mode 1: every failure is fatal; -1: an empty bus is not reported; else report, go on.
+    void GpibInit(qint16 mode);
+    // Leading "!" on the query: no device clear; trailing "!": a miss lets the program go
+    // on. Leading "!" on the response: silent; then leading "?": wait before the query;
+    // trailing "!": exact match. Both strings lose their modifiers.
+    qint16 FindDevice(QString& query, QString& expected);
+
+    const NiGlobal& status() const { return m_bus.status(); }
+    Clock& clock() { return m_clock; }
+
+    bool IoErrorFlag = false;
+    std::array<qint16, 15> Listeners{};
+    std::array<qint16, 15> FreeListeners{};
+    qint16 DefaultTimeout = 0;
+    struct {
+        bool reuse = false;
+        qint16 descriptor = 0;
+    } ProbeDevice;
+
+    // Longest wait for a service request; an analyser that never asks must not hang us.
+    static constexpr double ServiceRequestLimit = 30.0;
+
+private:
+    void waitForServiceRequest(qint16 device);
+
+    GpibBinding m_bus;
+    Clock& m_clock;
+    OperatorDialogs& m_dialogs;
+};
+
+// The text for a driver error code.
+QString GpibErrorText(int iberr);

@@ -1,0 +1,103 @@
+#include "gpib/NumberText.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cctype>
+#include <string>
+
+namespace {
+
+QString numberText(double value, int digits)
+{
+    if (value == 0 || !std::isfinite(value))
+        return QStringLiteral(" 0");
+
+    // Round to the type's significant digits first; the exponent of the rounded value
+    // decides between fixed and exponent notation.
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*e", digits - 1, std::fabs(value));
+    std::string mantissa(buffer, std::strchr(buffer, 'e'));
+    const int exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+    std::string figures;
+    for (char c : mantissa)
+        if (c != '.')
+            figures += c;
+    while (figures.size() > 1 && figures.back() == '0')
+        figures.pop_back();
+
+    std::string text;
+    if (exponent >= digits || exponent < -5) {
+        text = figures.substr(0, 1);
+        if (figures.size() > 1)
+            text += "." + figures.substr(1);
+        char tail[16];
+        std::snprintf(tail, sizeof tail, "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
+        text += tail;
+    } else if (exponent < 0) {
+        text = "." + std::string(size_t(-exponent - 1), '0') + figures;
+    } else {
+        const size_t whole = size_t(exponent) + 1;
+        if (figures.size() <= whole) {
+            text = figures + std::string(whole - figures.size(), '0');
+        } else {
+            text = figures.substr(0, whole) + "." + figures.substr(whole);
+        }
+    }
+    return QString(value < 0 ? "-" : " ") + QString::fromStdString(text);
+}
+
+} // namespace
+
+QString NumberText(double value)
+{
+    return numberText(value, 15);
+}
+
+QString NumberText(float value)
+{
+    return numberText(double(value), 7);
+}
+
+double LeadingNumber(const QString& text)
+{
+    std::string number;
+    enum { Sign, Whole, Fraction, ExponentSign, ExponentDigits } state = Sign;
+    bool digits = false;
+    for (QChar qc : text) {
+        const char c = qc.unicode() < 128 ? char(qc.unicode()) : '\x7f';
+        if (c == ' ' || c == '\t' || c == '\n')
+            continue;
+        if (state == Sign && (c == '+' || c == '-')) {
+            number += c;
+            state = Whole;
+        } else if ((state == Sign || state == Whole || state == Fraction) && std::isdigit(c)) {
+            number += c;
+            digits = true;
+            if (state == Sign)
+                state = Whole;
+        } else if ((state == Sign || state == Whole) && c == '.') {
+            number += c;
+            state = Fraction;
+        } else if ((state == Whole || state == Fraction) && digits &&
+                   (c == 'E' || c == 'e' || c == 'D' || c == 'd')) {
+            number += 'e';
+            state = ExponentSign;
+        } else if (state == ExponentSign && (c == '+' || c == '-')) {
+            number += c;
+            state = ExponentDigits;
+        } else if ((state == ExponentSign || state == ExponentDigits) && std::isdigit(c)) {
+            number += c;
+            state = ExponentDigits;
+        } else {
+            break;
+        }
+    }
+    if (!digits)
+        return 0;
+    // An exponent marker without digits ("1E", "1E+") is not part of the number.
+    while (!number.empty() && (number.back() == 'e' || number.back() == '+' || number.back() == '-'))
+        number.pop_back();
+    return std::strtod(number.c_str(), nullptr);
+}
