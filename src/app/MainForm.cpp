@@ -1,0 +1,655 @@
+#include "app/MainForm.h"
+
+#include "app/Chart.h"
+#include "app/IntroForm.h"
+#include "gpib/AnalyserCommands.h"
+#include "gpib/Clock.h"
+#include "gpib/InstrumentIO.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+// Sizes come in twips: 15 to a pixel at 96 dpi, scaled with the screen and with the font,
+// which is wider on today's desktops than the one the layout was drawn for.
+class Twips {
+public:
+    explicit Twips(const QWidget& widget)
+    {
+        const double dpiScale = widget.logicalDpiY() / 96.0;
+        // The longest caption, "Custom Attenuation", had 95 pixels beside its box.
+        const double fontScale =
+            widget.fontMetrics().horizontalAdvance(QStringLiteral("Custom Attenuation")) / 95.0;
+        m_scale = std::max({1.0, dpiScale, fontScale});
+    }
+    int operator()(int twips) const { return int(std::lround(twips / 15.0 * m_scale)); }
+    QRect rect(int left, int top, int width, int height) const
+    {
+        return QRect((*this)(left), (*this)(top), (*this)(width), (*this)(height));
+    }
+
+private:
+    double m_scale = 1.0;
+};
+
+template <typename T>
+T* control(QWidget* parent, const QString& name, const QString& accessibleName = {})
+{
+    auto* widget = new T(parent);
+    widget->setObjectName(name);
+    if (!accessibleName.isEmpty())
+        widget->setAccessibleName(accessibleName);
+    return widget;
+}
+
+void setBackground(QLabel* label, const QColor& colour)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, colour);
+    label->setPalette(palette);
+}
+
+} // namespace
+
+void ClickFrame::mousePressEvent(QMouseEvent* event)
+{
+    QGroupBox::mousePressEvent(event);
+    emit clicked();
+}
+
+MainForm::MainForm(InstrumentIO& io, OperatorDialogs& dialogs, QWidget* parent)
+    : QWidget(parent), m_io(io), m_dialogs(dialogs)
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    buildControls();
+}
+
+MainForm::~MainForm() = default;
+
+void MainForm::buildControls()
+{
+    const Twips tw(*this);
+    auto* top = new QWidget(this);
+    top->setObjectName(QStringLiteral("SelectionPanel"));
+    top->setFixedSize(tw(10695), tw(2280));
+
+    // Both frames sit in one container so that a running sequence can lock the selection
+    // without touching the enabled state of any single control.
+    m_selectionArea = new QWidget(top);
+    m_selectionArea->setGeometry(tw.rect(120, 120, 7695, 2055));
+
+    Frame_Attn = control<ClickFrame>(m_selectionArea, "Frame_Attn", "Attenuation");
+    Frame_Attn->setTitle(QStringLiteral("Attenuation"));
+    Frame_Attn->setGeometry(tw.rect(0, 0, 7695, 1095));
+    const QStringList attnCaptions{"Reference", "1 X", "2 X", "2.5 X", "5 X", "10 X"};
+    const int attnLeft[] = {180, 1320, 1980, 2640, 3420, 4080};
+    const int attnWidth[] = {1095, 615, 555, 735, 615, 735};
+    for (int i = 0; i < 6; ++i) {
+        Option_Attn[i] = control<QRadioButton>(Frame_Attn, QStringLiteral("Option_Attn(%1)").arg(i),
+                                               attnCaptions[i]);
+        Option_Attn[i]->setText(attnCaptions[i]);
+        Option_Attn[i]->setGeometry(tw.rect(attnLeft[i], 420, attnWidth[i], 375));
+    }
+    Check_CustomAttn = control<QCheckBox>(Frame_Attn, "Check_CustomAttn", "Custom Attenuation");
+    Check_CustomAttn->setText(QStringLiteral("Custom Attenuation"));
+    Check_CustomAttn->setGeometry(tw.rect(5100, 270, 1695, 255));
+    Text_CustomAttn = control<QLineEdit>(Frame_Attn, "Text_CustomAttn", "Custom Attenuation dB");
+    Text_CustomAttn->setGeometry(tw.rect(6840, 240, 495, 285));
+    Label_dB[2] = control<QLabel>(Frame_Attn, "Label_dB(2)", "dB");
+    Label_dB[2]->setGeometry(tw.rect(7380, 300, 195, 195));
+    Check_CustomLimits[0] = control<QCheckBox>(Frame_Attn, "Check_CustomLimits(0)", "Custom Limits");
+    Check_CustomLimits[0]->setGeometry(tw.rect(5100, 660, 1635, 255));
+    Text_CustomLimits[0] = control<QLineEdit>(Frame_Attn, "Text_CustomLimits(0)", "Custom Limits dB");
+    Text_CustomLimits[0]->setGeometry(tw.rect(6840, 660, 495, 285));
+    Label_dB[0] = control<QLabel>(Frame_Attn, "Label_dB(0)", "dB");
+    Label_dB[0]->setGeometry(tw.rect(7380, 720, 195, 195));
+
+    Frame_Refl = control<ClickFrame>(m_selectionArea, "Frame_Refl", "Return Loss");
+    Frame_Refl->setTitle(QStringLiteral("Return Loss"));
+    Frame_Refl->setGeometry(tw.rect(0, 1200, 7695, 855));
+    const QStringList reflCaptions{"Reference", "Termination", "Attenuator"};
+    const int reflLeft[] = {180, 1320, 2640};
+    const int reflWidth[] = {1095, 1155, 1035};
+    for (int i = 0; i < 3; ++i) {
+        Option_Refl[i] = control<QRadioButton>(Frame_Refl, QStringLiteral("Option_Refl(%1)").arg(i),
+                                               reflCaptions[i]);
+        Option_Refl[i]->setText(reflCaptions[i]);
+        Option_Refl[i]->setGeometry(tw.rect(reflLeft[i], 360, reflWidth[i], 255));
+    }
+    Check_CustomLimits[1] = control<QCheckBox>(Frame_Refl, "Check_CustomLimits(1)", "Custom Limits");
+    Check_CustomLimits[1]->setGeometry(tw.rect(5100, 360, 1635, 255));
+    Text_CustomLimits[1] = control<QLineEdit>(Frame_Refl, "Text_CustomLimits(1)", "Custom Limits dB");
+    Text_CustomLimits[1]->setGeometry(tw.rect(6840, 360, 495, 285));
+    Label_dB[1] = control<QLabel>(Frame_Refl, "Label_dB(1)", "dB");
+    Label_dB[1]->setGeometry(tw.rect(7380, 420, 195, 195));
+
+    for (QCheckBox* box : Check_CustomLimits)
+        box->setText(QStringLiteral("Custom Limits"));
+    for (QLabel* label : Label_dB)
+        label->setText(QStringLiteral("dB"));
+
+    Label_Info = control<QLabel>(top, "Label_Info", "Information");
+    Label_Info->setText(QStringLiteral("Click inside one of the frames"));
+    Label_Info->setAlignment(Qt::AlignCenter);
+    Label_Info->setAutoFillBackground(true);
+    setBackground(Label_Info, Qt::white);
+    Label_Info->setGeometry(tw.rect(7980, 240, 2625, 255));
+
+    Label_Busy = control<QLabel>(top, "Label_Busy", "BUSY, Please Wait");
+    Label_Busy->setText(QStringLiteral("BUSY, Please Wait"));
+    Label_Busy->setAlignment(Qt::AlignCenter);
+    Label_Busy->setAutoFillBackground(true);
+    QFont busyFont = Label_Busy->font();
+    busyFont.setBold(true);
+    busyFont.setPointSize(12);
+    Label_Busy->setFont(busyFont);
+    QPalette busyPalette = Label_Busy->palette();
+    busyPalette.setColor(QPalette::Window, Qt::red);
+    busyPalette.setColor(QPalette::WindowText, Qt::white);
+    Label_Busy->setPalette(busyPalette);
+    Label_Busy->setGeometry(tw.rect(7980, 660, 2625, 375));
+
+    Command_Print = control<QPushButton>(top, "Command_Print", "Print");
+    Command_Print->setText(QStringLiteral("Print"));
+    Command_Print->setGeometry(tw.rect(9900, 690, 675, 315));
+    Command_Stop = control<QPushButton>(top, "Command_Stop", "Stop");
+    Command_Stop->setText(QStringLiteral("Stop"));
+    Command_Stop->setGeometry(tw.rect(9900, 1200, 675, 315));
+    Check_SkipMsg = control<QCheckBox>(top, "Check_SkipMsg", "Skip Messages");
+    Check_SkipMsg->setText(QStringLiteral("Skip Messages"));
+    Check_SkipMsg->setGeometry(tw.rect(7980, 1260, 1815, 255));
+    Label1 = control<QLabel>(top, "Label1", "Freq Step");
+    Label1->setText(QStringLiteral("Freq Step"));
+    Label1->setGeometry(tw.rect(7980, 1620, 1155, 195));
+    Combo_FreqStep = control<QComboBox>(top, "Combo_FreqStep", "Freq Step");
+    Combo_FreqStep->setGeometry(tw.rect(7980, 1860, 1155, 315));
+    Label1->setBuddy(Combo_FreqStep);
+    Command_Run = control<QPushButton>(top, "Command_Run", "Run");
+    Command_Run->setText(QStringLiteral("Run"));
+    Command_Run->setGeometry(tw.rect(9240, 1800, 1335, 375));
+
+    MSChart1 = new Chart(6, this);
+    MSChart1->setObjectName(QStringLiteral("MSChart1"));
+    MSChart1->setAccessibleName(QStringLiteral("Results chart"));
+    MSChart1->setMinimumSize(tw(10455) * 2 / 3, tw(4335) * 2 / 3);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, tw(120), tw(120));
+    layout->setSpacing(0);
+    layout->addWidget(top, 0, Qt::AlignLeft | Qt::AlignTop);
+    auto* chartRow = new QHBoxLayout;
+    chartRow->setContentsMargins(tw(120), 0, 0, 0);
+    chartRow->addWidget(MSChart1);
+    layout->addLayout(chartRow, 1);
+    resize(tw(10695), tw(6855));
+
+    // The state the window is created in.
+    for (QRadioButton* option : Option_Attn)
+        option->setEnabled(false);
+    for (QRadioButton* option : Option_Refl)
+        option->setEnabled(false);
+    Check_CustomAttn->setEnabled(false);
+    for (QCheckBox* box : Check_CustomLimits)
+        box->setEnabled(false);
+    for (QWidget* w : {static_cast<QWidget*>(Check_SkipMsg), static_cast<QWidget*>(Combo_FreqStep),
+                       static_cast<QWidget*>(Command_Run), static_cast<QWidget*>(Command_Stop)})
+        w->setEnabled(false);
+    Text_CustomAttn->hide();
+    for (QLineEdit* text : Text_CustomLimits)
+        text->hide();
+    for (QLabel* label : Label_dB)
+        label->hide();
+    Label_Busy->hide();
+    Command_Print->hide();
+
+    for (int i = 0; i < 6; ++i)
+        connect(Option_Attn[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on)
+                Option_Attn_Click(i);
+        });
+    for (int i = 0; i < 3; ++i)
+        connect(Option_Refl[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on)
+                Option_Refl_Click(i);
+        });
+    connect(Frame_Attn, &ClickFrame::clicked, this, &MainForm::Frame_Attn_Click);
+    connect(Frame_Refl, &ClickFrame::clicked, this, &MainForm::Frame_Refl_Click);
+    connect(Check_CustomAttn, &QCheckBox::toggled, this, &MainForm::Check_CustomAttn_Click);
+    for (int i = 0; i < 2; ++i)
+        connect(Check_CustomLimits[i], &QCheckBox::toggled, this,
+                [this, i] { Check_CustomLimits_Click(i); });
+    connect(Text_CustomAttn, &QLineEdit::textChanged, this, &MainForm::Text_CustomAttn_Change);
+    Text_CustomAttn->installEventFilter(this);
+    for (QLineEdit* text : Text_CustomLimits)
+        text->installEventFilter(this);
+    connect(Combo_FreqStep, &QComboBox::activated, this, &MainForm::Combo_FreqStep_Click);
+    connect(Command_Run, &QPushButton::clicked, this, &MainForm::Command_Run_Click);
+    connect(Command_Stop, &QPushButton::clicked, this, &MainForm::Command_Stop_Click);
+    connect(Command_Print, &QPushButton::clicked, this, &MainForm::Command_Print_Click);
+}
+
+bool MainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == Text_CustomAttn) {
+            Text_CustomAttn->clear();
+            return true;
+        }
+        for (QLineEdit* text : Text_CustomLimits) {
+            if (watched == text) {
+                text->clear();
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- Start-up and shut-down -------------------------------------------------------------
+
+void MainForm::Form_Load()
+{
+    setWindowTitle(AppTitle + ", v" + AppVersion + " - " + AppDate + " / " + AppTag);
+    m_io.DefaultTimeout = Ni488::T3s;
+    m_io.GpibInit(1);
+
+    const auto find = [this](QString query, QString expected) {
+        return m_io.FindDevice(query, expected);
+    };
+    State.AnalyserDevice = find(QStringLiteral("ID?"), QStringLiteral("!2710"));
+    if (State.AnalyserDevice != 0) {
+        State.AnalyserName = QStringLiteral("2710");
+    } else {
+        State.AnalyserDevice = find(QStringLiteral("ID?"), QStringLiteral("!2711"));
+        if (State.AnalyserDevice != 0) {
+            State.AnalyserName = QStringLiteral("2711");
+        } else {
+            State.AnalyserDevice = find(QStringLiteral("ID?"), QStringLiteral("2712"));
+            if (State.AnalyserDevice != 0)
+                State.AnalyserName = QStringLiteral("2712");
+        }
+    }
+
+    const QStringList steps{"12.5 MHz", "25 MHz", "50 MHz", "100 MHz"};
+    const qint16 multipliers[] = {1, 2, 4, 8};
+    for (int i = 0; i < 4; ++i) {
+        Combo_FreqStep->addItem(steps[i]);
+        Globals.StepMult[i] = multipliers[i];
+    }
+    Combo_FreqStep->setCurrentIndex(1);
+    Combo_FreqStep_Click();
+    State.RefStep = {2, 2};
+}
+
+void MainForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_activationPosted) {
+        m_activationPosted = true;
+        QTimer::singleShot(0, this, &MainForm::Form_Activate);
+    }
+}
+
+void MainForm::Form_Activate()
+{
+    if (m_activated)
+        return;
+    QCoreApplication::processEvents();
+    Intro(2);
+    m_activated = true;
+
+    const QString answer = m_io.GpibQuery(State.AnalyserDevice, AnalyserCommands::Identify);
+    if (!answer.contains(AnalyserCommands::TrackingGenerator)) {
+        m_dialogs.message(MsgIcon::Critical, QStringLiteral("Error"),
+                          "No Tracking Generator option found in the " + State.AnalyserName +
+                              ".\n\nThis program will quit.",
+                          MsgButtons::Ok);
+        EndProgram();
+    }
+    // Draw the operator's eye to the hint.
+    for (int blink = 0; blink < 4; ++blink) {
+        setBackground(Label_Info, Qt::red);
+        m_io.Delay(0.15f);
+        setBackground(Label_Info, Qt::white);
+        m_io.Delay(0.15f);
+    }
+}
+
+void MainForm::Intro(int seconds)
+{
+    if (seconds <= 0 || AppTitle.isEmpty())
+        return;
+    QString text = AppTitle;
+    if (!AppVersion.isEmpty())
+        text += ", v" + AppVersion;
+    if (!AppDate.isEmpty())
+        text += " / " + AppDate;
+    if (!AppTag.isEmpty())
+        text += " - " + AppTag;
+
+    IntroForm intro(m_io.clock(), this);
+    intro.Timer1Interval = qint16(seconds * 1000);
+    intro.Label1->setText(text);
+    intro.Label1->adjustSize();
+    const Twips tw(*this);
+    intro.Label1->move(tw(240), tw(240));
+    intro.setFixedSize(intro.Label1->width() + tw(600),
+                       std::max(tw(810), intro.Label1->height() + tw(480)));
+    intro.exec();
+}
+
+void MainForm::closeEvent(QCloseEvent* event)
+{
+    if (m_running) {
+        // The sequence runs inside the Run handler below this call: wind it down first,
+        // then ask the question once it has returned.
+        m_closeRequested = true;
+        State.StopRequested = true;
+        ShowBusy(false);
+        event->ignore();
+        return;
+    }
+    bool cancel = false;
+    Form_QueryUnload(cancel);
+    if (cancel)
+        event->ignore();
+    else
+        event->accept();
+}
+
+void MainForm::Form_QueryUnload(bool& cancel)
+{
+    const MsgResult answer =
+        m_dialogs.message(MsgIcon::None, QStringLiteral("Terminate Program"),
+                          "Do you want to initialize the " + State.AnalyserName + " ?",
+                          MsgButtons::YesNoCancel);
+    if (answer == MsgResult::Cancel)
+        cancel = true;
+    else if (answer == MsgResult::Yes)
+        m_io.GpibWrite(State.AnalyserDevice, AnalyserCommands::Reset);
+}
+
+// ---- Selection controls -----------------------------------------------------------------
+
+void MainForm::EnableAttnControls(bool refEnabled, bool optionsEnabled, bool customEnabled)
+{
+    for (int i = 1; i <= 5; ++i)
+        Option_Attn[i]->setEnabled(optionsEnabled);
+    Option_Attn[0]->setEnabled(refEnabled);
+    for (QWidget* w : {static_cast<QWidget*>(Check_CustomLimits[0]),
+                       static_cast<QWidget*>(Text_CustomLimits[0]),
+                       static_cast<QWidget*>(Check_CustomAttn),
+                       static_cast<QWidget*>(Text_CustomAttn), static_cast<QWidget*>(Label_dB[0]),
+                       static_cast<QWidget*>(Label_dB[2])})
+        w->setEnabled(customEnabled);
+    letEventsRun();
+}
+
+void MainForm::EnableReflControls(bool refEnabled, bool othersEnabled)
+{
+    Option_Refl[0]->setEnabled(refEnabled);
+    Option_Refl[1]->setEnabled(othersEnabled);
+    Option_Refl[2]->setEnabled(othersEnabled);
+    Check_CustomLimits[1]->setEnabled(othersEnabled);
+    Text_CustomLimits[1]->setEnabled(othersEnabled);
+    Label_dB[1]->setEnabled(othersEnabled);
+    letEventsRun();
+}
+
+void MainForm::Frame_Attn_Click()
+{
+    if (Option_Attn[0]->isEnabled() || Check_CustomAttn->isChecked())
+        return;
+    EnableReflControls(false, false);
+    EnableAttnControls(true, false, false);
+    if (Option_Attn[0]->isChecked())
+        Option_Attn_Click(0);
+    else
+        Option_Attn[0]->setChecked(true);
+    Globals.MeasType = 0;
+    Command_Run->setEnabled(true);
+    Check_SkipMsg->setChecked(false);
+    Check_SkipMsg->setEnabled(false);
+    Label_Info->hide();
+}
+
+void MainForm::Frame_Refl_Click()
+{
+    if (Option_Refl[0]->isEnabled())
+        return;
+    EnableAttnControls(false, false, false);
+    EnableReflControls(true, false);
+    if (Option_Refl[0]->isChecked())
+        Option_Refl_Click(0);
+    else
+        Option_Refl[0]->setChecked(true);
+    Globals.MeasType = 6;
+    Command_Run->setEnabled(true);
+    Check_SkipMsg->setChecked(false);
+    Check_SkipMsg->setEnabled(false);
+    Label_Info->hide();
+}
+
+void MainForm::Option_Attn_Click(int index)
+{
+    Globals.MeasType = qint16(index);
+    Command_Print->hide();
+    Combo_FreqStep->setEnabled(index == 0);
+}
+
+void MainForm::Option_Refl_Click(int index)
+{
+    Globals.MeasType = qint16(index + 6);
+    Combo_FreqStep->setEnabled(index == 0);
+}
+
+void MainForm::Check_CustomAttn_Click()
+{
+    if (Check_CustomAttn->isChecked()) {
+        Globals.MeasType = 9;
+        EnableAttnControls(false, false, true);
+        Text_CustomAttn->show();
+        Check_CustomLimits[0]->setChecked(true);
+        Label_dB[2]->show();
+        Command_Run->setEnabled(false);
+        Text_CustomAttn->clear();
+        Command_Print->hide();
+        giveFocus(Text_CustomAttn);
+    } else {
+        EnableAttnControls(true, true, true);
+        for (int i = 0; i < 6; ++i) {
+            if (Option_Attn[i]->isChecked()) {
+                Globals.MeasType = qint16(i);
+                break;
+            }
+        }
+        Check_CustomLimits[0]->setChecked(false);
+        Text_CustomAttn->hide();
+        Label_dB[2]->hide();
+        Command_Run->setEnabled(true);
+    }
+}
+
+void MainForm::Check_CustomLimits_Click(int index)
+{
+    if (Check_CustomLimits[index]->isChecked()) {
+        Text_CustomLimits[index]->clear();
+        Text_CustomLimits[index]->show();
+        Label_dB[index]->show();
+        giveFocus(Text_CustomLimits[index]);
+    } else {
+        Text_CustomLimits[index]->hide();
+        Label_dB[index]->hide();
+    }
+}
+
+void MainForm::Text_CustomAttn_Change()
+{
+    Command_Run->setEnabled(!Text_CustomAttn->text().isEmpty());
+}
+
+void MainForm::Combo_FreqStep_Click()
+{
+    if (!m_firstClickDone) {
+        m_firstClickDone = true;
+        return;
+    }
+    if (KindOf(Globals.MeasType) == ReturnLossKind) {
+        EnableReflControls(true, false);
+        State.RefValid[ReturnLossKind] = false;
+    } else {
+        EnableAttnControls(true, false, false);
+        State.RefValid[AttenuationKind] = false;
+    }
+}
+
+// ---- Busy indicator, Stop and Run -------------------------------------------------------
+
+void MainForm::ShowBusy(bool busy)
+{
+    if (busy) {
+        Label_Busy->show();
+        Label_Info->setText(QString());
+        Label_Info->show();
+    } else {
+        Label_Busy->hide();
+        Label_Info->hide();
+    }
+}
+
+void MainForm::Command_Stop_Click()
+{
+    State.StopRequested = true;
+    ShowBusy(false);
+    // Run comes back only when the interrupted sequence has returned: a Run pressed in
+    // between would start a second sequence inside the first.
+    if (!m_running)
+        Command_Run->setEnabled(true);
+}
+
+void MainForm::ResetStopSeq()
+{
+    Command_Stop->setEnabled(false);
+    if (m_closeRequested)
+        return; // the operator is leaving; the close question follows
+    m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("Stop"),
+                      QStringLiteral("Sequence interupted by user."), MsgButtons::Ok);
+}
+
+void MainForm::Command_Run_Click()
+{
+    if (m_running)
+        return;
+    Combo_FreqStep->setEnabled(false);
+    Command_Run->setEnabled(false);
+    Command_Print->hide();
+
+    // The selection stays as it is while the sequence runs: it holds MeasType.
+    m_running = true;
+    m_selectionArea->setEnabled(false);
+    m_sweptToEnd = false;
+    const qint16 measType = Globals.MeasType;
+    if (measType == 0 || measType == 6)
+        GetRef(measType);
+    else if ((measType >= 1 && measType <= 5) || measType == 9)
+        GetAttResult(measType);
+    else if (measType == 7 || measType == 8)
+        GetRetLossResult(measType);
+    m_selectionArea->setEnabled(true);
+    m_running = false;
+    if (m_pendingFocus) {
+        m_pendingFocus->setFocus();
+        m_pendingFocus.clear();
+    }
+
+    // Print only after a device sweep that ran to its end: anything else would offer a
+    // report of a measurement that never happened.
+    if (m_sweptToEnd)
+        Command_Print->show();
+    Command_Stop->setEnabled(false);
+    Command_Run->setEnabled(true);
+
+    if (m_closeRequested) {
+        m_closeRequested = false;
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    }
+}
+
+void MainForm::Command_Print_Click()
+{
+    // TODO report
+}
+
+// ---- Results chart ----------------------------------------------------------------------
+
+void MainForm::ClearGraph(float graphValue)
+{
+    MSChart1->setColumn(stepIndex() + 3);
+    for (int row = currentStepMult(); row <= GridPoints; ++row) {
+        if (row == 1 && currentStepMult() == 1)
+            row = 2;
+        MSChart1->setRow(row);
+        MSChart1->setData(Chart::text(graphValue));
+    }
+}
+
+// ---- Helpers for the sequences ----------------------------------------------------------
+
+MsgResult MainForm::ask(MsgIcon icon, const QString& title, const QString& text,
+                        MsgButtons buttons)
+{
+    // Once the operator has asked to close, no further connection is asked for.
+    if (m_closeRequested)
+        return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Cancel;
+    return m_dialogs.message(icon, title, text, buttons);
+}
+
+void MainForm::giveFocus(QWidget* widget)
+{
+    if (m_running && !widget->isEnabled()) {
+        m_pendingFocus = widget;
+        return;
+    }
+    widget->setFocus();
+}
+
+void MainForm::letEventsRun()
+{
+    QCoreApplication::processEvents();
+}
+
+int MainForm::stepIndex() const
+{
+    return Combo_FreqStep->currentIndex();
+}
+
+qint16 MainForm::currentStepMult() const
+{
+    return Globals.StepMult.at(size_t(stepIndex()));
+}
+
+void MainForm::writeRow(int row, float value)
+{
+    MSChart1->setRow(row);
+    MSChart1->setData(Chart::text(value));
+}
+
+void MainForm::fillBetween(int point, int step, float previous, float value)
+{
+    // Straight line from the previous point; a step under 0.01 dB is drawn flat.
+    const float d = value - previous;
+    for (int j = 1; j < step; ++j) {
+        const float fill = std::fabs(d) >= 0.01f ? previous + float(j) * d / float(step) : previous;
+        writeRow(point - step + j, fill);
+    }
+}

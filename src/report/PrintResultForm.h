@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+#include <QString>
+
+class Chart;
+class OperatorDialogs;
+class QLabel;
+class QPageLayout;
+struct GlobalVar;
+
+// What the report takes from the main window when its Print button is pressed.
+struct ReportSource {
+    const Chart& MSChart1;    // the results chart, 6 columns
+    int freqStepIndex;        // selected index of Combo_FreqStep, 0..3
+    QString freqStepText;     // its text
+    const GlobalVar& globals; // MeasType and StepMult
+    QString customAttnText;   // Text_CustomAttn, for a custom attenuator's description
+    QPoint position;          // the main window's top-left on the screen
+};
+
+// "Print": the report page as a window. It copies header and chart while loading, asks for the
+// DUT details on its first activation, prints itself, gives the default printer back, saves
+// the identifier and comments, and closes in every case.
+class PrintResultForm : public QDialog {
+    Q_OBJECT
+public:
+    // Page size in twips at 15 twips a pixel.
+    static constexpr int PageWidth = 10695 / 15;
+    static constexpr int PageHeight = 6780 / 15;
+
+    // The main window's Print button: shows the report modally and returns once it has closed.
+    static void Command_Print_Click(const ReportSource& source, OperatorDialogs& dialogs,
+                                    QWidget* parent = nullptr);
+
+    // Loads header and chart; the rest happens on the first activation.
+    PrintResultForm(const ReportSource& source, OperatorDialogs& dialogs,
+                    QWidget* parent = nullptr);
+
+    // Lets the operator choose a printer or a PDF file, prints the page, restores the default
+    // printer and saves the DUT identifier and comments.
+    void PrintReport();
+
+    // Draws the window onto one page of a PDF, scaled to fit the page's printable area.
+    bool writePage(const QString& pdfPath, const QPageLayout& layout);
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void activate();
+    QLabel* label(const char* name, const QString& text, int left, int top, int width);
+    void printFailed(const QString& reason);
+
+    OperatorDialogs& m_dialogs;
+    qint16 m_measType;
+    QString m_customAttnText;
+    bool m_activating = false;
+    bool m_activated = false;
+
+    QLabel* Label1 = nullptr;
+    QLabel* Label_MeasType = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label_FreqStep = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Label_Date = nullptr;
+    Chart* MSChartPrint = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label_DUT = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label_DUTId = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label_Comments = nullptr;
+};

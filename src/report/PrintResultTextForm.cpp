@@ -1,0 +1,247 @@
+#include "report/PrintResultTextForm.h"
+
+#include "report/SavedComments.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+const QString Select = QStringLiteral("SELECT");
+
+template <typename W> W* named(W* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+void replaceSeparators(QLineEdit* edit)
+{
+    // The first ";" of a saved line separates identifier from comments; none may come from
+    // the texts themselves.
+    if (!edit->text().contains(u';'))
+        return;
+    const int cursor = edit->cursorPosition();
+    edit->setText(edit->text().replace(u';', u'-'));
+    edit->setCursorPosition(cursor);
+}
+
+} // namespace
+
+QString PrintResultTextForm::DescriptionFor(qint16 measType, const QString& customAttnText)
+{
+    switch (measType) {
+    case 1: return QStringLiteral("1 X Attenuator (Cable)");
+    case 2: return QStringLiteral("2 X Attenuator");
+    case 3: return QStringLiteral("2.5 X Attenuator");
+    case 4: return QStringLiteral("5 X Attenuator");
+    case 5: return QStringLiteral("10 X Attenuator");
+    case 7: return QStringLiteral("Termination");
+    case 8: return QString(15, u' ') + Select + QStringLiteral(" --->>");
+    case 9: return customAttnText + QStringLiteral(" dB Attenuator");
+    default: return QString();
+    }
+}
+
+PrintResultTextForm::PrintResultTextForm(qint16 measType, const QString& customAttnText,
+                                         const ReportLabels& labels, QWidget* parent)
+    : QDialog(parent), m_labels(labels)
+{
+    setObjectName(QStringLiteral("PrintResultTextForm"));
+    setWindowTitle(QStringLiteral("Enter Text"));
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+    Label2 = named(new QLabel(QStringLiteral("DUT: "), this), "Label2");
+    Text_DUT = named(new QLineEdit(this), "Text_DUT");
+    Text_DUT->setReadOnly(true);
+    Combo_Att = named(new QComboBox(this), "Combo_Att");
+    Combo_Att->setEditable(true);
+    Combo_Att->setInsertPolicy(QComboBox::NoInsert);
+    Combo_Att->setEditText(Select);
+    Combo_Att->setMinimumWidth(170);
+    Combo_Att->hide();
+    Label3 = named(new QLabel(QStringLiteral("DUT ID: "), this), "Label3");
+    Text_DUTId = named(new QLineEdit(this), "Text_DUTId");
+    Label4 = named(new QLabel(QStringLiteral("Comments: "), this), "Label4");
+    Text_Comments = named(new QLineEdit(this), "Text_Comments");
+    Label6 = named(new QLabel(QStringLiteral("Use Saved DUT Id & Comments:"), this), "Label6");
+    Label6->setTextFormat(Qt::PlainText);
+    Combo_Saved = named(new QComboBox(this), "Combo_Saved");
+    Combo_Saved->setEditable(true);
+    Combo_Saved->setInsertPolicy(QComboBox::NoInsert);
+    Combo_Saved->setEditText(QStringLiteral("Empty"));
+    Command_Clear = named(new QPushButton(QStringLiteral("Clear DUT ID / Comments"), this),
+                          "Command_Clear");
+    Command_Cancel = named(new QPushButton(QStringLiteral("Cancel"), this), "Command_Cancel");
+    Command_Print = named(new QPushButton(QStringLiteral("Print"), this), "Command_Print");
+    Command_Print->setEnabled(false);
+    // Enter in a text box must not press a button: the identifier would leave unprotected.
+    for (QPushButton* button : {Command_Clear, Command_Cancel, Command_Print}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(Label2, 0, 0);
+    grid->addWidget(Text_DUT, 0, 1);
+    grid->addWidget(Combo_Att, 0, 2);
+    grid->addWidget(Label3, 1, 0);
+    grid->addWidget(Text_DUTId, 1, 1, 1, 2);
+    grid->addWidget(Label4, 2, 0);
+    grid->addWidget(Text_Comments, 2, 1, 1, 2);
+    grid->addWidget(Label6, 3, 0, 1, 3);
+    grid->addWidget(Combo_Saved, 4, 0, 1, 3);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Command_Clear);
+    buttons->addStretch();
+    buttons->addWidget(Command_Cancel);
+    buttons->addWidget(Command_Print);
+    grid->addLayout(buttons, 5, 0, 1, 3);
+    grid->setColumnMinimumWidth(1, 260);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    setTabOrder(Combo_Att, Text_DUTId);
+    setTabOrder(Text_DUTId, Text_Comments);
+    setTabOrder(Text_Comments, Combo_Saved);
+    setTabOrder(Combo_Saved, Command_Clear);
+    setTabOrder(Command_Clear, Command_Print);
+    setTabOrder(Command_Print, Command_Cancel);
+    setTabOrder(Command_Cancel, Text_DUT);
+
+    connect(Combo_Att, &QComboBox::activated, this, &PrintResultTextForm::Combo_Att_Click);
+    connect(Combo_Saved, &QComboBox::activated, this, &PrintResultTextForm::Combo_Saved_Click);
+    connect(Text_Comments, &QLineEdit::textChanged, this,
+            &PrintResultTextForm::Text_Comments_Change);
+    Text_DUTId->installEventFilter(this);
+    connect(Command_Clear, &QPushButton::clicked, this, &PrintResultTextForm::Command_Clear_Click);
+    connect(Command_Print, &QPushButton::clicked, this, &PrintResultTextForm::Command_Print_Click);
+    connect(Command_Cancel, &QPushButton::clicked, this,
+            &PrintResultTextForm::Command_Cancel_Click);
+
+    // Load
+    const QString description = DescriptionFor(measType, customAttnText);
+    if (measType == 8) {
+        Combo_Att->addItems({QStringLiteral("2 X Attenuator"), QStringLiteral("2.5 X Attenuator"),
+                             QStringLiteral("5 X Attenuator"), QStringLiteral("10 X Attenuator"),
+                             QStringLiteral("Custom dB Attenuator")});
+        Combo_Att->setCurrentIndex(-1);
+        Combo_Att->setEditText(Select);
+        Combo_Att->show();
+    }
+    const QStringList entries = SavedComments().loadEntries();
+    Combo_Saved->addItems(entries);
+    Combo_Saved->setCurrentIndex(-1);
+    Combo_Saved->setEditText(entries.isEmpty() ? QStringLiteral("Empty") : QStringLiteral("Select"));
+    Text_DUT->setText(description);
+    if (!description.contains(Select))
+        Command_Print->setEnabled(true);
+
+    if (Combo_Att->isVisibleTo(this))
+        Combo_Att->setFocus();
+    else
+        Text_DUTId->setFocus();
+}
+
+void PrintResultTextForm::focusFirstEmpty(QWidget* otherwise)
+{
+    if (Text_DUTId->text().isEmpty())
+        Text_DUTId->setFocus();
+    else if (Text_Comments->text().isEmpty())
+        Text_Comments->setFocus();
+    else
+        otherwise->setFocus();
+}
+
+void PrintResultTextForm::Combo_Att_Click(int index)
+{
+    if (index < 0)
+        return;
+    if (index < 4) {
+        Text_DUT->setText(Combo_Att->itemText(index));
+        Combo_Att->setCurrentIndex(-1);
+        Combo_Att->setEditText(QString());
+        Command_Print->setEnabled(true);
+        focusFirstEmpty(Command_Print);
+        return;
+    }
+    Text_DUT->setText(QStringLiteral(" dB Attenuator"));
+    Text_DUT->setReadOnly(false);
+    Combo_Att->setCurrentIndex(-1);
+    Combo_Att->setEditText(QString());
+    Command_Print->setEnabled(true);
+    // The operator types the value in front of " dB Attenuator".
+    Text_DUT->setFocus();
+    Text_DUT->setCursorPosition(0);
+}
+
+void PrintResultTextForm::Combo_Saved_Click(int index)
+{
+    if (index < 0)
+        return;
+    const QString saved = Combo_Saved->itemText(index);
+    qsizetype p = saved.indexOf(u';') + 1;
+    if (p == 0)
+        p = saved.size() + 1;
+    Text_DUTId->setText(saved.left(p - 1));
+    if (p < saved.size())
+        Text_Comments->setText(saved.mid(p));
+    Combo_Saved->setCurrentIndex(-1);
+    Combo_Saved->setEditText(QString());
+    focusFirstEmpty(Command_Print->isEnabled() ? static_cast<QWidget*>(Command_Print)
+                                               : static_cast<QWidget*>(Combo_Att));
+}
+
+void PrintResultTextForm::Text_Comments_Change()
+{
+    replaceSeparators(Text_Comments);
+}
+
+void PrintResultTextForm::Text_DUTId_LostFocus()
+{
+    replaceSeparators(Text_DUTId);
+}
+
+bool PrintResultTextForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Text_DUTId && event->type() == QEvent::FocusOut)
+        Text_DUTId_LostFocus();
+    return QDialog::eventFilter(watched, event);
+}
+
+void PrintResultTextForm::Command_Clear_Click()
+{
+    Text_DUTId->clear();
+    Text_Comments->clear();
+    Text_DUTId->setFocus();
+}
+
+void PrintResultTextForm::Command_Print_Click()
+{
+    // Pressed by a shortcut the identifier box may still hold the focus and a ";".
+    Text_DUTId_LostFocus();
+    m_labels.Label_DUT->setText(Text_DUT->text());
+    m_labels.Label_DUTId->setText(Text_DUTId->text().isEmpty()
+                                      ? QString(DUTIdPlaceholderLength, u'_')
+                                      : Text_DUTId->text());
+    m_labels.Label_Comments->setText(Text_Comments->text().isEmpty()
+                                         ? QString(CommentsPlaceholderLength, u'_')
+                                         : Text_Comments->text());
+    accept();
+}
+
+void PrintResultTextForm::Command_Cancel_Click()
+{
+    m_labels.Label_MeasType->clear();
+    QDialog::reject();
+}
+
+void PrintResultTextForm::reject()
+{
+    // Escape and the close box mean Cancel.
+    Command_Cancel_Click();
+}

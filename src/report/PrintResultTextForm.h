@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The report's labels that the details dialog writes. An empty Label_MeasType after the dialog
+// closed tells the report not to print.
+struct ReportLabels {
+    QLabel* Label_DUT = nullptr;
+    QLabel* Label_DUTId = nullptr;
+    QLabel* Label_Comments = nullptr;
+    QLabel* Label_MeasType = nullptr;
+};
+
+// "Enter Text": the operator describes the DUT before the report is printed, reusing an
+// identifier and comments saved from earlier prints if he likes. Print hands the texts to the
+// report; Cancel, Escape and the close box tell it not to print.
+class PrintResultTextForm : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int DUTIdPlaceholderLength = 46;
+    static constexpr int CommentsPlaceholderLength = 67;
+
+    // Reads the saved entries from PrintComments.dat in the current working directory.
+    PrintResultTextForm(qint16 measType, const QString& customAttnText, const ReportLabels& labels,
+                        QWidget* parent = nullptr);
+
+    // The description preset of a measurement type; empty for a reference or an unknown type.
+    static QString DescriptionFor(qint16 measType, const QString& customAttnText);
+
+    void reject() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Combo_Att_Click(int index);
+    void Combo_Saved_Click(int index);
+    void Text_Comments_Change();
+    void Text_DUTId_LostFocus();
+    void Command_Clear_Click();
+    void Command_Print_Click();
+    void Command_Cancel_Click();
+    void focusFirstEmpty(QWidget* otherwise);
+
+    ReportLabels m_labels;
+    QLabel* Label2 = nullptr;
+    QLineEdit* Text_DUT = nullptr;
+    QComboBox* Combo_Att = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* Text_DUTId = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* Text_Comments = nullptr;
+    QLabel* Label6 = nullptr;
+    QComboBox* Combo_Saved = nullptr;
+    QPushButton* Command_Clear = nullptr;
+    QPushButton* Command_Cancel = nullptr;
+    QPushButton* Command_Print = nullptr;
+};

@@ -1,0 +1,123 @@
+#include "report/SavedComments.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+namespace {
+
+// Windows-1252 differs from Latin-1 only in 0x80..0x9F; the five unassigned codes map to
+// themselves, as Windows' own conversion does.
+constexpr char16_t Cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QString fromWindows1252(const QByteArray& bytes)
+{
+    QString text;
+    text.reserve(bytes.size());
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += QChar(byte >= 0x80 && byte <= 0x9F ? Cp1252High[byte - 0x80] : char16_t(byte));
+    }
+    return text;
+}
+
+} // namespace
+
+SavedComments::SavedComments(const QString& path) : m_path(path) {}
+
+QString SavedComments::decodeLine(const QByteArray& line)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(line);
+    if (utf8.hasError())
+        return fromWindows1252(line);
+    return text;
+}
+
+QStringList SavedComments::decodeLines(const QByteArray& contents)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype size = contents.size();
+    while (start < size) {
+        qsizetype end = start;
+        while (end < size && contents[end] != '\r' && contents[end] != '\n')
+            ++end;
+        lines << decodeLine(contents.mid(start, end - start));
+        if (end < size && contents[end] == '\r' && end + 1 < size && contents[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool SavedComments::readLines(QStringList& lines) const
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray contents = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    lines = decodeLines(contents);
+    return true;
+}
+
+QStringList SavedComments::loadEntries() const
+{
+    QStringList lines;
+    if (!QFileInfo::exists(m_path)) {
+        // Created at once so the first save of this bench folder finds it in place.
+        QFile file(m_path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            file.close();
+        return {};
+    }
+    if (!readLines(lines))
+        return {};
+    QStringList entries;
+    for (const QString& line : std::as_const(lines)) {
+        if (line.size() > 1)
+            entries << line;
+    }
+    return entries;
+}
+
+SavedComments::SaveResult SavedComments::save(QString dutId, QString comments) const
+{
+    const QString placeholder = QStringLiteral("___");
+    if (dutId.contains(placeholder))
+        dutId.clear();
+    if (comments.contains(placeholder))
+        comments.clear();
+    if (dutId.isEmpty() && comments.isEmpty())
+        return SaveResult::Nothing;
+    const QString entry = dutId + u';' + comments;
+
+    QStringList lines;
+    if (!readLines(lines))
+        return SaveResult::Failed;
+    if (lines.contains(entry))
+        return SaveResult::Duplicate;
+
+    // Append only to the file that was just read: one removed in the meantime is not made anew.
+    QFile file(m_path);
+    if (!QFileInfo::exists(m_path) || !file.open(QIODevice::ReadWrite | QIODevice::Append))
+        return SaveResult::Failed;
+    QByteArray bytes;
+    if (file.size() > 0) {
+        // A hand-edited file may end without a line end; the new entry must not join that line.
+        if (!file.seek(file.size() - 1))
+            return SaveResult::Failed;
+        const QByteArray last = file.read(1);
+        if (last != "\n" && last != "\r")
+            bytes += "\r\n";
+    }
+    bytes += entry.toUtf8() + "\r\n";
+    if (!file.seek(file.size()) || file.write(bytes) != bytes.size() || !file.flush())
+        return SaveResult::Failed;
+    return SaveResult::Saved;
+}

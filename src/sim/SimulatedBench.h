@@ -1,0 +1,85 @@
+#pragma once
+
+#include "gpib/GpibDriver.h"
+#include "sim/BenchModel.h"
+#include "sim/BenchScenario.h"
+
+#include <QStringList>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+class Clock;
+class SimulatedDevice;
+
+// The analyser, its tracking generator and the parts under test behind the driver interface:
+// board 0 with the controller at address 0 and the scenario's instruments on the bus. Every
+// wait goes through the clock it was given.
+class SimulatedBench : public GpibDriver {
+public:
+    SimulatedBench(Clock& clock, BenchScenario scenario);
+    ~SimulatedBench() override;
+
+    QString name() const override;
+    int ibdev(int board, int pad, int sad, int tmo, int eot, int eos) override;
+    int ibpad(int ud, int pad) override;
+    int ibclr(int ud) override;
+    int ibrsp(int ud, char* statusByte) override;
+    int ibwrt(int ud, const QByteArray& data) override;
+    int ibrd(int ud, QByteArray& buffer) override;
+    int ibtmo(int ud, int tmo) override;
+    int ibask(int ud, int option, int* value) override;
+    int ibwait(int ud, int mask) override;
+    int ibsre(int board, int value) override;
+    void SendIFC(int board) override;
+    void FindLstn(int board, const QVector<short>& addresses, QVector<short>& results,
+                  int limit) override;
+    GpibStatus status() const override { return m_status; }
+
+    // What the operator has connected between generator and analyser.
+    void connect(const Connection& connection) { m_connection = connection; }
+    Connection connection() const { return m_connection; }
+
+    // The model's values, without reading noise, for what is connected or for c.
+    double modelReturnLoss(double fMHz) const { return modelReturnLoss(m_connection, fMHz); }
+    double modelReturnLoss(const Connection& c, double fMHz) const;
+    double modelDeviation(double fMHz) const { return modelDeviation(m_connection, fMHz); }
+    double modelDeviation(const Connection& c, double fMHz) const;
+
+    const BenchScenario& scenario() const { return m_scenario; }
+    // Addresses of the instruments still on the bus, lowest first.
+    QVector<int> instrumentAddresses() const;
+
+    // Every message an analyser took, in order, exactly as written.
+    QStringList received() const { return m_received; }
+    void clearReceived() { m_received.clear(); }
+
+    // Longest any wait of the bench lasts when nothing else bounds it.
+    static constexpr double LongestWait = 1000.0;
+
+private:
+    struct Descriptor {
+        int pad;
+        int tmo;
+    };
+
+    int finish(int ibsta, int iberr = 0, long count = 0);
+    const Descriptor* descriptor(int ud) const;
+    SimulatedDevice* deviceAt(int pad) const;
+    double timeoutOf(int tmo) const;
+    bool boardPresent(int board) const { return board == 0 && m_scenario.board; }
+    void addDevice(std::unique_ptr<SimulatedDevice> device);
+    bool writeFails(const QByteArray& data);
+
+    Clock& m_clock;
+    BenchScenario m_scenario;
+    BenchModel m_model;
+    Connection m_connection;
+    std::vector<std::unique_ptr<SimulatedDevice>> m_devices; // by address
+    std::map<int, Descriptor> m_descriptors;
+    int m_nextUd = 1;
+    std::vector<int> m_writeErrorCounts; // per scenario write-error trigger
+    QStringList m_received;
+    GpibStatus m_status;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "app/OperatorDialogs.h"
+#include "sim/BenchModel.h"
+
+#include <optional>
+
+class SimulatedBench;
+
+// The operator's hands at the simulated bench: every dialog goes to the operator behind
+// it, and a connection prompt answered Ok gets its connection made on the bench.
+class SimulatedOperator : public OperatorDialogs {
+public:
+    SimulatedOperator(OperatorDialogs& inner, SimulatedBench& bench);
+
+    MsgResult message(MsgIcon icon, const QString& title, const QString& text,
+                      MsgButtons buttons) override;
+    bool choosePrinter(QPrinter& printer) override;
+
+    // The connection a prompt asks for; nothing when the text is no connection prompt.
+    static std::optional<Connection> requestedConnection(const QString& text);
+
+private:
+    OperatorDialogs& m_inner;
+    SimulatedBench& m_bench;
+};

@@ -1,0 +1,198 @@
+/* Stand-in for linux-gpib's libgpib.so.0: one listener at address 5 that answers "ID?".
+   Built with FAKE_GPIB_GLOBALS_ONLY it reports status only through the global variables,
+   as older libraries do; with FAKE_GPIB_NO_FINDLSTN it lacks FindLstn. */
+#include <stdio.h>
+#include <string.h>
+
+#define ERR 0x8000
+#define TIMO 0x4000
+#define END 0x2000
+#define RQS 0x0800
+#define CMPL 0x0100
+#define EARG 4
+#define EABO 6
+#define EBUS 14
+#define ETAB 20
+#define NOADDR 0xffff
+#define LISTENER 5
+
+static const char answer[] = "FAKE SA,\"7\"\r\n";
+static const char* pending = "";
+static int wideDescriptor, busError, timeout = 11;
+static char lastCall[128];
+
+#ifdef FAKE_GPIB_GLOBALS_ONLY
+volatile int ibsta, iberr, ibcnt;
+volatile long ibcntl;
+static void setStatus(int sta, int err, long cnt)
+{
+    ibsta = sta;
+    iberr = err;
+    ibcnt = (int)cnt;
+    ibcntl = cnt;
+}
+#else
+static int sta, err;
+static long cnt;
+/* Stale globals, as a threaded library leaves them: the per-thread status must win. */
+volatile int ibsta = 0x7777, iberr = 77, ibcnt = 77;
+volatile long ibcntl = 77;
+static void setStatus(int s, int e, long c)
+{
+    sta = s;
+    err = e;
+    cnt = c;
+}
+int ThreadIbsta(void)
+{
+    return sta;
+}
+int ThreadIberr(void)
+{
+    return err;
+}
+int ThreadIbcnt(void)
+{
+    return (int)cnt;
+}
+long ThreadIbcntl(void)
+{
+    return cnt;
+}
+#endif
+
+static int done(int s, int e, long c)
+{
+    setStatus(s, e, c);
+    return s;
+}
+
+/* Commands: "reset", "wide" (next descriptor has a negative low half), "ebus". */
+void fake_gpib_control(const char* command)
+{
+    if (strcmp(command, "reset") == 0) {
+        pending = "";
+        wideDescriptor = busError = 0;
+        timeout = 11;
+        setStatus(0, 0, 0);
+    }
+    wideDescriptor |= strcmp(command, "wide") == 0;
+    busError |= strcmp(command, "ebus") == 0;
+}
+
+/* The arguments of the last call, as the library received them. */
+const char* fake_gpib_last_call(void)
+{
+    return lastCall;
+}
+
+int ibdev(int board_index, int pad, int sad, int timo, int send_eoi, int eosmode)
+{
+    snprintf(lastCall, sizeof lastCall, "ibdev %d %d %d %d %d %d", board_index, pad, sad, timo,
+             send_eoi, eosmode);
+    if (pad > 30) {
+        done(ERR, EARG, 0);
+        return -1;
+    }
+    timeout = timo;
+    done(CMPL, 0, 0);
+    return wideDescriptor ? 0x18000 : 1;
+}
+
+int ibpad(int ud, int pad)
+{
+    snprintf(lastCall, sizeof lastCall, "ibpad %d %d", ud, pad);
+    return pad > 30 ? done(ERR, EARG, 0) : done(CMPL, 0, 0);
+}
+
+int ibclr(int ud)
+{
+    snprintf(lastCall, sizeof lastCall, "ibclr %d", ud);
+    pending = "";
+    return done(CMPL, 0, 0);
+}
+
+int ibrsp(int ud, char* spr)
+{
+    snprintf(lastCall, sizeof lastCall, "ibrsp %d", ud);
+    *spr = (char)0xd0;
+    return done(CMPL, 0, 1);
+}
+
+int ibwrt(int ud, const void* buf, long count)
+{
+    snprintf(lastCall, sizeof lastCall, "ibwrt %d %.*s", ud, (int)count, (const char*)buf);
+    if (count == 3 && memcmp(buf, "ID?", 3) == 0)
+        pending = answer;
+    return done(CMPL, 0, count);
+}
+
+int ibrd(int ud, void* buf, long count)
+{
+    snprintf(lastCall, sizeof lastCall, "ibrd %d %ld", ud, count);
+    long n = (long)strlen(pending);
+    if (n == 0)
+        return done(ERR | TIMO | CMPL, EABO, 0);
+    if (n > count)
+        n = count;
+    memcpy(buf, pending, (size_t)n);
+    pending += n;
+    return done(*pending ? CMPL : END | CMPL, 0, n);
+}
+
+int ibtmo(int ud, int v)
+{
+    snprintf(lastCall, sizeof lastCall, "ibtmo %d %d", ud, v);
+    timeout = v;
+    return done(CMPL, 0, 0);
+}
+
+int ibask(int ud, int option, int* value)
+{
+    snprintf(lastCall, sizeof lastCall, "ibask %d %d", ud, option);
+    if (option != 3)
+        return done(ERR, EARG, 0);
+    *value = timeout;
+    return done(CMPL, 0, 0);
+}
+
+int ibwait(int ud, int mask)
+{
+    snprintf(lastCall, sizeof lastCall, "ibwait %d 0x%x", ud, mask);
+    return done(CMPL | (mask & RQS), 0, 0);
+}
+
+int ibsre(int ud, int v)
+{
+    snprintf(lastCall, sizeof lastCall, "ibsre %d %d", ud, v);
+    return done(CMPL, 0, 0);
+}
+
+void SendIFC(int board_desc)
+{
+    snprintf(lastCall, sizeof lastCall, "SendIFC %d", board_desc);
+    done(CMPL, 0, 0);
+}
+
+#ifndef FAKE_GPIB_NO_FINDLSTN
+void FindLstn(int board_desc, const unsigned short padList[], unsigned short resultList[],
+              int maxNumResults)
+{
+    int i, found = 0;
+    snprintf(lastCall, sizeof lastCall, "FindLstn %d %d", board_desc, maxNumResults);
+    if (busError) {
+        done(ERR, EBUS, 0);
+        return;
+    }
+    for (i = 0; padList[i] != NOADDR; ++i) {
+        if (padList[i] != LISTENER)
+            continue;
+        if (found >= maxNumResults) {
+            done(ERR, ETAB, found);
+            return;
+        }
+        resultList[found++] = padList[i];
+    }
+    done(CMPL, 0, found);
+}
+#endif
