@@ -1,0 +1,254 @@
+#include "report/PrintResultForm.h"
+
+#include "app/Chart.h"
+#include "app/OperatorDialogs.h"
+#include "measure/GlobalVar.h"
+#include "report/CupsJob.h"
+#include "report/DefaultPrinter.h"
+#include "report/PrintResultTextForm.h"
+#include "report/SavedComments.h"
+
+#include <QDate>
+#include <QDir>
+#include <QEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLocale>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPrinter>
+#include <QTemporaryFile>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// The page is laid out in twips; the screen has 15 of them to a pixel at 96 dpi.
+int twips(int value)
+{
+    return qRound(value / 15.0);
+}
+
+constexpr int LabelHeight = 300;
+
+} // namespace
+
+void PrintResultForm::Command_Print_Click(const ReportSource& source, OperatorDialogs& dialogs,
+                                          QWidget* parent)
+{
+    PrintResultForm form(source, dialogs, parent);
+    form.exec();
+}
+
+QLabel* PrintResultForm::label(const char* name, const QString& text, int left, int top, int width)
+{
+    auto* label = new QLabel(text, this);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setGeometry(twips(left), twips(top), twips(width), twips(LabelHeight));
+    return label;
+}
+
+PrintResultForm::PrintResultForm(const ReportSource& source, OperatorDialogs& dialogs,
+                                 QWidget* parent)
+    : QDialog(parent), m_dialogs(dialogs), m_measType(source.globals.MeasType),
+      m_customAttnText(source.customAttnText)
+{
+    setObjectName(QStringLiteral("PrintResultForm"));
+    setWindowTitle(QStringLiteral("Print"));
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    setFixedSize(PageWidth, PageHeight);
+    QPalette page = palette();
+    page.setColor(QPalette::Window, Qt::white);
+    page.setColor(QPalette::WindowText, Qt::black);
+    setPalette(page);
+    setAutoFillBackground(true);
+    QFont font(QStringLiteral("MS Sans Serif"), 12, QFont::Normal);
+    font.setStyleHint(QFont::SansSerif);
+    setFont(font);
+
+    Label1 = label("Label1", QStringLiteral("Measurement Type: "), 120, 420, 2160);
+    Label_MeasType = label("Label_MeasType", QString(), 2280, 420, 1365);
+    Label5 = label("Label5", QStringLiteral("Frequency Step: "), 3900, 420, 1815);
+    Label_FreqStep = label("Label_FreqStep", QString(), 5760, 420, 1065);
+    Label7 = label("Label7", QStringLiteral("Date: "), 7080, 420, 645);
+    Label_Date = label("Label_Date", QString(), 7740, 420, 2745);
+
+    MSChartPrint = new Chart(3, this);
+    MSChartPrint->setObjectName(QStringLiteral("MSChartPrint"));
+    MSChartPrint->setGeometry(twips(120), twips(900), twips(10455), twips(4335));
+    MSChartPrint->setFrameShape(QFrame::NoFrame);
+
+    // A closed frame of 2-pixel lines just outside the chart.
+    const int left = twips(115) - 1, right = twips(10590) - 1;
+    const int top = twips(895) - 2, bottom = twips(5250) - 1;
+    const struct {
+        const char* name;
+        QRect rect;
+    } lines[] = {{"Line1", QRect(left, top, right - left + 2, 2)},
+                 {"Line2", QRect(right, top, 2, bottom - top + 2)},
+                 {"Line3", QRect(left, bottom, right - left + 2, 2)},
+                 {"Line4", QRect(left, top, 2, bottom - top + 2)}};
+    for (const auto& line : lines) {
+        auto* frame = new QFrame(this);
+        frame->setObjectName(QString::fromLatin1(line.name));
+        frame->setGeometry(line.rect);
+        QPalette black = frame->palette();
+        black.setColor(QPalette::Window, Qt::black);
+        frame->setPalette(black);
+        frame->setAutoFillBackground(true);
+    }
+
+    Label3 = label("Label3", QStringLiteral("DUT: "), 180, 5460, 615);
+    Label_DUT = label("Label_DUT", QString(), 840, 5460, 3765);
+    Label6 = label("Label6", QStringLiteral("The graph shows deviation from nominal attenuation"),
+                   4680, 5460, 5835);
+    Label6->setAlignment(Qt::AlignCenter);
+    Label6->hide();
+    Label4 = label("Label4", QStringLiteral("DUT ID: "), 180, 5880, 930);
+    Label_DUTId = label("Label_DUTId", QString(), 1140, 5880, 9405);
+    Label2 = label("Label2", QStringLiteral("Comments: "), 180, 6300, 1275);
+    Label_Comments = label("Label_Comments", QString(), 1500, 6300, 9045);
+
+    // Load
+    move(source.position);
+    const int step = std::clamp(source.freqStepIndex, 0, 3);
+    const double multiplier = source.globals.StepMult[step];
+    if (m_measType < 6 || m_measType == 9) {
+        Label_MeasType->setText(QStringLiteral("Attenuation"));
+        Label6->show();
+    } else {
+        Label_MeasType->setText(QStringLiteral("Return Loss"));
+    }
+    Label_FreqStep->setText(source.freqStepText);
+    Label_Date->setText(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
+
+    const Chart& results = source.MSChart1;
+    MSChartPrint->setMaximum(results.maximum());
+    MSChartPrint->setMinimum(results.minimum());
+    MSChartPrint->setMajorDivision(results.majorDivision());
+    MSChartPrint->setMinorDivision(results.minorDivision());
+    // Empty cells stay unwritten so that they are not drawn as points at zero.
+    auto copy = [&](int fromColumn, int toColumn, int row) {
+        const QString text = results.cell(row, fromColumn);
+        if (text.isEmpty())
+            return;
+        MSChartPrint->setColumn(toColumn);
+        MSChartPrint->setRow(row);
+        MSChartPrint->setData(text);
+    };
+    for (int k = 1; k <= 2; ++k) {
+        MSChartPrint->setSeriesHidden(k, results.seriesHidden(k));
+        for (int r = 1; r <= Chart::Rows; ++r)
+            copy(k, k, r);
+    }
+    // Only the rows a sweep of this step fills; a 12.5 MHz sweep leaves out its first point.
+    MSChartPrint->setSeriesHidden(3, false);
+    const int first = multiplier == 1 ? 2 : std::max(1, int(multiplier));
+    for (int r = first; r <= Chart::Rows; ++r)
+        copy(step + 3, 3, r);
+}
+
+void PrintResultForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Some window managers never activate a window they did not place; do not wait on it.
+    QTimer::singleShot(0, this, &PrintResultForm::activate);
+}
+
+void PrintResultForm::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        QTimer::singleShot(0, this, &PrintResultForm::activate);
+}
+
+void PrintResultForm::activate()
+{
+    if (m_activating || m_activated)
+        return;
+    m_activating = true;
+    m_activated = true;
+    {
+        PrintResultTextForm details(m_measType, m_customAttnText,
+                                    {Label_DUT, Label_DUTId, Label_Comments, Label_MeasType}, this);
+        details.exec();
+    }
+    if (!Label_MeasType->text().isEmpty())
+        PrintReport();
+    m_activating = false;
+    done(QDialog::Accepted);
+}
+
+void PrintResultForm::printFailed(const QString& reason)
+{
+    m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("Report Not Printed"),
+                      QStringLiteral("The report was not printed.\n\n") + reason, MsgButtons::Ok);
+}
+
+void PrintResultForm::PrintReport()
+{
+    const QString previous = DefaultPrinter::CurrentDefaultPrinter();
+    QPrinter printer(QPrinter::HighResolution);
+    if (!previous.isEmpty())
+        printer.setPrinterName(previous);
+    printer.setCopyCount(1);
+    if (!m_dialogs.choosePrinter(printer))
+        return;
+
+    if (printer.outputFormat() == QPrinter::PdfFormat) {
+        // A bench without a printer keeps its records as PDF files; no printer is involved.
+        const QString path = printer.outputFileName();
+        if (path.isEmpty()) {
+            printFailed(QStringLiteral("No file was chosen for the PDF."));
+            return;
+        }
+        if (!writePage(path, printer.pageLayout())) {
+            printFailed(QStringLiteral("The file %1 could not be written.")
+                            .arg(QDir::toNativeSeparators(path)));
+            return;
+        }
+    } else {
+        const QString chosen = printer.printerName();
+        QTemporaryFile pdf(QDir::tempPath() + QStringLiteral("/velmora-report-XXXXXX.pdf"));
+        if (!pdf.open()) {
+            printFailed(QStringLiteral("No temporary file for the page could be made in %1.")
+                            .arg(QDir::toNativeSeparators(QDir::tempPath())));
+            return;
+        }
+        pdf.close();
+        if (!writePage(pdf.fileName(), printer.pageLayout())) {
+            printFailed(QStringLiteral("The page could not be drawn into %1.")
+                            .arg(QDir::toNativeSeparators(pdf.fileName())));
+            return;
+        }
+        QString reason;
+        if (CupsJob::SubmitPdf(chosen, pdf.fileName(), QStringLiteral("Velmora report"),
+                               reason) == 0) {
+            printFailed(QStringLiteral("The printer %1 did not accept it: %2").arg(chosen, reason));
+            return;
+        }
+        if (chosen != previous && !previous.isEmpty())
+            DefaultPrinter::SetDefaultPrinter(previous, m_dialogs);
+    }
+
+    SavedComments().save(Label_DUTId->text(), Label_Comments->text());
+}
+
+bool PrintResultForm::writePage(const QString& pdfPath, const QPageLayout& layout)
+{
+    QPdfWriter writer(pdfPath);
+    writer.setPageLayout(layout);
+    writer.setResolution(600);
+    writer.setCreator(QStringLiteral("Velmora " VELMORA_VERSION));
+    writer.setTitle(QStringLiteral("Velmora report"));
+    QPainter painter;
+    if (!painter.begin(&writer))
+        return false;
+    const double scale =
+        std::min(writer.width() / double(width()), writer.height() / double(height()));
+    painter.scale(scale, scale);
+    render(&painter, QPoint(), QRegion(), DrawWindowBackground | DrawChildren);
+    return painter.end();
+}

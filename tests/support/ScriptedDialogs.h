@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/OperatorDialogs.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// Answers operator messages from a script and keeps what was shown, so tests can check the
+// exact icon, title, text and buttons a person would have seen.
+class ScriptedDialogs : public OperatorDialogs {
+public:
+    struct Shown {
+        MsgIcon icon;
+        QString title;
+        QString text;
+        MsgButtons buttons;
+    };
+
+    MsgResult message(MsgIcon icon, const QString& title, const QString& text,
+                      MsgButtons buttons) override;
+    bool choosePrinter(QPrinter& printer) override;
+
+    // Answers in order; once they run out, every message gets its first button.
+    void answer(std::initializer_list<MsgResult> answers) { m_answers.append(answers); }
+    // Decides per message instead; return std::nullopt to fall back to the script.
+    std::function<std::optional<MsgResult>(const Shown&)> onMessage;
+    std::function<bool(QPrinter&)> onChoosePrinter;
+
+    QList<Shown> shown;
+    QStringList titles() const;
+    void clear() { shown.clear(); }
+
+private:
+    QList<MsgResult> m_answers;
+};
