@@ -104,10 +104,8 @@ private slots:
     void writeErrorAndVanish();
     void endings_data();
     void endings();
-    void attenuationLevels_data();
-    void attenuationLevels();
-    void returnLossLevels_data();
-    void returnLossLevels();
+    void modelLevels_data();
+    void modelLevels();
     void qualityAgainstLimits();
     void heldTrace();
     void operatorConnects_data();
@@ -125,15 +123,10 @@ void TestSimulatedBench::findListeners_data()
     QTest::newRow("default") << "" << QVector<short>{0, 18} << -1;
     QTest::newRow("twin") << "twin-analysers" << QVector<short>{0, 18, 19} << -1;
     QTest::newRow("others first") << "others-first" << QVector<short>{0, 3, 5, 18} << -1;
-    QVector<short> fourteen{0};
-    for (short a = 1; a <= 13; ++a)
-        fourteen.append(a);
-    fourteen.append(18);
-    QTest::newRow("14 fit") << "14-listeners" << fourteen << -1;
-    QVector<short> fifteen{0};
-    for (short a = 1; a <= 14; ++a)
-        fifteen.append(a);
-    QTest::newRow("15 overflow") << "15-listeners" << fifteen << ETAB;
+    // Fillers take the lowest free addresses; 15 instruments and the controller overflow.
+    const QVector<short> low{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
+    QTest::newRow("14 fit") << "14-listeners" << (low.first(14) << 18) << -1;
+    QTest::newRow("15 overflow") << "15-listeners" << low << ETAB;
     QTest::newRow("no listener") << "no-listener" << QVector<short>{} << EBUS;
     QTest::newRow("no board") << "no-board" << QVector<short>{} << ENEB;
 }
@@ -209,8 +202,6 @@ void TestSimulatedBench::identification_data()
                                 << QByteArray("ID SIMULATED,2710,V1.04,OPTIONS:NB FILTER");
     QTest::newRow("counter") << "others-first" << 3 << QByteArray("ID?")
                              << QByteArray("SIMULATED,COUNTER 5370,V2.10");
-    QTest::newRow("twin") << "twin-analysers" << 19 << QByteArray("ID?")
-                          << QByteArray("ID SIMULATED,2712,V1.04,OPTIONS:TRACKING GEN,NB FILTER");
 }
 
 void TestSimulatedBench::identification()
@@ -416,53 +407,43 @@ void TestSimulatedBench::endings()
     QCOMPARE(b.bench->status().ibsta, CMPL | END);
 }
 
-void TestSimulatedBench::attenuationLevels_data()
+void TestSimulatedBench::modelLevels_data()
 {
     QTest::addColumn<QString>("quality");
-    QTest::addColumn<double>("nominal");
+    QTest::addColumn<Connection>("dut");
+    const QList<std::pair<const char*, Connection>> duts = {
+        {"termination", Connection::bridgeDut(Connection::Dut::Termination)},
+        {"closed attenuator", Connection::bridgeDut(Connection::Dut::Attenuator)},
+        {"cable", Connection::attenuatorDut(0)},
+        {"6 dB", Connection::attenuatorDut(6)},
+        {"8 dB", Connection::attenuatorDut(8)},
+        {"14 dB", Connection::attenuatorDut(14)},
+        {"20 dB", Connection::attenuatorDut(20)},
+        {"12.5 dB", Connection::attenuatorDut(12.5)}};
     for (const char* q : {"good", "marginal", "failing"}) {
-        for (double nominal : {0.0, 6.0, 8.0, 14.0, 20.0, 12.5})
-            QTest::addRow("%s %g dB", q, nominal) << QString::fromLatin1(q) << nominal;
+        for (const auto& [name, dut] : duts)
+            QTest::addRow("%s %s", q, name) << QString::fromLatin1(q) << dut;
     }
 }
 
-void TestSimulatedBench::attenuationLevels()
+void TestSimulatedBench::modelLevels()
 {
     QFETCH(QString, quality);
-    QFETCH(double, nominal);
+    QFETCH(Connection, dut);
+    // The difference of reference and DUT readings is what the program turns into a result.
+    const bool bridge = dut.kind == Connection::Kind::BridgeDut;
+    const Connection reference = bridge ? Connection::bridgeOpen() : Connection::through();
     Bench b(quality);
     b.write("HDR OFF;TGLEVEL 0.0;TGENAB ON");
     for (double f : {1.0, 37.5, 250.0, 600.0, 1000.0}) {
-        b.bench->connect(Connection::through());
-        const double through = b.level(f);
-        QVERIFY(qAbs(through + BenchModel::cableLoss(f)) < 0.03);
-        b.bench->connect(Connection::attenuatorDut(nominal));
-        const double expected = nominal + b.bench->modelDeviation(f);
-        QVERIFY2(qAbs(through - b.level(f) - expected) <= 0.05, qPrintable(QString::number(f)));
-    }
-}
-
-void TestSimulatedBench::returnLossLevels_data()
-{
-    QTest::addColumn<QString>("quality");
-    QTest::addColumn<Connection::Dut>("dut");
-    for (const char* q : {"good", "marginal", "failing"}) {
-        QTest::addRow("%s termination", q) << q << Connection::Dut::Termination;
-        QTest::addRow("%s attenuator", q) << q << Connection::Dut::Attenuator;
-    }
-}
-
-void TestSimulatedBench::returnLossLevels()
-{
-    QFETCH(QString, quality);
-    QFETCH(Connection::Dut, dut);
-    Bench b(quality);
-    b.write("HDR OFF;TGLEVEL 0.0;TGENAB ON");
-    for (double f : {1.0, 37.5, 250.0, 600.0, 1000.0}) {
-        b.bench->connect(Connection::bridgeOpen());
-        const double open = b.level(f);
-        b.bench->connect(Connection::bridgeDut(dut));
-        QVERIFY(qAbs(open - b.level(f) - b.bench->modelReturnLoss(f)) <= 0.05);
+        b.bench->connect(reference);
+        const double ref = b.level(f);
+        const double loss = BenchModel::cableLoss(f) + (bridge ? BenchModel::bridgeLoss(f) : 0);
+        QVERIFY(qAbs(ref + loss) < 0.03);
+        b.bench->connect(dut);
+        const double expected =
+            bridge ? b.bench->modelReturnLoss(f) : dut.nominalDb + b.bench->modelDeviation(f);
+        QVERIFY2(qAbs(ref - b.level(f) - expected) <= 0.05, qPrintable(QString::number(f)));
     }
     b.write("TGENAB OFF;SIG");
     QVERIFY(qAbs(b.query("MAMPL?").toDouble() - BenchModel::NoiseFloorDbm) <= 1.5);
