@@ -5,6 +5,7 @@
 #include "gpib/AnalyserCommands.h"
 #include "gpib/Clock.h"
 #include "gpib/InstrumentIO.h"
+#include "report/PrintResultForm.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -212,16 +213,23 @@ void MainForm::buildControls()
     Label_Busy->hide();
     Command_Print->hide();
 
-    for (int i = 0; i < 6; ++i)
+    // An option's Click runs when it becomes selected, from code or by the operator, and
+    // again when the operator clicks it while it is selected (Reference then gives the step
+    // list back after a completed reference).
+    for (int i = 0; i < 6; ++i) {
         connect(Option_Attn[i], &QRadioButton::toggled, this, [this, i](bool on) {
             if (on)
                 Option_Attn_Click(i);
         });
-    for (int i = 0; i < 3; ++i)
+        connect(Option_Attn[i], &QRadioButton::clicked, this, [this, i] { Option_Attn_Click(i); });
+    }
+    for (int i = 0; i < 3; ++i) {
         connect(Option_Refl[i], &QRadioButton::toggled, this, [this, i](bool on) {
             if (on)
                 Option_Refl_Click(i);
         });
+        connect(Option_Refl[i], &QRadioButton::clicked, this, [this, i] { Option_Refl_Click(i); });
+    }
     connect(Frame_Attn, &ClickFrame::clicked, this, &MainForm::Frame_Attn_Click);
     connect(Frame_Refl, &ClickFrame::clicked, this, &MainForm::Frame_Refl_Click);
     connect(Check_CustomAttn, &QCheckBox::toggled, this, &MainForm::Check_CustomAttn_Click);
@@ -587,7 +595,9 @@ void MainForm::Command_Run_Click()
 
 void MainForm::Command_Print_Click()
 {
-    // TODO report
+    ReportSource source{*MSChart1, Combo_FreqStep->currentIndex(), Combo_FreqStep->currentText(),
+                        Globals, Text_CustomAttn->text(), pos()};
+    PrintResultForm::Command_Print_Click(source, m_dialogs, this);
 }
 
 // ---- Results chart ----------------------------------------------------------------------

@@ -119,7 +119,7 @@ void VirtualClock::armIdleAdvance()
     QTimer::singleShot(0, this, [this] {
         m_idleArmed = false;
         // Inside a wait, time moves only as far as that wait's deadline.
-        if (m_actions.empty() || m_waitDepth > 0)
+        if (m_actions.empty() || m_waitDepth > 0 || !idleAdvance || !idleAdvance())
             return;
         const double due = m_actions.begin()->first.first;
         runDue(due);

@@ -41,9 +41,10 @@ private:
     std::unique_ptr<Private> d;
 };
 
-// Time that advances only when somebody waits, or when the event loop has nothing else to
-// do and a scheduled action is due: tests run a 15 s set-up in no wall time, and a modal
-// window waiting on a timer still sees it fire.
+// Time that advances only when somebody waits: tests run a 15 s set-up in no wall time. A
+// window that waits on a scheduled action in an event loop of its own (a modal window with
+// a timer) has nobody to wait for it, so while idleAdvance() says so, an idle event loop
+// jumps to the next due action.
 class VirtualClock : public QObject, public Clock {
     Q_OBJECT
 public:
@@ -55,6 +56,7 @@ public:
 
     // Moves time forward, running every action due on the way (as waitUntil does).
     void advance(double seconds) { waitUntil(m_now + seconds); }
+    std::function<bool()> idleAdvance;
     bool hasPending() const { return !m_actions.empty(); }
 
 private:

@@ -1,10 +1,10 @@
 #include "gpib/NumberText.h"
 
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <cctype>
 #include <string>
 
 namespace {
@@ -15,20 +15,25 @@ QString numberText(double value, int digits)
         return QStringLiteral(" 0");
 
     // Round to the type's significant digits first; the exponent of the rounded value
-    // decides between fixed and exponent notation.
+    // decides between fixed and exponent notation. to_chars ignores the C locale, which Qt
+    // sets from the environment and which may use "," as decimal point.
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*e", digits - 1, std::fabs(value));
-    std::string mantissa(buffer, std::strchr(buffer, 'e'));
-    const int exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+    const char* end = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                    std::chars_format::scientific, digits - 1)
+                          .ptr;
+    const std::string scientific(buffer, size_t(end - buffer));
+    const size_t e = scientific.find('e');
+    const int exponent = std::atoi(scientific.c_str() + e + 1);
     std::string figures;
-    for (char c : mantissa)
+    for (char c : scientific.substr(0, e))
         if (c != '.')
             figures += c;
     while (figures.size() > 1 && figures.back() == '0')
         figures.pop_back();
 
     std::string text;
-    if (exponent >= digits || exponent < -5) {
+    // Below 0.0001 exponent form is shorter: " .0001" but " 1E-05".
+    if (exponent >= digits || exponent < -4) {
         text = figures.substr(0, 1);
         if (figures.size() > 1)
             text += "." + figures.substr(1);
@@ -97,7 +102,14 @@ double LeadingNumber(const QString& text)
     if (!digits)
         return 0;
     // An exponent marker without digits ("1E", "1E+") is not part of the number.
-    while (!number.empty() && (number.back() == 'e' || number.back() == '+' || number.back() == '-'))
+    while (!number.empty() &&
+           (number.back() == 'e' || number.back() == '+' || number.back() == '-'))
         number.pop_back();
-    return std::strtod(number.c_str(), nullptr);
+    // from_chars reads "." whatever the C locale says, but takes no "+".
+    const char* first = number.c_str();
+    if (*first == '+')
+        ++first;
+    double value = 0;
+    std::from_chars(first, number.c_str() + number.size(), value);
+    return value;
 }

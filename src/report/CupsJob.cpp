@@ -4,8 +4,7 @@
 
 namespace CupsJob {
 
-int SubmitPdf(const QString& printer, const QString& pdfPath, const QString& title,
-              QString& reason)
+int SubmitPdf(const QString& printer, const QString& pdfPath, const QString& title, QString& reason)
 {
     const qsizetype slash = printer.indexOf(u'/');
     const QByteArray queue = (slash < 0 ? printer : printer.left(slash)).toUtf8();
@@ -16,14 +15,15 @@ int SubmitPdf(const QString& printer, const QString& pdfPath, const QString& tit
     if (!dest) {
         reason = QString::fromUtf8(cupsLastErrorString());
         if (reason.isEmpty())
-            reason = QStringLiteral("The printer %1 is not known to the print system.").arg(printer);
+            reason =
+                QStringLiteral("The printer %1 is not known to the print system.").arg(printer);
         return 0;
     }
     int optionCount = 0;
     cups_option_t* options = nullptr;
     for (int i = 0; i < dest->num_options; ++i)
-        optionCount = cupsAddOption(dest->options[i].name, dest->options[i].value, optionCount,
-                                    &options);
+        optionCount =
+            cupsAddOption(dest->options[i].name, dest->options[i].value, optionCount, &options);
     // One page, one copy: the sheet goes into the DUT's folder.
     optionCount = cupsAddOption("copies", "1", optionCount, &options);
     optionCount = cupsAddOption("fit-to-page", "true", optionCount, &options);

@@ -29,16 +29,16 @@ bool SetDefaultPrinter(const QString& name, OperatorDialogs& dialogs)
 
     cups_dest_t* dests = nullptr;
     const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
-    cups_dest_t* chosen = queue.isEmpty()
-                              ? nullptr
-                              : cupsGetDest(queue.constData(),
-                                            instance.isEmpty() ? nullptr : instance.constData(),
-                                            count, dests);
+    cups_dest_t* chosen =
+        queue.isEmpty()
+            ? nullptr
+            : cupsGetDest(queue.constData(), instance.isEmpty() ? nullptr : instance.constData(),
+                          count, dests);
     if (!chosen) {
         // An unreachable server leaves its own status; otherwise the name is simply unknown.
         const ipp_status_t status = cupsLastError();
-        reportFailure(dialogs, status >= IPP_STATUS_ERROR_BAD_REQUEST ? status
-                                                                     : IPP_STATUS_ERROR_NOT_FOUND);
+        reportFailure(dialogs,
+                      status >= IPP_STATUS_ERROR_BAD_REQUEST ? status : IPP_STATUS_ERROR_NOT_FOUND);
         cupsFreeDests(count, dests);
         return false;
     }

@@ -11,6 +11,7 @@
 #include <QDate>
 #include <QDir>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLocale>
@@ -64,8 +65,13 @@ PrintResultForm::PrintResultForm(const ReportSource& source, OperatorDialogs& di
     page.setColor(QPalette::WindowText, Qt::black);
     setPalette(page);
     setAutoFillBackground(true);
-    QFont font(QStringLiteral("MS Sans Serif"), 12, QFont::Normal);
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Nimbus Sans")});
     font.setStyleHint(QFont::SansSerif);
+    font.setWeight(QFont::Normal);
+    font.setPointSizeF(12);
     setFont(font);
 
     Label1 = label("Label1", QStringLiteral("Measurement Type: "), 120, 420, 2160);
@@ -111,6 +117,8 @@ PrintResultForm::PrintResultForm(const ReportSource& source, OperatorDialogs& di
     Label2 = label("Label2", QStringLiteral("Comments: "), 180, 6300, 1275);
     Label_Comments = label("Label_Comments", QString(), 1500, 6300, 9045);
 
+    fitFont();
+
     // Load
     move(source.position);
     const int step = std::clamp(source.freqStepIndex, 0, 3);
@@ -148,6 +156,35 @@ PrintResultForm::PrintResultForm(const ReportSource& source, OperatorDialogs& di
     const int first = multiplier == 1 ? 2 : std::max(1, int(multiplier));
     for (int r = first; r <= Chart::Rows; ++r)
         copy(step + 3, 3, r);
+}
+
+void PrintResultForm::fitFont()
+{
+    // The page was laid out for a narrow bitmap font; a wider substitute gets smaller until
+    // every caption, the longest header values and the placeholder lines fit their boxes.
+    const std::pair<QLabel*, QString> widest[] = {
+        {Label1, Label1->text()},
+        {Label_MeasType, QStringLiteral("Return Loss")},
+        {Label_MeasType, QStringLiteral("Attenuation")},
+        {Label5, Label5->text()},
+        {Label_FreqStep, QStringLiteral("12.5 MHz")},
+        {Label7, Label7->text()},
+        {Label_Date, QLocale::system().toString(QDate(2000, 12, 28), QLocale::ShortFormat)},
+        {Label3, Label3->text()},
+        {Label6, Label6->text()},
+        {Label4, Label4->text()},
+        {Label_DUTId, QString(PrintResultTextForm::DUTIdPlaceholderLength, u'_')},
+        {Label2, Label2->text()},
+        {Label_Comments, QString(PrintResultTextForm::CommentsPlaceholderLength, u'_')}};
+    QFont fitted = font();
+    for (; fitted.pointSizeF() > 6; fitted.setPointSizeF(fitted.pointSizeF() - 0.5)) {
+        const QFontMetrics metrics(fitted);
+        if (std::all_of(std::begin(widest), std::end(widest), [&](const auto& entry) {
+                return metrics.horizontalAdvance(entry.second) <= entry.first->width();
+            }))
+            break;
+    }
+    setFont(fitted);
 }
 
 void PrintResultForm::showEvent(QShowEvent* event)
@@ -211,6 +248,10 @@ void PrintResultForm::PrintReport()
         }
     } else {
         const QString chosen = printer.printerName();
+        if (chosen.isEmpty()) {
+            printFailed(QStringLiteral("No printer was chosen."));
+            return;
+        }
         QTemporaryFile pdf(QDir::tempPath() + QStringLiteral("/velmora-report-XXXXXX.pdf"));
         if (!pdf.open()) {
             printFailed(QStringLiteral("No temporary file for the page could be made in %1.")
@@ -224,8 +265,8 @@ void PrintResultForm::PrintReport()
             return;
         }
         QString reason;
-        if (CupsJob::SubmitPdf(chosen, pdf.fileName(), QStringLiteral("Velmora report"),
-                               reason) == 0) {
+        if (CupsJob::SubmitPdf(chosen, pdf.fileName(), QStringLiteral("Velmora report"), reason) ==
+            0) {
             printFailed(QStringLiteral("The printer %1 did not accept it: %2").arg(chosen, reason));
             return;
         }

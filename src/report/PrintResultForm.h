@@ -51,6 +51,7 @@ protected:
 
 private:
     void activate();
+    void fitFont();
     QLabel* label(const char* name, const QString& text, int left, int top, int width);
     void printFailed(const QString& reason);
 

@@ -36,15 +36,24 @@ void replaceSeparators(QLineEdit* edit)
 QString PrintResultTextForm::DescriptionFor(qint16 measType, const QString& customAttnText)
 {
     switch (measType) {
-    case 1: return QStringLiteral("1 X Attenuator (Cable)");
-    case 2: return QStringLiteral("2 X Attenuator");
-    case 3: return QStringLiteral("2.5 X Attenuator");
-    case 4: return QStringLiteral("5 X Attenuator");
-    case 5: return QStringLiteral("10 X Attenuator");
-    case 7: return QStringLiteral("Termination");
-    case 8: return QString(15, u' ') + Select + QStringLiteral(" --->>");
-    case 9: return customAttnText + QStringLiteral(" dB Attenuator");
-    default: return QString();
+    case 1:
+        return QStringLiteral("1 X Attenuator (Cable)");
+    case 2:
+        return QStringLiteral("2 X Attenuator");
+    case 3:
+        return QStringLiteral("2.5 X Attenuator");
+    case 4:
+        return QStringLiteral("5 X Attenuator");
+    case 5:
+        return QStringLiteral("10 X Attenuator");
+    case 7:
+        return QStringLiteral("Termination");
+    case 8:
+        return QString(15, u' ') + Select + QStringLiteral(" --->>");
+    case 9:
+        return customAttnText + QStringLiteral(" dB Attenuator");
+    default:
+        return QString();
     }
 }
 
@@ -75,8 +84,8 @@ PrintResultTextForm::PrintResultTextForm(qint16 measType, const QString& customA
     Combo_Saved->setEditable(true);
     Combo_Saved->setInsertPolicy(QComboBox::NoInsert);
     Combo_Saved->setEditText(QStringLiteral("Empty"));
-    Command_Clear = named(new QPushButton(QStringLiteral("Clear DUT ID / Comments"), this),
-                          "Command_Clear");
+    Command_Clear =
+        named(new QPushButton(QStringLiteral("Clear DUT ID / Comments"), this), "Command_Clear");
     Command_Cancel = named(new QPushButton(QStringLiteral("Cancel"), this), "Command_Cancel");
     Command_Print = named(new QPushButton(QStringLiteral("Print"), this), "Command_Print");
     Command_Print->setEnabled(false);
@@ -136,7 +145,8 @@ PrintResultTextForm::PrintResultTextForm(qint16 measType, const QString& customA
     const QStringList entries = SavedComments().loadEntries();
     Combo_Saved->addItems(entries);
     Combo_Saved->setCurrentIndex(-1);
-    Combo_Saved->setEditText(entries.isEmpty() ? QStringLiteral("Empty") : QStringLiteral("Select"));
+    Combo_Saved->setEditText(entries.isEmpty() ? QStringLiteral("Empty")
+                                               : QStringLiteral("Select"));
     Text_DUT->setText(description);
     if (!description.contains(Select))
         Command_Print->setEnabled(true);
@@ -225,9 +235,8 @@ void PrintResultTextForm::Command_Print_Click()
     // Pressed by a shortcut the identifier box may still hold the focus and a ";".
     Text_DUTId_LostFocus();
     m_labels.Label_DUT->setText(Text_DUT->text());
-    m_labels.Label_DUTId->setText(Text_DUTId->text().isEmpty()
-                                      ? QString(DUTIdPlaceholderLength, u'_')
-                                      : Text_DUTId->text());
+    m_labels.Label_DUTId->setText(
+        Text_DUTId->text().isEmpty() ? QString(DUTIdPlaceholderLength, u'_') : Text_DUTId->text());
     m_labels.Label_Comments->setText(Text_Comments->text().isEmpty()
                                          ? QString(CommentsPlaceholderLength, u'_')
                                          : Text_Comments->text());
