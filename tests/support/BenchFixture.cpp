@@ -10,6 +10,10 @@
 
 namespace {
 
+// Set in a forked child: the raster engine's helper threads were not forked along, so the
+// child must not paint large areas or it waits on them for ever.
+bool inChildProcess = false;
+
 BenchScenario scenarioOf(const QString& words)
 {
     const std::optional<BenchScenario> scenario = BenchScenario::parse(words);
@@ -25,6 +29,8 @@ BenchFixture::BenchFixture(const QString& scenario) : bench(clock, scenarioOf(sc
     // Only a modal window (the intro) waits on the clock without anybody advancing it.
     clock.idleAdvance = [] { return QApplication::activeModalWidget() != nullptr; };
     form = std::make_unique<MainForm>(io, hands);
+    if (inChildProcess)
+        form->setUpdatesEnabled(false);
 }
 
 void BenchFixture::startUp()
@@ -46,6 +52,9 @@ ChildOutcome runInChild(const std::function<void(std::function<void(const QStrin
     const pid_t child = fork();
     if (child == 0) {
         alarm(120); // a child that hangs must not hang the suite
+        inChildProcess = true;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            window->setUpdatesEnabled(false);
         QFile out(path);
         out.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
         body([&out](const QString& line) {
