@@ -108,9 +108,11 @@ void MainForm::buildControls()
     Text_CustomAttn->setGeometry(tw.rect(6840, 240, 495, 285));
     Label_dB[2] = control<QLabel>(Frame_Attn, "Label_dB(2)", "dB");
     Label_dB[2]->setGeometry(tw.rect(7380, 300, 195, 195));
-    Check_CustomLimits[0] = control<QCheckBox>(Frame_Attn, "Check_CustomLimits(0)", "Custom Limits");
+    Check_CustomLimits[0] =
+        control<QCheckBox>(Frame_Attn, "Check_CustomLimits(0)", "Custom Limits");
     Check_CustomLimits[0]->setGeometry(tw.rect(5100, 660, 1635, 255));
-    Text_CustomLimits[0] = control<QLineEdit>(Frame_Attn, "Text_CustomLimits(0)", "Custom Limits dB");
+    Text_CustomLimits[0] =
+        control<QLineEdit>(Frame_Attn, "Text_CustomLimits(0)", "Custom Limits dB");
     Text_CustomLimits[0]->setGeometry(tw.rect(6840, 660, 495, 285));
     Label_dB[0] = control<QLabel>(Frame_Attn, "Label_dB(0)", "dB");
     Label_dB[0]->setGeometry(tw.rect(7380, 720, 195, 195));
@@ -127,9 +129,11 @@ void MainForm::buildControls()
         Option_Refl[i]->setText(reflCaptions[i]);
         Option_Refl[i]->setGeometry(tw.rect(reflLeft[i], 360, reflWidth[i], 255));
     }
-    Check_CustomLimits[1] = control<QCheckBox>(Frame_Refl, "Check_CustomLimits(1)", "Custom Limits");
+    Check_CustomLimits[1] =
+        control<QCheckBox>(Frame_Refl, "Check_CustomLimits(1)", "Custom Limits");
     Check_CustomLimits[1]->setGeometry(tw.rect(5100, 360, 1635, 255));
-    Text_CustomLimits[1] = control<QLineEdit>(Frame_Refl, "Text_CustomLimits(1)", "Custom Limits dB");
+    Text_CustomLimits[1] =
+        control<QLineEdit>(Frame_Refl, "Text_CustomLimits(1)", "Custom Limits dB");
     Text_CustomLimits[1]->setGeometry(tw.rect(6840, 360, 495, 285));
     Label_dB[1] = control<QLabel>(Frame_Refl, "Label_dB(1)", "dB");
     Label_dB[1]->setGeometry(tw.rect(7380, 420, 195, 195));
@@ -377,10 +381,9 @@ void MainForm::closeEvent(QCloseEvent* event)
 
 void MainForm::Form_QueryUnload(bool& cancel)
 {
-    const MsgResult answer =
-        m_dialogs.message(MsgIcon::None, QStringLiteral("Terminate Program"),
-                          "Do you want to initialize the " + State.AnalyserName + " ?",
-                          MsgButtons::YesNoCancel);
+    const MsgResult answer = m_dialogs.message(
+        MsgIcon::None, QStringLiteral("Terminate Program"),
+        "Do you want to initialize the " + State.AnalyserName + " ?", MsgButtons::YesNoCancel);
     if (answer == MsgResult::Cancel)
         cancel = true;
     else if (answer == MsgResult::Yes)
@@ -394,11 +397,10 @@ void MainForm::EnableAttnControls(bool refEnabled, bool optionsEnabled, bool cus
     for (int i = 1; i <= 5; ++i)
         Option_Attn[i]->setEnabled(optionsEnabled);
     Option_Attn[0]->setEnabled(refEnabled);
-    for (QWidget* w : {static_cast<QWidget*>(Check_CustomLimits[0]),
-                       static_cast<QWidget*>(Text_CustomLimits[0]),
-                       static_cast<QWidget*>(Check_CustomAttn),
-                       static_cast<QWidget*>(Text_CustomAttn), static_cast<QWidget*>(Label_dB[0]),
-                       static_cast<QWidget*>(Label_dB[2])})
+    for (QWidget* w :
+         {static_cast<QWidget*>(Check_CustomLimits[0]), static_cast<QWidget*>(Text_CustomLimits[0]),
+          static_cast<QWidget*>(Check_CustomAttn), static_cast<QWidget*>(Text_CustomAttn),
+          static_cast<QWidget*>(Label_dB[0]), static_cast<QWidget*>(Label_dB[2])})
         w->setEnabled(customEnabled);
     letEventsRun();
 }
@@ -596,7 +598,7 @@ void MainForm::Command_Run_Click()
 void MainForm::Command_Print_Click()
 {
     ReportSource source{*MSChart1, Combo_FreqStep->currentIndex(), Combo_FreqStep->currentText(),
-                        Globals, Text_CustomAttn->text(), pos()};
+                        Globals,   Text_CustomAttn->text(),        pos()};
     PrintResultForm::Command_Print_Click(source, m_dialogs, this);
 }
 
@@ -615,8 +617,7 @@ void MainForm::ClearGraph(float graphValue)
 
 // ---- Helpers for the sequences ----------------------------------------------------------
 
-MsgResult MainForm::ask(MsgIcon icon, const QString& title, const QString& text,
-                        MsgButtons buttons)
+MsgResult MainForm::ask(MsgIcon icon, const QString& title, const QString& text, MsgButtons buttons)
 {
     // Once the operator has asked to close, no further connection is asked for.
     if (m_closeRequested)

@@ -34,29 +34,44 @@ bool isLineEnd(QChar c)
 QString GpibErrorText(int iberr)
 {
     switch (iberr) {
-    case EDVR: return QStringLiteral("Operating system error.");
-    case ECIC: return QStringLiteral("Function requires GPIB board to be CIC.");
-    case ENOL: return QStringLiteral("No listener on write function.");
-    case EADR: return QStringLiteral("GPIB board not addressed correctly.");
-    case EARG: return QStringLiteral("Invalid argument to function call.");
-    case ESAC: return QStringLiteral("GPIB board not system controller as required.");
-    case EABO: return QStringLiteral("I/O operation aborted - timeout.");
-    case ENEB: return QStringLiteral("Non-existent GPIB board.");
-    case EOIP: return QStringLiteral("Asynchronous I/O in progress.");
-    case ECAP: return QStringLiteral("No capability for operation.");
-    case EFSO: return QStringLiteral("File system error.");
-    case EBUS: return QStringLiteral("GPIB bus eror.");
-    case ESTB: return QStringLiteral("Serial poll status queue owerflow.");
-    case ESRQ: return QStringLiteral("SRQ stuck in on position.");
-    case ETAB: return QStringLiteral("Table problem.");
-    default: return QStringLiteral("Unknown error.");
+    case EDVR:
+        return QStringLiteral("Operating system error.");
+    case ECIC:
+        return QStringLiteral("Function requires GPIB board to be CIC.");
+    case ENOL:
+        return QStringLiteral("No listener on write function.");
+    case EADR:
+        return QStringLiteral("GPIB board not addressed correctly.");
+    case EARG:
+        return QStringLiteral("Invalid argument to function call.");
+    case ESAC:
+        return QStringLiteral("GPIB board not system controller as required.");
+    case EABO:
+        return QStringLiteral("I/O operation aborted - timeout.");
+    case ENEB:
+        return QStringLiteral("Non-existent GPIB board.");
+    case EOIP:
+        return QStringLiteral("Asynchronous I/O in progress.");
+    case ECAP:
+        return QStringLiteral("No capability for operation.");
+    case EFSO:
+        return QStringLiteral("File system error.");
+    case EBUS:
+        return QStringLiteral("GPIB bus eror.");
+    case ESTB:
+        return QStringLiteral("Serial poll status queue owerflow.");
+    case ESRQ:
+        return QStringLiteral("SRQ stuck in on position.");
+    case ETAB:
+        return QStringLiteral("Table problem.");
+    default:
+        return QStringLiteral("Unknown error.");
     }
 }
 
 InstrumentIO::InstrumentIO(GpibDriver& driver, Clock& clock, OperatorDialogs& dialogs)
     : m_bus(driver), m_clock(clock), m_dialogs(dialogs)
-{
-}
+{}
 
 void InstrumentIO::GpibWrite(qint16 device, const QString& command)
 {
@@ -183,8 +198,8 @@ void InstrumentIO::GpibCheckError()
     const NiGlobal& s = m_bus.status();
     if (!s.error())
         return;
-    const QString text =
-        GpibErrorText(s.iberr) + QStringLiteral("\nSelect OK to continue or Cancel to terminate program.");
+    const QString text = GpibErrorText(s.iberr) +
+                         QStringLiteral("\nSelect OK to continue or Cancel to terminate program.");
     const QString title = QStringLiteral("GPIB ERROR # %1").arg(s.iberr);
     if (m_dialogs.message(MsgIcon::Exclamation, title, text, MsgButtons::OkCancel) ==
         MsgResult::Cancel)
@@ -269,11 +284,12 @@ qint16 InstrumentIO::FindDevice(QString& query, QString& expected)
     if (FreeListeners[0] == 0) {
         if (silent)
             return 0;
-        m_dialogs.message(MsgIcon::Critical, QStringLiteral("Not enough devices on the bus"),
-                          QStringLiteral("Can't find more than %1 device(s).\n\nCorrect problem and "
-                                         "restart.")
-                              .arg(Listeners[0]),
-                          MsgButtons::Ok);
+        m_dialogs.message(
+            MsgIcon::Critical, QStringLiteral("Not enough devices on the bus"),
+            QStringLiteral("Can't find more than %1 device(s).\n\nCorrect problem and "
+                           "restart.")
+                .arg(Listeners[0]),
+            MsgButtons::Ok);
         EndProgram();
     }
 
@@ -298,8 +314,8 @@ qint16 InstrumentIO::FindDevice(QString& query, QString& expected)
         if (answer.endsWith(QLatin1Char('\r')))
             answer.chop(1);
 
-        const bool match = exact ? answer == expected
-                                 : answer.toUpper().contains(expected.toUpper());
+        const bool match =
+            exact ? answer == expected : answer.toUpper().contains(expected.toUpper());
         if (match) {
             FreeListeners[i] = 0;
             --FreeListeners[0];
@@ -315,8 +331,9 @@ qint16 InstrumentIO::FindDevice(QString& query, QString& expected)
     ProbeDevice.reuse = true;
     if (silent)
         return 0;
-    const QString text = QStringLiteral("ID Query: ") + query + QStringLiteral("\n\nExpected Response: ") +
-                         expected + QStringLiteral("\n\nReceived Response(s):\n") + received +
+    const QString text = QStringLiteral("ID Query: ") + query +
+                         QStringLiteral("\n\nExpected Response: ") + expected +
+                         QStringLiteral("\n\nReceived Response(s):\n") + received +
                          QStringLiteral("\nCorrect the problem and re") +
                          (mayContinue ? QStringLiteral("try. Program will continue.")
                                       : QStringLiteral("start. Program will end."));

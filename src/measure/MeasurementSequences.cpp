@@ -98,8 +98,7 @@ void MainForm::GetRef(const qint16& index)
         EnableAttnControls(true, false, false);
     Frame_Refl->setEnabled(false);
     const QString prompt = "Connect the Tracking Generator output to the " + name +
-                           " input.\n\nClick OK when done and the " + name +
-                           " has finished setup.";
+                           " input.\n\nClick OK when done and the " + name + " has finished setup.";
     if (ask(MsgIcon::Information, QStringLiteral("Attenuator Measurement Setup"), prompt,
             MsgButtons::OkCancel) == MsgResult::Cancel) {
         Combo_FreqStep->setEnabled(true);
@@ -191,7 +190,8 @@ void MainForm::GetRetLossResult(const qint16& index)
     const QString dut = index == 7 ? QStringLiteral("Termination") : QStringLiteral("Attenuator");
     if (!Check_SkipMsg->isChecked()) {
         const QString prompt =
-            "Connect the " + dut + " to be measured to the DUT connector of the Impedance Bridge.\n" +
+            "Connect the " + dut +
+            " to be measured to the DUT connector of the Impedance Bridge.\n" +
             (index == 7 ? QStringLiteral("\n")
                         : QStringLiteral("Use a known good Termination on the open end of the "
                                          "Attenuator.\n\n")) +
@@ -259,9 +259,10 @@ void MainForm::GetAttResult(const qint16& index)
         if (value == 0) {
             Text_CustomAttn->setText(QStringLiteral("0.0"));
         } else if (value > 25) {
-            m_dialogs.message(MsgIcon::Critical, QStringLiteral("Error"),
-                              QStringLiteral("Custom Attenuation must be less than or equal to 25 dB."),
-                              MsgButtons::Ok);
+            m_dialogs.message(
+                MsgIcon::Critical, QStringLiteral("Error"),
+                QStringLiteral("Custom Attenuation must be less than or equal to 25 dB."),
+                MsgButtons::Ok);
             Text_CustomAttn->clear();
             giveFocus(Text_CustomAttn);
             return;
@@ -288,16 +289,27 @@ void MainForm::GetAttResult(const qint16& index)
     QString dut;
     float nominal = 0;
     switch (index) {
-    case 1: dut = QStringLiteral("Cable"); break;
-    case 2: dut = QStringLiteral("2X (6 dB)"), nominal = 6; break;
-    case 3: dut = QStringLiteral("2.5X (8 dB)"), nominal = 8; break;
-    case 4: dut = QStringLiteral("5X (14 dB)"), nominal = 14; break;
-    case 5: dut = QStringLiteral("10X (20 dB)"), nominal = 20; break;
+    case 1:
+        dut = QStringLiteral("Cable");
+        break;
+    case 2:
+        dut = QStringLiteral("2X (6 dB)"), nominal = 6;
+        break;
+    case 3:
+        dut = QStringLiteral("2.5X (8 dB)"), nominal = 8;
+        break;
+    case 4:
+        dut = QStringLiteral("5X (14 dB)"), nominal = 14;
+        break;
+    case 5:
+        dut = QStringLiteral("10X (20 dB)"), nominal = 20;
+        break;
     case 9:
         dut = Text_CustomAttn->text().trimmed() + " dB";
         nominal = float(LeadingNumber(Text_CustomAttn->text()));
         break;
-    default: break;
+    default:
+        break;
     }
     if (index != 1)
         dut += QStringLiteral(" Attenuator");
@@ -352,7 +364,8 @@ void MainForm::GetAttResult(const qint16& index)
         m_io.GpibWrite(device, MarkerFrequency(frequency));
         m_io.Delay(0.7f);
         const double reading = LeadingNumber(m_io.GpibQuery(device, MarkerAmplitude));
-        const float deviation = float(double(State.RefTable[AttenuationKind][i]) - nominal - reading);
+        const float deviation =
+            float(double(State.RefTable[AttenuationKind][i]) - nominal - reading);
         if (m > 1 && i > m)
             fillBetween(i, m, previous, deviation);
         writeRow(i, deviation);

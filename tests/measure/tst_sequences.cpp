@@ -1,81 +1,9 @@
 // End-to-end checks of the measurement sequences: the program on the simulated bench, driven
 // through its buttons, on the virtual clock.
 
-#include "BenchFixture.h"
-#include "app/Chart.h"
-#include "gpib/AnalyserCommands.h"
-
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTest>
+#include "SequenceBench.h"
 
 using namespace AnalyserCommands;
-
-namespace {
-
-const int Multipliers[] = {1, 2, 4, 8};
-
-struct Bench : BenchFixture {
-    explicit Bench(const QString& scenario = {}) : BenchFixture(scenario)
-    {
-        startUp();
-        bench.clearReceived();
-        dialogs.clear();
-    }
-
-    MainForm& w() { return *form; }
-
-    void clickFrame(QWidget* frame)
-    {
-        QTest::mouseClick(frame, Qt::LeftButton, {}, QPoint(frame->width() - 4, frame->height() - 4));
-    }
-
-    void chooseStep(int index)
-    {
-        QComboBox* combo = w().Combo_FreqStep;
-        QVERIFY(combo->isEnabled());
-        combo->setFocus();
-        QTest::keyClick(combo, Qt::Key_Home);
-        for (int i = 0; i < index; ++i)
-            QTest::keyClick(combo, Qt::Key_Down);
-        QCOMPARE(combo->currentIndex(), index);
-    }
-
-    void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
-    void run() { click(w().Command_Run); }
-
-    // A reference of the kind whose frame this is, at the given step index.
-    void reference(QWidget* frame, int step)
-    {
-        clickFrame(frame);
-        chooseStep(step);
-        run();
-    }
-
-    float cell(int row, int column) const { return form->MSChart1->cell(row, column).toFloat(); }
-};
-
-QStringList sweepTraffic(int m, bool skipFirst)
-{
-    QStringList traffic;
-    for (int i = m; i <= 80; i += m) {
-        if (skipFirst && i == 1)
-            continue;
-        traffic << MarkerFrequency(i * 12.5) << MarkerAmplitude;
-    }
-    return traffic;
-}
-
-const QStringList ReturnLossReference{Reset, GeneralSetup, ReturnLossSetup, Signal,
-                                      ReferenceLevelQuery};
-const QStringList AttenuationReference{Reset, GeneralSetup, AttenuationSetup, Signal,
-                                       ReferenceLevelQuery};
-
-} // namespace
 
 class SequencesTest : public QObject {
     Q_OBJECT
@@ -123,8 +51,10 @@ void SequencesTest::returnLossCheck()
     Bench b;
     b.reference(b.w().Frame_Refl, step);
 
-    QCOMPARE(b.bench.received(), (ReturnLossReference + sweepTraffic(m, false) + QStringList{TriggerFreeRun}));
-    QCOMPARE(b.dialogs.titles(), (QStringList{"Return Loss Measurement Setup", "Return Loss Reference"}));
+    QCOMPARE(b.bench.received(),
+             (ReturnLossReference + sweepTraffic(m, false) + QStringList{TriggerFreeRun}));
+    QCOMPARE(b.dialogs.titles(),
+             (QStringList{"Return Loss Measurement Setup", "Return Loss Reference"}));
     QCOMPARE(b.dialogs.shown[0].text,
              "Connect the Impedance Bridge between the Tracking Generator output and the 2712 "
              "input.\nIf possible connect the Bridge output directly to the 2712 input using an "
@@ -148,9 +78,11 @@ void SequencesTest::returnLossCheck()
     b.click(b.w().Option_Refl[measType - 6]);
     b.run();
 
-    const QStringList expected = QStringList{Signal} + sweepTraffic(m, true) + QStringList{TriggerFreeRun};
+    const QStringList expected =
+        QStringList{Signal} + sweepTraffic(m, true) + QStringList{TriggerFreeRun};
     QCOMPARE(b.bench.received(), expected);
-    QCOMPARE(b.dialogs.titles(), (QStringList{"Return Loss Measurement Setup", "Return Loss Measurement"}));
+    QCOMPARE(b.dialogs.titles(),
+             (QStringList{"Return Loss Measurement Setup", "Return Loss Measurement"}));
     QCOMPARE(b.dialogs.shown[0].text,
              measType == 7 ? QString("Connect the Termination to be measured to the DUT connector "
                                      "of the Impedance Bridge.\n\nClick OK when done.")
@@ -168,13 +100,15 @@ void SequencesTest::returnLossCheck()
         QVERIFY(b.w().MSChart1->cell(row, column).isEmpty());
     for (int i = first; i <= 80; i += (i == 1 ? 1 : m)) {
         const double model = b.bench.modelReturnLoss(i * 12.5);
-        QVERIFY2(std::fabs(b.cell(i, column) - model) <= 0.05,
-                 qPrintable(QString("point %1: %2 vs %3").arg(i).arg(b.cell(i, column)).arg(model)));
+        QVERIFY2(
+            std::fabs(b.cell(i, column) - model) <= 0.05,
+            qPrintable(QString("point %1: %2 vs %3").arg(i).arg(b.cell(i, column)).arg(model)));
         if (m > 1 && i > m) {
             const float previous = b.cell(i - m, column), value = b.cell(i, column);
             const float d = value - previous;
             for (int j = 1; j < m; ++j) {
-                const float fill = std::fabs(d) >= 0.01f ? previous + float(j) * d / float(m) : previous;
+                const float fill =
+                    std::fabs(d) >= 0.01f ? previous + float(j) * d / float(m) : previous;
                 QCOMPARE(b.cell(i - m + j, column), fill);
             }
         }
@@ -194,8 +128,12 @@ void SequencesTest::attenuationCheck_data()
     QTest::addColumn<int>("option");
     QTest::addColumn<QString>("dut");
     QTest::addColumn<float>("limit");
-    const char* duts[] = {"", "Cable", "2X (6 dB) Attenuator", "2.5X (8 dB) Attenuator",
-                          "5X (14 dB) Attenuator", "10X (20 dB) Attenuator"};
+    const char* duts[] = {"",
+                          "Cable",
+                          "2X (6 dB) Attenuator",
+                          "2.5X (8 dB) Attenuator",
+                          "5X (14 dB) Attenuator",
+                          "10X (20 dB) Attenuator"};
     const float limits[] = {0, 0, 0.3f, 0.3f, 0.4f, 0.4f};
     for (int step = 0; step < 4; ++step)
         for (int option = 1; option <= 5; ++option)
@@ -213,7 +151,8 @@ void SequencesTest::attenuationCheck()
     const float nominals[] = {0, 0, 6, 8, 14, 20};
     Bench b;
     b.reference(b.w().Frame_Attn, step);
-    QCOMPARE(b.bench.received(), (AttenuationReference + sweepTraffic(m, false) + QStringList{TriggerFreeRun}));
+    QCOMPARE(b.bench.received(),
+             (AttenuationReference + sweepTraffic(m, false) + QStringList{TriggerFreeRun}));
     QCOMPARE(b.dialogs.shown[0].title, "Attenuator Measurement Setup");
     QCOMPARE(b.dialogs.shown[0].text, "Connect the Tracking Generator output to the 2712 input.\n\n"
                                       "Click OK when done and the 2712 has finished setup.");
@@ -264,7 +203,8 @@ void SequencesTest::referenceTiming()
     const double start = b.clock.now();
     b.reference(b.w().Frame_Refl, 3);
     const double elapsed = b.clock.now() - start;
-    QVERIFY2(elapsed >= 21 + 10 * 0.9 && elapsed < 21 + 10 * 0.9 + 1.0, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed >= 21 + 10 * 0.9 && elapsed < 21 + 10 * 0.9 + 1.0,
+             qPrintable(QString::number(elapsed)));
 }
 
 void SequencesTest::stopDuringReference()
@@ -330,7 +270,7 @@ void SequencesTest::stopDuringDeviceSweeps()
 
 void SequencesTest::cancelAtPrompts()
 {
-    {   // reference prompt, no table yet
+    { // reference prompt, no table yet
         Bench b;
         b.dialogs.answer({MsgResult::Cancel});
         b.reference(b.w().Frame_Refl, 1);
@@ -340,7 +280,7 @@ void SequencesTest::cancelAtPrompts()
         QVERIFY(b.w().Frame_Attn->isEnabled());
         QVERIFY(!b.w().Command_Print->isVisible());
     }
-    {   // reference prompt with a valid table from an earlier run
+    { // reference prompt with a valid table from an earlier run
         Bench b;
         b.reference(b.w().Frame_Attn, 1);
         b.click(b.w().Option_Attn[0]);
@@ -353,13 +293,15 @@ void SequencesTest::cancelAtPrompts()
     for (int option : {7, 2}) { // device prompts
         Bench b;
         b.reference(option == 7 ? b.w().Frame_Refl : b.w().Frame_Attn, 2);
-        b.click(option == 7 ? static_cast<QAbstractButton*>(b.w().Option_Refl[1]) : b.w().Option_Attn[2]);
+        b.click(option == 7 ? static_cast<QAbstractButton*>(b.w().Option_Refl[1])
+                            : b.w().Option_Attn[2]);
         b.bench.clearReceived();
         b.dialogs.clear();
         b.dialogs.answer({MsgResult::Cancel});
         b.run();
         QCOMPARE(b.dialogs.shown.size(), 1); // no message after Cancel
-        QCOMPARE(b.bench.received(), (option == 7 ? QStringList{} : QStringList{ReferenceLevel(-2.0f)}));
+        QCOMPARE(b.bench.received(),
+                 (option == 7 ? QStringList{} : QStringList{ReferenceLevel(-2.0f)}));
         QVERIFY(b.w().State.StopRequested);
         QVERIFY(!b.w().Command_Print->isVisible());
         QVERIFY(b.w().Command_Run->isEnabled());
@@ -378,7 +320,8 @@ void SequencesTest::reuseOffer()
         b.bench.clearReceived();
         b.dialogs.clear();
         b.run();
-        QCOMPARE(b.dialogs.titles(), (QStringList{"Return Loss Measurement Setup", "Reference Table"}));
+        QCOMPARE(b.dialogs.titles(),
+                 (QStringList{"Return Loss Measurement Setup", "Reference Table"}));
         QCOMPARE(b.dialogs.shown[1].text, "Do want to use the already defined Reference table ?");
         QCOMPARE(b.dialogs.shown[1].icon, MsgIcon::Question);
         QCOMPARE(b.bench.received().last(), TriggerFreeRun);
@@ -466,13 +409,35 @@ void SequencesTest::attenuationEntryChecks_data()
     QTest::addColumn<QString>("limitAfter");
     const QString attnError = "Custom Attenuation must be less than or equal to 25 dB.";
     const QString limitError = "Custom Limit must be between 0.1 and 1.0";
-    QTest::newRow("comma attenuation") << true << "12,5" << "0,5" << "" << "12.5" << "0.5";
-    QTest::newRow("25 accepted") << true << "25" << "1.0" << "" << "25" << "1.0";
-    QTest::newRow("25.5 refused") << true << "25.5" << "0.5" << attnError << "" << "0.5";
-    QTest::newRow("zero") << true << "0" << "0.1" << "" << "0.0" << "0.1";
-    QTest::newRow("not a number") << true << "x" << "0.1" << "" << "0.0" << "0.1";
-    QTest::newRow("limit 0.05") << true << "6" << "0.05" << limitError << "6" << "";
-    QTest::newRow("limit 1.2") << false << "" << "1.2" << limitError << "" << "";
+    QTest::newRow("comma attenuation") << true << "12,5"
+                                       << "0,5"
+                                       << ""
+                                       << "12.5"
+                                       << "0.5";
+    QTest::newRow("25 accepted") << true << "25"
+                                 << "1.0"
+                                 << ""
+                                 << "25"
+                                 << "1.0";
+    QTest::newRow("25.5 refused") << true << "25.5"
+                                  << "0.5" << attnError << ""
+                                  << "0.5";
+    QTest::newRow("zero") << true << "0"
+                          << "0.1"
+                          << ""
+                          << "0.0"
+                          << "0.1";
+    QTest::newRow("not a number") << true << "x"
+                                  << "0.1"
+                                  << ""
+                                  << "0.0"
+                                  << "0.1";
+    QTest::newRow("limit 0.05") << true << "6"
+                                << "0.05" << limitError << "6"
+                                << "";
+    QTest::newRow("limit 1.2") << false << ""
+                               << "1.2" << limitError << ""
+                               << "";
 }
 
 void SequencesTest::attenuationEntryChecks()
@@ -565,10 +530,11 @@ void SequencesTest::gpibErrorMidSweepContinues()
     b.click(b.w().Option_Refl[1]);
     b.dialogs.clear();
     b.run();
-    QCOMPARE(b.dialogs.titles(),
-             (QStringList{"Return Loss Measurement Setup", "GPIB ERROR # 2", "Return Loss Measurement"}));
-    QCOMPARE(b.dialogs.shown[1].text,
-             "No listener on write function.\nSelect OK to continue or Cancel to terminate program.");
+    QCOMPARE(b.dialogs.titles(), (QStringList{"Return Loss Measurement Setup", "GPIB ERROR # 2",
+                                              "Return Loss Measurement"}));
+    QCOMPARE(
+        b.dialogs.shown[1].text,
+        "No listener on write function.\nSelect OK to continue or Cancel to terminate program.");
     QVERIFY(b.w().Command_Print->isVisible());
 }
 
@@ -590,7 +556,8 @@ void SequencesTest::closeDuringRun_data()
 {
     QTest::addColumn<QString>("moment");
     QTest::addColumn<int>("answer");
-    for (const char* moment : {"set-up wait", "reference", "return-loss sweep", "attenuation sweep"})
+    for (const char* moment :
+         {"set-up wait", "reference", "return-loss sweep", "attenuation sweep"})
         for (int answer : {int(MsgResult::Yes), int(MsgResult::No), int(MsgResult::Cancel)})
             QTest::addRow("%s, answer %d", moment, answer) << QString(moment) << answer;
 }

@@ -31,4 +31,5 @@ struct ChildOutcome {
     int exitStatus = -1;
     QString log;
 };
-ChildOutcome runInChild(const std::function<void(std::function<void(const QString&)> report)>& body);
+ChildOutcome
+runInChild(const std::function<void(std::function<void(const QString&)> report)>& body);

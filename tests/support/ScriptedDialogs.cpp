@@ -13,8 +13,10 @@ MsgResult ScriptedDialogs::message(MsgIcon icon, const QString& title, const QSt
         return m_answers.takeFirst();
     switch (buttons) {
     case MsgButtons::YesNo:
-    case MsgButtons::YesNoCancel: return MsgResult::Yes;
-    default: return MsgResult::Ok;
+    case MsgButtons::YesNoCancel:
+        return MsgResult::Yes;
+    default:
+        return MsgResult::Ok;
     }
 }
 
