@@ -252,7 +252,9 @@ void MainForm::buildControls()
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonDblClick) {
+    // Filters see the events of a disabled box too, which the operator cannot double-click.
+    if (event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QWidget*>(watched)->isEnabled()) {
         if (watched == Text_CustomAttn) {
             Text_CustomAttn->clear();
             return true;

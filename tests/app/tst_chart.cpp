@@ -177,22 +177,17 @@ void TestChart::designTimeAxes()
 void TestChart::valueText_data()
 {
     QTest::addColumn<float>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("zero") << 0.0f << "0";
-    QTest::newRow("limit") << 21.0f << "21";
-    QTest::newRow("quarter") << -0.25f << "-0.25";
-    QTest::newRow("reading") << -31.37f << "-31.37";
-    QTest::newRow("small") << 0.01f << "0.01";
+    for (float value : {0.0f, 21.0f, -0.25f, -31.37f, 0.01f, 12.345678f, -1e-4f})
+        QTest::addRow("%g", double(value)) << value;
 }
 
 void TestChart::valueText()
 {
+    // Any text serves that gives the same 32-bit value back.
     QFETCH(float, value);
-    QFETCH(QString, text);
-    QCOMPARE(Chart::text(value), text);
-    // Whatever the text, the cell gives the same 32-bit value back.
     Chart chart(1);
     write(chart, 5, 1, Chart::text(value));
+    QCOMPARE(chart.cell(5, 1).toFloat(), value);
     QCOMPARE(line(chart, 1)->at(0).y(), double(value));
 }
 
