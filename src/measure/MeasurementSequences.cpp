@@ -52,82 +52,63 @@ void MainForm::GetRef(const qint16& index)
     Check_SkipMsg->setChecked(false);
     Check_SkipMsg->setEnabled(false);
 
-    if (index != 0) {
-        if (Option_Refl[1]->isEnabled())
-            EnableReflControls(true, false);
-        Frame_Attn->setEnabled(false);
-        const QString prompt =
-            "Connect the Impedance Bridge between the Tracking Generator output and the " + name +
-            " input.\nIf possible connect the Bridge output directly to the " + name +
-            " input using an NM-to-NM adapter.\nDon't connect anything the DUT input of the "
-            "Bridge.\n\nClick OK when done and the " +
-            name + " has finished setup.";
-        if (ask(MsgIcon::Information, QStringLiteral("Return Loss Measurement Setup"), prompt,
-                MsgButtons::OkCancel) == MsgResult::Cancel) {
-            Combo_FreqStep->setEnabled(true);
-            if (State.RefValid[ReturnLossKind])
-                EnableReflControls(true, true);
-            Frame_Attn->setEnabled(true);
-            return;
-        }
-        MSChart1->setMaximum(40);
-        MSChart1->setMinimum(10);
-        MSChart1->setMajorDivision(6);
-        MSChart1->setMinorDivision(1);
-        ShowBusy(true);
-        Label_Info->setText("Setting up the " + name);
-        letEventsRun();
-        m_io.GpibWrite(device, ReturnLossSetup);
-        m_io.Delay(5);
-        m_io.GpibWrite(device, Signal);
-        m_io.GpibWaitSrq(device);
-        m_io.Delay(1);
-        FillRefTable(ReturnLossKind);
-        Frame_Attn->setEnabled(true);
-        if (State.StopRequested) {
-            ResetStopSeq();
-            Combo_FreqStep->setEnabled(true);
-            return;
-        }
-        EnableReflControls(true, true);
-        giveFocus(Option_Refl[1]);
-        return;
-    }
+    // The two kinds differ only in the frames, the prompt, the value axis, the set-up
+    // message and the option that gets the focus.
+    const bool returnLoss = index != 0;
+    const int kind = returnLoss ? ReturnLossKind : AttenuationKind;
+    QWidget* otherFrame = returnLoss ? static_cast<QWidget*>(Frame_Attn) : Frame_Refl;
+    QRadioButton* firstDeviceOption = returnLoss ? Option_Refl[1] : Option_Attn[1];
+    const auto enableThisFrame = [&](bool full) {
+        if (returnLoss)
+            EnableReflControls(true, full);
+        else
+            EnableAttnControls(true, full, full);
+    };
+    const QString title = returnLoss ? QStringLiteral("Return Loss Measurement Setup")
+                                     : QStringLiteral("Attenuator Measurement Setup");
+    const QString prompt =
+        returnLoss
+            ? "Connect the Impedance Bridge between the Tracking Generator output and the " + name +
+                  " input.\nIf possible connect the Bridge output directly to the " + name +
+                  " input using an NM-to-NM adapter.\nDon't connect anything the DUT input of "
+                  "the Bridge.\n\nClick OK when done and the " +
+                  name + " has finished setup."
+            : "Connect the Tracking Generator output to the " + name +
+                  " input.\n\nClick OK when done and the " + name + " has finished setup.";
 
-    if (Option_Attn[1]->isEnabled())
-        EnableAttnControls(true, false, false);
-    Frame_Refl->setEnabled(false);
-    const QString prompt = "Connect the Tracking Generator output to the " + name +
-                           " input.\n\nClick OK when done and the " + name + " has finished setup.";
-    if (ask(MsgIcon::Information, QStringLiteral("Attenuator Measurement Setup"), prompt,
-            MsgButtons::OkCancel) == MsgResult::Cancel) {
+    if (firstDeviceOption->isEnabled())
+        enableThisFrame(false);
+    otherFrame->setEnabled(false);
+    if (ask(MsgIcon::Information, title, prompt, MsgButtons::OkCancel) == MsgResult::Cancel) {
         Combo_FreqStep->setEnabled(true);
-        if (State.RefValid[AttenuationKind])
-            EnableAttnControls(true, true, true);
-        Frame_Refl->setEnabled(true);
+        if (State.RefValid[kind])
+            enableThisFrame(true);
+        otherFrame->setEnabled(true);
         return;
     }
-    MSChart1->setMaximum(1);
-    MSChart1->setMinimum(-1);
-    MSChart1->setMajorDivision(4);
+    // Return loss in dB, or the deviation from the nominal attenuation in dB.
+    MSChart1->setMaximum(returnLoss ? 40 : 1);
+    MSChart1->setMinimum(returnLoss ? 10 : -1);
+    MSChart1->setMajorDivision(returnLoss ? 6 : 4);
     MSChart1->setMinorDivision(1);
     ShowBusy(true);
     Label_Info->setText("Setting up the " + name);
     letEventsRun();
-    m_io.GpibWrite(device, AttenuationSetup);
+    m_io.GpibWrite(device, returnLoss ? ReturnLossSetup : AttenuationSetup);
     m_io.Delay(5);
     m_io.GpibWrite(device, Signal);
     m_io.GpibWaitSrq(device);
     m_io.Delay(1);
-    FillRefTable(AttenuationKind);
-    Frame_Refl->setEnabled(true);
+    FillRefTable(kind);
+    otherFrame->setEnabled(true);
     if (State.StopRequested) {
         ResetStopSeq();
         Combo_FreqStep->setEnabled(true);
         return;
     }
-    EnableAttnControls(true, true, true);
-    giveFocus(Option_Attn[1]);
+    enableThisFrame(true);
+    // Only the focus moves: the selection, and MeasType with it, stays on Reference.
+    giveFocus(firstDeviceOption);
 }
 
 void MainForm::FillRefTable(int kind)
