@@ -1,0 +1,339 @@
+// Measures what a lab leaving the program on a bench all day cares about: waits that cost no
+// processor, a window that stays responsive during sweeps, sweeps that take the time the
+// sequence prescribes and no more, quick start-up, bounded memory, a fast chart and a fast
+// saved-entries list. Runs the real main window offscreen on the simulated bench, real clock.
+//
+// Prints one line per figure, "name value unit goal", then how many figures miss their goal.
+
+#include "app/Chart.h"
+#include "app/MainForm.h"
+#include "app/OperatorDialogs.h"
+#include "gpib/Clock.h"
+#include "gpib/InstrumentIO.h"
+#include "report/PrintResultForm.h"
+#include "report/PrintResultTextForm.h"
+#include "sim/SimulatedBench.h"
+#include "sim/SimulatedOperator.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// Every question gets its first button, as an operator in a hurry would answer.
+class FirstButton : public OperatorDialogs {
+public:
+    MsgResult message(MsgIcon, const QString&, const QString&, MsgButtons buttons) override
+    {
+        return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MsgResult::Yes
+                                                                                  : MsgResult::Ok;
+    }
+    bool choosePrinter(QPrinter&) override { return false; }
+};
+
+double processSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Seconds since this process started, from the kernel's own record of the start.
+double secondsSinceProcessStart()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    QFile uptime(QStringLiteral("/proc/uptime"));
+    if (!stat.open(QIODevice::ReadOnly) || !uptime.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const double started = fields.value(19).toDouble() / double(sysconf(_SC_CLK_TCK));
+    return uptime.readAll().split(' ').value(0).toDouble() - started;
+}
+
+// Notes when a window has painted for the first time.
+class FirstPaint : public QObject {
+public:
+    FirstPaint(QWidget& window, double& seconds) : m_seconds(seconds)
+    {
+        window.installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && m_seconds < 0)
+            m_seconds = secondsSinceProcessStart();
+        return false;
+    }
+
+private:
+    double& m_seconds;
+};
+
+struct Figure {
+    QString name;
+    double value;
+    QString unit;
+    double goal;
+    bool atMost = true;
+    bool met() const { return atMost ? value <= goal : value >= goal; }
+};
+
+double median(QVector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values[values.size() / 2];
+}
+
+// The program as it starts, on the in-process bench with the real clock.
+struct Program {
+    SteadyClock clock;
+    SimulatedBench bench{clock, *BenchScenario::parse({})};
+    FirstButton answers;
+    SimulatedOperator hands{answers, bench};
+    InstrumentIO io{bench, clock, hands};
+    MainForm form{io, hands};
+
+    void start()
+    {
+        form.Form_Load();
+        form.show();
+        while (!form.activated())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+
+    void clickFrame(QWidget* frame)
+    {
+        QMouseEvent press(QEvent::MouseButtonPress,
+                          QPointF(frame->width() - 4, frame->height() - 4),
+                          frame->mapToGlobal(QPointF(frame->width() - 4, frame->height() - 4)),
+                          Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(frame, &press);
+    }
+
+    void chooseStep(int index)
+    {
+        form.Combo_FreqStep->setCurrentIndex(index);
+        emit form.Combo_FreqStep->activated(index);
+    }
+
+    // Seconds the Run button's sequence took; it runs inside the click.
+    double run()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        form.Command_Run->click();
+        return timer.nsecsElapsed() / 1e9;
+    }
+
+    // A return-loss termination sweep at a step, whatever reference is stored.
+    double terminationSweep(int step)
+    {
+        chooseStep(step);
+        form.EnableReflControls(true, true);
+        form.Option_Refl[1]->click();
+        return run();
+    }
+};
+
+double waitCost()
+{
+    SteadyClock clock;
+    const double cpu = processSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    clock.wait(5.0);
+    return (processSeconds() - cpu) / (wall.nsecsElapsed() / 1e9);
+}
+
+struct SweepFigures {
+    double lateness99 = 0;
+    QVector<double> overhead; // per step index 0..3, -1 when skipped
+};
+
+SweepFigures sweeps(bool withSlowest)
+{
+    Program p;
+    p.start();
+
+    // A 10 ms timer's lateness while a reference and a device sweep run at 100 MHz steps.
+    QVector<double> lateness;
+    QElapsedTimer since;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        lateness << std::max(0.0, since.nsecsElapsed() / 1e6 - 10.0);
+        since.restart();
+    });
+    p.clickFrame(p.form.Frame_Refl);
+    p.chooseStep(3);
+    since.start();
+    timer.start(10);
+    p.run();
+    p.form.Option_Refl[1]->click();
+    p.run();
+    timer.stop();
+    std::sort(lateness.begin(), lateness.end());
+
+    SweepFigures figures;
+    figures.lateness99 = lateness.isEmpty() ? 0 : lateness[int(lateness.size() * 0.99)];
+    // Prescribed waits of a termination sweep: 2 s after "SIG", then 0.7 s and the query's
+    // 0.1 s a point.
+    const int points[] = {79, 40, 20, 10};
+    for (int step = 0; step < 4; ++step) {
+        if (step == 0 && !withSlowest) {
+            figures.overhead << -1;
+            continue;
+        }
+        const double prescribed = 2.0 + points[step] * 0.8;
+        figures.overhead << p.terminationSweep(step) / prescribed;
+    }
+    return figures;
+}
+
+double peakMemoryMegabytes()
+{
+    Program p;
+    p.start();
+    p.clickFrame(p.form.Frame_Refl);
+    p.chooseStep(3);
+    p.run();
+    p.form.Option_Refl[1]->click();
+    p.run();
+    QTemporaryDir dir;
+    ReportSource source{*p.form.MSChart1,
+                        p.form.Combo_FreqStep->currentIndex(),
+                        p.form.Combo_FreqStep->currentText(),
+                        p.form.Globals,
+                        QString(),
+                        QPoint()};
+    PrintResultForm report(source, p.hands);
+    report.writePage(dir.filePath(QStringLiteral("report.pdf")),
+                     QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF()));
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+double chartMilliseconds()
+{
+    Chart chart(6);
+    chart.resize(700, 300);
+    chart.show();
+    QCoreApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    for (int column = 1; column <= 6; ++column) {
+        chart.setColumn(column);
+        for (int row = 1; row <= Chart::Rows; ++row) {
+            chart.setRow(row);
+            chart.setData(Chart::text(float(row % 7) + float(column)));
+        }
+        chart.repaint();
+    }
+    QCoreApplication::processEvents();
+    return timer.nsecsElapsed() / 1e6;
+}
+
+double savedEntriesMilliseconds()
+{
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    QFile file(QStringLiteral("PrintComments.dat"));
+    file.open(QIODevice::WriteOnly);
+    for (int i = 0; i < 100000; ++i)
+        file.write(QStringLiteral("DUT%1;checked on bench %2\r\n").arg(i).arg(i % 7).toUtf8());
+    file.close();
+    QLabel dut, id, comments, type(QStringLiteral("Return Loss"));
+    QElapsedTimer timer;
+    timer.start();
+    PrintResultTextForm dialog(7, QString(), ReportLabels{&dut, &id, &comments, &type});
+    const double ms = timer.nsecsElapsed() / 1e6;
+    QDir::setCurrent(previous);
+    return ms;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Measures Velmora's waits, sweeps and memory."));
+    parser.addHelpOption();
+    const QCommandLineOption runs(QStringLiteral("runs"), QStringLiteral("Median of N runs (1)."),
+                                  QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption slow(QStringLiteral("with-12.5"),
+                                  QStringLiteral("Also time the 12.5 MHz sweep (about 70 s)."));
+    parser.addOptions({runs, slow});
+    parser.process(app);
+    const int n = std::max(1, parser.value(runs).toInt());
+
+    // Start-up: this process up to the main window's first paint, before its intro window.
+    double startUp = -1;
+    {
+        Program p;
+        FirstPaint painted(p.form, startUp);
+        p.form.Form_Load();
+        p.form.show();
+        while (startUp < 0)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // Let the first activation finish before the window goes.
+        while (!p.form.activated())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+
+    QVector<double> wait, late, memory, chart, entries;
+    QVector<QVector<double>> overhead(4);
+    for (int i = 0; i < n; ++i) {
+        wait << waitCost();
+        const SweepFigures s = sweeps(parser.isSet(slow) && i == 0);
+        late << s.lateness99;
+        for (int step = 0; step < 4; ++step)
+            if (s.overhead[step] >= 0)
+                overhead[step] << s.overhead[step];
+        chart << chartMilliseconds();
+        entries << savedEntriesMilliseconds();
+    }
+    memory << peakMemoryMegabytes();
+
+    QVector<Figure> figures{
+        {"wait-cost", median(wait), "cpu/wall", 0.01},
+        {"responsiveness-p99", median(late), "ms", 5},
+        {"start-up", startUp * 1000, "ms", 300},
+        {"memory-peak", median(memory), "MB", 80},
+        {"chart-480-cells", median(chart), "ms", 20},
+        {"saved-entries-100k", median(entries), "ms", 200},
+    };
+    const char* stepNames[] = {"12.5MHz", "25MHz", "50MHz", "100MHz"};
+    for (int step = 0; step < 4; ++step)
+        if (!overhead[step].isEmpty())
+            figures.insert(2 + step, {QStringLiteral("sweep-overhead-%1").arg(stepNames[step]),
+                                      median(overhead[step]), "ratio", 1.01});
+    int missed = 0;
+    for (const Figure& f : figures) {
+        std::printf("%s %.4g %s %g\n", qPrintable(f.name), f.value, qPrintable(f.unit), f.goal);
+        missed += f.met() ? 0 : 1;
+    }
+    std::printf("missed %d\n", missed);
+    return missed == 0 ? 0 : 1;
+}
