@@ -38,10 +38,12 @@ QString Chart::text(float value)
     return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 
-Chart::Chart(int columns, QWidget* parent) : QChartView(parent)
+// Built with its chart: a view made without one makes a default chart that setChart would
+// orphan.
+Chart::Chart(int columns, QWidget* parent) : QChartView(new QChart, parent)
 {
     setRenderHint(QPainter::Antialiasing);
-    auto* chart = new QChart;
+    QChart* chart = this->chart();
     chart->legend()->hide();
     chart->setBackgroundRoundness(0);
     chart->setMargins(QMargins(4, 4, 8, 4));
@@ -73,7 +75,6 @@ Chart::Chart(int columns, QWidget* parent) : QChartView(parent)
         series->attachAxis(m_valueAxis);
         m_series << series;
     }
-    setChart(chart);
     applyValueScale();
 }
 
