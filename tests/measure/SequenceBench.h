@@ -62,7 +62,7 @@ struct Bench : BenchFixture {
     float cell(int row, int column) const { return form->MSChart1->cell(row, column).toFloat(); }
 };
 
-QStringList sweepTraffic(int m, bool skipFirst)
+inline QStringList sweepTraffic(int m, bool skipFirst)
 {
     QStringList traffic;
     for (int i = m; i <= 80; i += m) {

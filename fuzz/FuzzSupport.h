@@ -1,0 +1,94 @@
+#pragma once
+
+// What the fuzz targets share: an application object, silent operator dialogs and a driver
+// that answers every read with the fuzzer's bytes.
+
+#include "app/OperatorDialogs.h"
+#include "gpib/GpibDriver.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+
+#include <cstddef>
+#include <cstdint>
+
+inline void ensureApplication()
+{
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* app = new QCoreApplication(argc, argv);
+    (void)app;
+}
+
+// Every message is acknowledged, every question answered with its first button; nothing ends.
+class SilentDialogs : public OperatorDialogs {
+public:
+    MsgResult message(MsgIcon, const QString&, const QString&, MsgButtons buttons) override
+    {
+        return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MsgResult::Yes
+                                                                                  : MsgResult::Ok;
+    }
+    bool choosePrinter(QPrinter&) override { return false; }
+};
+
+// One listener at address 5 whose answers are the fuzz input, served in chunks; the first
+// input byte picks the chunk size so that chunk joining is exercised too.
+class FuzzDriver : public GpibDriver {
+public:
+    FuzzDriver(const uint8_t* data, size_t size)
+    {
+        if (size > 0) {
+            m_chunk = 1 + data[0] % 64;
+            m_answer = QByteArray(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
+        }
+    }
+    QString name() const override { return QStringLiteral("fuzz"); }
+    int ibdev(int, int, int, int, int, int) override { return done(Ni488::CMPL, 0, 1); }
+    int ibpad(int, int) override { return done(Ni488::CMPL); }
+    int ibclr(int) override { return done(Ni488::CMPL); }
+    int ibrsp(int, char* statusByte) override
+    {
+        *statusByte = 0;
+        return done(Ni488::CMPL, 0, 1);
+    }
+    int ibwrt(int, const QByteArray& data) override { return done(Ni488::CMPL, 0, data.size()); }
+    int ibrd(int, QByteArray& buffer) override
+    {
+        if (m_position >= m_answer.size() && !m_answer.isEmpty())
+            return done(Ni488::ERR | Ni488::TIMO, Ni488::EABO);
+        const qsizetype n =
+            std::min<qsizetype>({m_chunk, buffer.size(), m_answer.size() - m_position});
+        std::copy_n(m_answer.constData() + m_position, n, buffer.data());
+        m_position += n;
+        return done(Ni488::CMPL | (m_position >= m_answer.size() ? Ni488::END : 0), 0, long(n));
+    }
+    int ibtmo(int, int) override { return done(Ni488::CMPL); }
+    int ibask(int, int, int* value) override
+    {
+        *value = Ni488::T3s;
+        return done(Ni488::CMPL);
+    }
+    int ibwait(int, int) override { return done(Ni488::CMPL); }
+    int ibsre(int, int) override { return done(Ni488::CMPL); }
+    void SendIFC(int) override { done(Ni488::CMPL); }
+    void FindLstn(int, const QVector<short>&, QVector<short>& results, int) override
+    {
+        results[0] = 0;
+        results[1] = 5;
+        done(Ni488::CMPL, 0, 2);
+    }
+    GpibStatus status() const override { return m_status; }
+
+private:
+    int done(int ibsta, int iberr = 0, long count = 0)
+    {
+        m_status = {ibsta, iberr, count};
+        return ibsta;
+    }
+
+    QByteArray m_answer;
+    qsizetype m_chunk = 512;
+    qsizetype m_position = 0;
+    GpibStatus m_status;
+};

@@ -1,0 +1,22 @@
+// Identification answers of any shape against every form of the expected response.
+#include "FuzzSupport.h"
+#include "gpib/Clock.h"
+#include "gpib/InstrumentIO.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    ensureApplication();
+    FuzzDriver driver(data, size);
+    VirtualClock clock;
+    SilentDialogs dialogs;
+    InstrumentIO io(driver, clock, dialogs);
+    io.DefaultTimeout = Ni488::T3s;
+    io.GpibInit(0);
+    // Silent and continuing forms only: the others end the program on a miss.
+    for (const char* expected : {"!2712", "!?2711!", "!tracking gen"}) {
+        QString query = QStringLiteral("ID?!");
+        QString response = QString::fromLatin1(expected);
+        io.FindDevice(query, response);
+    }
+    return 0;
+}
