@@ -1,5 +1,7 @@
 #include "app/MainForm.h"
 #include "app/OperatorDialogs.h"
+#include "gpib/AdapterDriver.h"
+#include "gpib/AdapterLink.h"
 #include "gpib/Clock.h"
 #include "gpib/InstrumentIO.h"
 #include "gpib/LinuxGpibDriver.h"
@@ -43,7 +45,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("velmora"));
+    // Desktop shells find the menu entry and icon of the window by this name.
+    QApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -63,10 +66,17 @@ int main(int argc, char* argv[])
         QStringLiteral("The NI-488.2 compatible GPIB library to load (default: %1).")
             .arg(QLatin1String(LinuxGpibDriver::defaultLibrary)),
         QStringLiteral("PATH"));
+    const QCommandLineOption adapter(
+        QStringLiteral("adapter"),
+        QStringLiteral("Reach the bus through a USB or Ethernet GPIB adapter that takes \"++\" "
+                       "commands instead of linux-gpib: a serial DEVICE such as /dev/ttyUSB0, or "
+                       "tcp://HOST[:PORT] (port %1 when not given).")
+            .arg(AdapterLink::DefaultPort),
+        QStringLiteral("DEVICE|tcp://HOST[:PORT]"));
     const QCommandLineOption trace(QStringLiteral("trace"),
                                    QStringLiteral("Write every GPIB driver call to FILE."),
                                    QStringLiteral("FILE"));
-    parser.addOptions({simulate, gpibLibrary, trace});
+    parser.addOptions({simulate, gpibLibrary, adapter, trace});
     parser.process(withOptionalValues(QApplication::arguments()));
 
     SteadyClock clock;
@@ -85,6 +95,16 @@ int main(int argc, char* argv[])
         simulatedOperator = std::make_unique<SimulatedOperator>(desktop, *bench);
         dialogs = simulatedOperator.get();
         driver = std::move(bench);
+    } else if (parser.isSet(adapter)) {
+        QString error;
+        driver = AdapterDriver::open(parser.value(adapter), clock, &error);
+        if (!driver)
+            refuseToStart(desktop, QStringLiteral("GPIB adapter not reached"),
+                          QStringLiteral("The GPIB adapter could not be used.\n%1\n\nCheck the "
+                                         "device or address and that the adapter is powered. "
+                                         "velmora-bench serves a simulated bench as an adapter "
+                                         "to try this without hardware.")
+                              .arg(error));
     } else {
         QString error;
         driver = LinuxGpibDriver::load(parser.value(gpibLibrary), &error);

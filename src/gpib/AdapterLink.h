@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class Clock;
+class QIODevice;
+
+// The byte stream to a GPIB adapter: a serial device (USB adapters show up as one) or a TCP
+// connection. Every wait goes through the clock in short slices, so the window keeps
+// running and no wait outlasts its deadline. Once the link is down it stays down.
+class AdapterLink : public QObject {
+    Q_OBJECT
+public:
+    static constexpr quint16 DefaultPort = 1234;
+    static constexpr int SerialBaudRate = 115200;
+
+    // address: "tcp://HOST[:PORT]" or the path of a serial device. On failure returns
+    // nullptr and, if error is given, says why.
+    static std::unique_ptr<AdapterLink> open(const QString& address, Clock& clock,
+                                             QString* error = nullptr);
+    ~AdapterLink() override;
+
+    QString address() const { return m_address; }
+    bool isSerial() const { return m_serial; }
+    bool isUp() const { return m_up; }
+    Clock& clock() const { return m_clock; }
+
+    // Queues bytes for the adapter; false when the link is down.
+    bool send(const QByteArray& bytes);
+    // Drops input nobody asked for, such as the tail of an answer given up on.
+    void discardInput();
+    // The next line the adapter sends, without its CR LF; nothing at the deadline or when the
+    // link goes down.
+    std::optional<QByteArray> readLine(double deadline);
+    // Everything before the next byte end, which is consumed; nothing at the deadline or when
+    // the link goes down (the bytes that came stay for discardInput).
+    std::optional<QByteArray> readUntil(char end, double deadline);
+
+private:
+    AdapterLink(std::unique_ptr<QIODevice> device, const QString& address, bool serial,
+                Clock& clock);
+    void goDown();
+    // Waits until found() or the deadline; false at the deadline or when the link is down.
+    template <typename Found> bool waitFor(Found found, double deadline);
+
+    std::unique_ptr<QIODevice> m_device;
+    QString m_address;
+    bool m_serial;
+    Clock& m_clock;
+    QByteArray m_input;
+    bool m_up = true;
+};

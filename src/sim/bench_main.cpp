@@ -1,0 +1,65 @@
+// velmora-bench: the simulated bench as a GPIB adapter on a local TCP port or a
+// pseudo-terminal, for `velmora --adapter`.
+
+#include "gpib/Clock.h"
+#include "sim/BenchServer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velmora-bench"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Serves Velmora's simulated bench as a GPIB adapter of the \"++\" command "
+                       "kind, on 127.0.0.1 or on a pseudo-terminal. Start velmora with --adapter "
+                       "and the address printed at start."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("TCP port on 127.0.0.1 (default %1; 0 picks a free one).").arg(1234),
+        QStringLiteral("N"), QStringLiteral("1234"));
+    const QCommandLineOption pty(QStringLiteral("pty"),
+                                 QStringLiteral("Serve on a new pseudo-terminal instead of TCP, "
+                                                "as a USB adapter's serial device would be."));
+    const QCommandLineOption scenario(
+        QStringLiteral("scenario"),
+        QStringLiteral("Comma-separated words: the simulated bench's\n") + BenchScenario::help() +
+            QStringLiteral("and the adapter link's\n") + BenchServer::help(),
+        QStringLiteral("WORDS"));
+    parser.addOptions({port, pty, scenario});
+    parser.process(app);
+
+    const std::optional<BenchServer::Scenario> words = BenchServer::parse(parser.value(scenario));
+    if (!words) {
+        std::fprintf(stderr, "velmora-bench: unknown scenario: %s\n",
+                     qPrintable(parser.value(scenario)));
+        return 2;
+    }
+    bool portOk = false;
+    const uint portNumber = parser.value(port).toUInt(&portOk);
+    if (!portOk || portNumber > 65535) {
+        std::fprintf(stderr, "velmora-bench: no TCP port: %s\n", qPrintable(parser.value(port)));
+        return 2;
+    }
+
+    SteadyClock clock;
+    BenchServer server(clock, *words);
+    QString error;
+    const bool serving =
+        parser.isSet(pty) ? server.openTerminal(&error) : server.listen(quint16(portNumber), &error);
+    if (!serving) {
+        std::fprintf(stderr, "velmora-bench: cannot serve on %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("velmora-bench listening on %s\n", qPrintable(server.address()));
+    std::fflush(stdout);
+    return app.exec();
+}
