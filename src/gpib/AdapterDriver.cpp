@@ -90,10 +90,23 @@ bool AdapterDriver::setUp(QString* error)
     // Controller mode; reads only on request; EOI on the last byte written and nothing
     // appended, so messages go out exactly as composed; the end mark after every EOI read.
     // Saving comes first so that none of this wears the adapter's configuration memory.
-    for (const char* setting : {"++savecfg 0", "++mode 1", "++auto 0", "++eoi 1", "++eos 3",
-                                "++eot_enable 1"})
+    for (const char* setting :
+         {"++savecfg 0", "++mode 1", "++auto 0", "++eoi 1", "++eos 3", "++eot_enable 1"})
         command(setting);
-    command("++eot_char " + QByteArray::number(int(EndMark)));
+    const QByteArray endMark = QByteArray::number(int(EndMark));
+    command("++eot_char " + endMark);
+    // Asking the setting back also tells that everything before has been taken: a restarted
+    // adapter may greet, or answer an earlier ++ver, late.
+    command("++eot_char");
+    const double settled = m_clock.now() + AnswerLimit;
+    for (;;) {
+        const std::optional<QByteArray> line = m_link->readLine(settled);
+        if (!line || line->trimmed() == endMark)
+            break;
+    }
+    if (!m_link->isUp() && error)
+        *error = QStringLiteral("%1: the connection closed while the GPIB adapter was set up.")
+                     .arg(m_link->address());
     return m_link->isUp();
 }
 
@@ -294,8 +307,7 @@ int AdapterDriver::ibwait(int ud, int mask)
         return linkDown();
 
     const double seconds = timeoutSeconds(tmo);
-    const double limit =
-        m_clock.now() + ((mask & TIMO) && seconds > 0 ? seconds : LongestWait);
+    const double limit = m_clock.now() + ((mask & TIMO) && seconds > 0 ? seconds : LongestWait);
     if (!(mask & RQS)) {
         m_clock.waitUntil(limit);
         return finish(current() | TIMO);
@@ -362,8 +374,7 @@ std::optional<QVector<short>> AdapterDriver::adapterListeners()
         return std::nullopt;
     QVector<short> found;
     static const QRegularExpression separators(QStringLiteral("[,; \\t]+"));
-    for (const QString& entry :
-         QString::fromLatin1(*line).split(separators, Qt::SkipEmptyParts)) {
+    for (const QString& entry : QString::fromLatin1(*line).split(separators, Qt::SkipEmptyParts)) {
         const short pad = short(entry.section(u':', 0, 0).toInt());
         if (!found.contains(pad))
             found.append(pad);
@@ -383,13 +394,18 @@ QVector<short> AdapterDriver::polledListeners(const QVector<short>& addresses)
             break;
         const double limit = m_clock.now() + ScanTimeoutMs / 1000.0 + AnswerLimit;
         bool answered = false;
+        bool synced = false;
         while (const std::optional<QByteArray> line = m_link->readLine(limit)) {
-            if (!isNumber(*line))
+            synced = !isNumber(*line);
+            if (synced)
                 break;
             answered = true;
         }
         if (answered)
             found.append(pad);
+        // An adapter that stopped answering would cost the full wait at every address.
+        if (!synced)
+            break;
     }
     return found;
 }

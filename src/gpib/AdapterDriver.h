@@ -81,8 +81,8 @@ private:
     Clock& m_clock;
     std::map<int, Descriptor> m_descriptors;
     int m_nextUd = 1;
-    int m_adapterAddress = -1;   // as last set on the adapter
-    int m_adapterTimeoutMs = -1; // likewise
+    int m_adapterAddress = -1;               // as last set on the adapter
+    int m_adapterTimeoutMs = -1;             // likewise
     QHash<int, Pending> m_pending;           // by address
     QHash<int, QList<quint8>> m_statusBytes; // polled while waiting for a request, by address
     GpibStatus m_status;

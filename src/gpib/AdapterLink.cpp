@@ -16,8 +16,7 @@ constexpr double ConnectLimit = 5.0;
 
 } // namespace
 
-std::unique_ptr<AdapterLink> AdapterLink::open(const QString& address, Clock& clock,
-                                               QString* error)
+std::unique_ptr<AdapterLink> AdapterLink::open(const QString& address, Clock& clock, QString* error)
 {
     auto fail = [&](const QString& message) {
         if (error)
@@ -47,7 +46,8 @@ std::unique_ptr<AdapterLink> AdapterLink::open(const QString& address, Clock& cl
         // Commands are short lines sent one at a time; each should leave at once.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         QTcpSocket* raw = socket.get();
-        std::unique_ptr<AdapterLink> link(new AdapterLink(std::move(socket), address, false, clock));
+        std::unique_ptr<AdapterLink> link(
+            new AdapterLink(std::move(socket), address, false, clock));
         connect(raw, &QAbstractSocket::disconnected, link.get(), &AdapterLink::goDown);
         connect(raw, &QAbstractSocket::errorOccurred, link.get(), &AdapterLink::goDown);
         return link;

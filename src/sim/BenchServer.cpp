@@ -69,9 +69,9 @@ QString BenchServer::help()
 BenchServer::BenchServer(Clock& clock, const Scenario& scenario)
     : m_clock(clock), m_link(scenario.link), m_bench(clock, scenario.bench)
 {
-    m_settings = {{"mode", 1},    {"auto", 0},       {"eoi", 1},       {"eos", 0},
-                  {"savecfg", 0}, {"eot_enable", 0}, {"eot_char", 0},  {"read_tmo_ms", 1200},
-                  {"ren", 1}};
+    m_settings = {{"mode", 1},     {"auto", 0},           {"eoi", 1},
+                  {"eos", 0},      {"savecfg", 0},        {"eot_enable", 0},
+                  {"eot_char", 0}, {"read_tmo_ms", 1200}, {"ren", 1}};
     m_trickle.setInterval(TrickleMs);
     connect(&m_trickle, &QTimer::timeout, this, &BenchServer::trickle);
     connect(&m_server, &QTcpServer::newConnection, this, &BenchServer::takeConnection);
@@ -102,16 +102,16 @@ bool BenchServer::listen(quint16 port, QString* error)
 bool BenchServer::openTerminal(QString* error)
 {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    const char* path = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0
-                           ? ptsname(master)
-                           : nullptr;
+    const char* path =
+        master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
     const int slave = path ? ::open(path, O_RDWR | O_NOCTTY) : -1;
     termios raw{};
     // Raw, so that nothing is echoed back and every byte passes as it is.
     if (slave < 0 || tcgetattr(slave, &raw) != 0 || (cfmakeraw(&raw), false) ||
         tcsetattr(slave, TCSANOW, &raw) != 0) {
         if (error)
-            *error = QStringLiteral("pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+            *error =
+                QStringLiteral("pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         if (slave >= 0)
             ::close(slave);
         if (master >= 0)

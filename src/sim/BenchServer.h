@@ -27,9 +27,9 @@ class BenchServer : public QObject {
 public:
     // What the served adapter does beyond the bench's scenario: the faults of the link.
     struct LinkScenario {
-        int dropAt = 0;         // the link drops when the Nth MAMPL? query comes; 0: never
-        bool mute = false;      // takes the connection and never answers
-        bool split = false;     // answers trickle out a few bytes at a time
+        int dropAt = 0;     // the link drops when the Nth MAMPL? query comes; 0: never
+        bool mute = false;  // takes the connection and never answers
+        bool split = false; // answers trickle out a few bytes at a time
         bool noFindLstn = false;
         bool bridgeAttenuator = false; // a return-loss device is an attenuator, terminated
     };

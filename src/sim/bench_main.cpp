@@ -53,8 +53,8 @@ int main(int argc, char* argv[])
     SteadyClock clock;
     BenchServer server(clock, *words);
     QString error;
-    const bool serving =
-        parser.isSet(pty) ? server.openTerminal(&error) : server.listen(quint16(portNumber), &error);
+    const bool serving = parser.isSet(pty) ? server.openTerminal(&error)
+                                           : server.listen(quint16(portNumber), &error);
     if (!serving) {
         std::fprintf(stderr, "velmora-bench: cannot serve on %s\n", qPrintable(error));
         return 1;

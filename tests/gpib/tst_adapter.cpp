@@ -145,14 +145,18 @@ void AdapterTest::sameChecksAsInProcess_data()
     QTest::addColumn<QString>("bench");
     QTest::addColumn<QString>("link");
     QTest::addColumn<bool>("terminal");
-    QTest::newRow("tcp") << "" << "" << false;
-    QTest::newRow("pty") << "" << "" << true;
-    QTest::newRow("tcp, answers split across packets") << "" << "split" << false;
-    QTest::newRow("pty, answers split, listeners found by polling")
-        << "others-first,crlf" << "split,no-findlstn" << true;
-    QTest::newRow("tcp, long answers, stale service requests")
-        << "long-answers,stale-srq" << "" << false;
-    QTest::newRow("tcp, a reading never answered") << "timeout=MAMPL?@7" << "" << false;
+    QTest::newRow("tcp") << ""
+                         << "" << false;
+    QTest::newRow("pty") << ""
+                         << "" << true;
+    QTest::newRow("tcp, answers split across packets") << ""
+                                                       << "split" << false;
+    QTest::newRow("pty, answers split, listeners found by polling") << "others-first,crlf"
+                                                                    << "split,no-findlstn" << true;
+    QTest::newRow("tcp, long answers, stale service requests") << "long-answers,stale-srq"
+                                                               << "" << false;
+    QTest::newRow("tcp, a reading never answered") << "timeout=MAMPL?@7"
+                                                   << "" << false;
 }
 
 void AdapterTest::sameChecksAsInProcess()
@@ -186,12 +190,18 @@ void AdapterTest::listenerSearch_data()
 {
     QTest::addColumn<QString>("bench");
     QTest::addColumn<QString>("link");
-    QTest::newRow("analyser alone") << "" << "";
-    QTest::newRow("others first, polled") << "others-first" << "no-findlstn";
-    QTest::newRow("nobody") << "no-listener" << "";
-    QTest::newRow("nobody, polled") << "no-listener" << "no-findlstn";
-    QTest::newRow("fourteen") << "14-listeners" << "";
-    QTest::newRow("fifteen, polled") << "15-listeners" << "no-findlstn";
+    QTest::newRow("analyser alone") << ""
+                                    << "";
+    QTest::newRow("others first, polled") << "others-first"
+                                          << "no-findlstn";
+    QTest::newRow("nobody") << "no-listener"
+                            << "";
+    QTest::newRow("nobody, polled") << "no-listener"
+                                    << "no-findlstn";
+    QTest::newRow("fourteen") << "14-listeners"
+                              << "";
+    QTest::newRow("fifteen, polled") << "15-listeners"
+                                     << "no-findlstn";
 }
 
 void AdapterTest::listenerSearch()
