@@ -40,7 +40,10 @@ void SteadyClock::waitUntil(double deadline)
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    for (double left = deadline - now(); left > 0; left = deadline - now()) {
+    for (;;) {
+        const double left = deadline - now();
+        if (left <= 0)
+            break;
         timer.start(std::max(1, int(std::ceil(left * 1000.0))));
         loop.exec();
     }

@@ -89,10 +89,8 @@ double LeadingNumber(const QString& text)
                    (c == 'E' || c == 'e' || c == 'D' || c == 'd')) {
             number += 'e';
             state = ExponentSign;
-        } else if (state == ExponentSign && (c == '+' || c == '-')) {
-            number += c;
-            state = ExponentDigits;
-        } else if ((state == ExponentSign || state == ExponentDigits) && std::isdigit(c)) {
+        } else if ((state == ExponentSign && (c == '+' || c == '-')) ||
+                   ((state == ExponentSign || state == ExponentDigits) && std::isdigit(c))) {
             number += c;
             state = ExponentDigits;
         } else {

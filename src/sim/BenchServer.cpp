@@ -69,9 +69,6 @@ QString BenchServer::help()
 BenchServer::BenchServer(Clock& clock, const Scenario& scenario)
     : m_clock(clock), m_link(scenario.link), m_bench(clock, scenario.bench)
 {
-    m_settings = {{"mode", 1},     {"auto", 0},           {"eoi", 1},
-                  {"eos", 0},      {"savecfg", 0},        {"eot_enable", 0},
-                  {"eot_char", 0}, {"read_tmo_ms", 1200}, {"ren", 1}};
     m_trickle.setInterval(TrickleMs);
     connect(&m_trickle, &QTimer::timeout, this, &BenchServer::trickle);
     connect(&m_server, &QTcpServer::newConnection, this, &BenchServer::takeConnection);

@@ -89,8 +89,11 @@ private:
     int m_markerQueries = 0;
 
     int m_pad = 1;
-    QHash<QByteArray, int> m_settings; // the adapter's numeric settings by command name
-    std::map<int, int> m_descriptors;  // by address
+    // the adapter's numeric settings by command name, as a fresh adapter has them
+    QHash<QByteArray, int> m_settings{{"mode", 1},     {"auto", 0},           {"eoi", 1},
+                                      {"eos", 0},      {"savecfg", 0},        {"eot_enable", 0},
+                                      {"eot_char", 0}, {"read_tmo_ms", 1200}, {"ren", 1}};
+    std::map<int, int> m_descriptors; // by address
 
     // What the bench's operator has gathered from the messages.
     enum class Kind { None, ReturnLoss, Attenuation } m_kind = Kind::None;

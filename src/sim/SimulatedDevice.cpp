@@ -10,7 +10,7 @@ void SimulatedDevice::receive(const QByteArray& message, double now)
 
 QByteArray SimulatedDevice::readOutput(qsizetype max, bool* end)
 {
-    const QByteArray chunk = m_output.left(std::max<qsizetype>(0, max));
+    QByteArray chunk = m_output.left(std::max<qsizetype>(0, max));
     m_output.remove(0, chunk.size());
     if (end)
         *end = m_output.isEmpty();
