@@ -1,6 +1,7 @@
 /* Stand-in for linux-gpib's libgpib.so.0: one listener at address 5 that answers "ID?".
    Built with FAKE_GPIB_GLOBALS_ONLY it reports status only through the global variables,
    as older libraries do; with FAKE_GPIB_NO_FINDLSTN it lacks FindLstn. */
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -19,17 +20,16 @@
 static const char answer[] = "FAKE SA,\"7\"\r\n";
 static const char* pending = "";
 static int wideDescriptor, busError, timeout = 11;
-static char lastCall[128];
+static char calls[2048];
 
 #ifdef FAKE_GPIB_GLOBALS_ONLY
 volatile int ibsta, iberr, ibcnt;
 volatile long ibcntl;
-static void setStatus(int sta, int err, long cnt)
+static int done(int sta, int err, long cnt)
 {
-    ibsta = sta;
-    iberr = err;
     ibcnt = (int)cnt;
     ibcntl = cnt;
+    return iberr = err, ibsta = sta;
 }
 #else
 static int sta, err;
@@ -37,11 +37,11 @@ static long cnt;
 /* Stale globals, as a threaded library leaves them: the per-thread status must win. */
 volatile int ibsta = 0x7777, iberr = 77, ibcnt = 77;
 volatile long ibcntl = 77;
-static void setStatus(int s, int e, long c)
+static int done(int s, int e, long c)
 {
-    sta = s;
     err = e;
     cnt = c;
+    return sta = s;
 }
 int ThreadIbsta(void)
 {
@@ -61,10 +61,15 @@ long ThreadIbcntl(void)
 }
 #endif
 
-static int done(int s, int e, long c)
+/* Adds a line to the record of calls, arguments as the library received them. */
+static void note(const char* format, ...)
 {
-    setStatus(s, e, c);
-    return s;
+    size_t used = strlen(calls);
+    va_list args;
+    va_start(args, format);
+    vsnprintf(calls + used, sizeof calls - used, format, args);
+    va_end(args);
+    strncat(calls, "\n", sizeof calls - strlen(calls) - 1);
 }
 
 /* Commands: "reset", "wide" (next descriptor has a negative low half), "ebus". */
@@ -72,56 +77,52 @@ void fake_gpib_control(const char* command)
 {
     if (strcmp(command, "reset") == 0) {
         pending = "";
+        calls[0] = 0;
         wideDescriptor = busError = 0;
         timeout = 11;
-        setStatus(0, 0, 0);
+        done(0, 0, 0);
     }
     wideDescriptor |= strcmp(command, "wide") == 0;
     busError |= strcmp(command, "ebus") == 0;
 }
 
-/* The arguments of the last call, as the library received them. */
-const char* fake_gpib_last_call(void)
+const char* fake_gpib_calls(void)
 {
-    return lastCall;
+    return calls;
 }
 
 int ibdev(int board_index, int pad, int sad, int timo, int send_eoi, int eosmode)
 {
-    snprintf(lastCall, sizeof lastCall, "ibdev %d %d %d %d %d %d", board_index, pad, sad, timo,
-             send_eoi, eosmode);
-    if (pad > 30) {
-        done(ERR, EARG, 0);
-        return -1;
-    }
+    note("ibdev %d %d %d %d %d %d", board_index, pad, sad, timo, send_eoi, eosmode);
+    if (pad > 30)
+        return done(ERR, EARG, 0), -1;
     timeout = timo;
-    done(CMPL, 0, 0);
-    return wideDescriptor ? 0x18000 : 1;
+    return done(CMPL, 0, 0), wideDescriptor ? 0x18000 : 1;
 }
 
 int ibpad(int ud, int pad)
 {
-    snprintf(lastCall, sizeof lastCall, "ibpad %d %d", ud, pad);
+    note("ibpad %d %d", ud, pad);
     return pad > 30 ? done(ERR, EARG, 0) : done(CMPL, 0, 0);
 }
 
 int ibclr(int ud)
 {
-    snprintf(lastCall, sizeof lastCall, "ibclr %d", ud);
+    note("ibclr %d", ud);
     pending = "";
     return done(CMPL, 0, 0);
 }
 
 int ibrsp(int ud, char* spr)
 {
-    snprintf(lastCall, sizeof lastCall, "ibrsp %d", ud);
+    note("ibrsp %d", ud);
     *spr = (char)0xd0;
     return done(CMPL, 0, 1);
 }
 
 int ibwrt(int ud, const void* buf, long count)
 {
-    snprintf(lastCall, sizeof lastCall, "ibwrt %d %.*s", ud, (int)count, (const char*)buf);
+    note("ibwrt %d %.*s", ud, (int)count, (const char*)buf);
     if (count == 3 && memcmp(buf, "ID?", 3) == 0)
         pending = answer;
     return done(CMPL, 0, count);
@@ -129,7 +130,7 @@ int ibwrt(int ud, const void* buf, long count)
 
 int ibrd(int ud, void* buf, long count)
 {
-    snprintf(lastCall, sizeof lastCall, "ibrd %d %ld", ud, count);
+    note("ibrd %d %ld", ud, count);
     long n = (long)strlen(pending);
     if (n == 0)
         return done(ERR | TIMO | CMPL, EABO, 0);
@@ -142,35 +143,32 @@ int ibrd(int ud, void* buf, long count)
 
 int ibtmo(int ud, int v)
 {
-    snprintf(lastCall, sizeof lastCall, "ibtmo %d %d", ud, v);
+    note("ibtmo %d %d", ud, v);
     timeout = v;
     return done(CMPL, 0, 0);
 }
 
 int ibask(int ud, int option, int* value)
 {
-    snprintf(lastCall, sizeof lastCall, "ibask %d %d", ud, option);
-    if (option != 3)
-        return done(ERR, EARG, 0);
-    *value = timeout;
-    return done(CMPL, 0, 0);
+    note("ibask %d %d", ud, option);
+    return option != 3 ? done(ERR, EARG, 0) : (*value = timeout, done(CMPL, 0, 0));
 }
 
 int ibwait(int ud, int mask)
 {
-    snprintf(lastCall, sizeof lastCall, "ibwait %d 0x%x", ud, mask);
+    note("ibwait %d 0x%x", ud, mask);
     return done(CMPL | (mask & RQS), 0, 0);
 }
 
 int ibsre(int ud, int v)
 {
-    snprintf(lastCall, sizeof lastCall, "ibsre %d %d", ud, v);
+    note("ibsre %d %d", ud, v);
     return done(CMPL, 0, 0);
 }
 
 void SendIFC(int board_desc)
 {
-    snprintf(lastCall, sizeof lastCall, "SendIFC %d", board_desc);
+    note("SendIFC %d", board_desc);
     done(CMPL, 0, 0);
 }
 
@@ -179,7 +177,7 @@ void FindLstn(int board_desc, const unsigned short padList[], unsigned short res
               int maxNumResults)
 {
     int i, found = 0;
-    snprintf(lastCall, sizeof lastCall, "FindLstn %d %d", board_desc, maxNumResults);
+    note("FindLstn %d %d", board_desc, maxNumResults);
     if (busError) {
         done(ERR, EBUS, 0);
         return;
