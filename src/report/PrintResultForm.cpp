@@ -274,7 +274,15 @@ void PrintResultForm::PrintReport()
             DefaultPrinter::SetDefaultPrinter(previous, m_dialogs);
     }
 
-    SavedComments().save(Label_DUTId->text(), Label_Comments->text());
+    QString reason;
+    if (SavedComments().save(Label_DUTId->text(), Label_Comments->text(), &reason) ==
+        SavedComments::SaveResult::Failed)
+        // The page is printed; the operator should know the entry will not be offered again.
+        m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("DUT ID Not Saved"),
+                          QStringLiteral("The report was printed, but the DUT ID and comments "
+                                         "could not be saved in %1.\n\n%2")
+                              .arg(QLatin1String(SavedComments::FileName), reason),
+                          MsgButtons::Ok);
 }
 
 bool PrintResultForm::writePage(const QString& pdfPath, const QPageLayout& layout)

@@ -4,6 +4,11 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace {
 
 // Windows-1252 differs from Latin-1 only in 0x80..0x9F; the five unassigned codes map to
@@ -86,7 +91,8 @@ QStringList SavedComments::loadEntries() const
     return entries;
 }
 
-SavedComments::SaveResult SavedComments::save(QString dutId, QString comments) const
+SavedComments::SaveResult SavedComments::save(QString dutId, QString comments,
+                                              QString* reason) const
 {
     const QString placeholder = QStringLiteral("___");
     if (dutId.contains(placeholder))
@@ -96,28 +102,47 @@ SavedComments::SaveResult SavedComments::save(QString dutId, QString comments) c
     if (dutId.isEmpty() && comments.isEmpty())
         return SaveResult::Nothing;
     const QString entry = dutId + u';' + comments;
-
-    QStringList lines;
-    if (!readLines(lines))
+    const auto failed = [reason](const QFile& file) {
+        if (reason)
+            *reason = file.errorString();
         return SaveResult::Failed;
-    if (lines.contains(entry))
+    };
+
+    // Append only to the file that is there: one removed in the meantime is not made anew.
+    QFile file(m_path);
+    if (!QFileInfo::exists(m_path)) {
+        if (reason)
+            *reason = QStringLiteral("The file is no longer there.");
+        return SaveResult::Failed;
+    }
+    // Unbuffered: a write that fails must not be retried from a buffer when the file closes.
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
+        return failed(file);
+    // Another instance saving at the same moment waits here, so that neither loses or splits
+    // a line and the duplicate check sees the other's entry.
+    if (flock(file.handle(), LOCK_EX) != 0) {
+        if (reason)
+            *reason = QString::fromLocal8Bit(std::strerror(errno));
+        return SaveResult::Failed;
+    }
+    file.seek(0);
+    const QByteArray contents = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return failed(file);
+    if (decodeLines(contents).contains(entry))
         return SaveResult::Duplicate;
 
-    // Append only to the file that was just read: one removed in the meantime is not made anew.
-    QFile file(m_path);
-    if (!QFileInfo::exists(m_path) || !file.open(QIODevice::ReadWrite | QIODevice::Append))
-        return SaveResult::Failed;
     QByteArray bytes;
-    if (file.size() > 0) {
-        // A hand-edited file may end without a line end; the new entry must not join that line.
-        if (!file.seek(file.size() - 1))
-            return SaveResult::Failed;
-        const QByteArray last = file.read(1);
-        if (last != "\n" && last != "\r")
-            bytes += "\r\n";
-    }
+    // A hand-edited file may end without a line end; the new entry must not join that line.
+    if (!contents.isEmpty() && !contents.endsWith('\n') && !contents.endsWith('\r'))
+        bytes += "\r\n";
     bytes += entry.toUtf8() + "\r\n";
-    if (!file.seek(file.size()) || file.write(bytes) != bytes.size() || !file.flush())
-        return SaveResult::Failed;
+    if (file.write(bytes) != bytes.size()) {
+        // A full disk may have taken part of the line: give the file back as it was.
+        const SaveResult result = failed(file);
+        if (::ftruncate(file.handle(), contents.size()) != 0 && reason)
+            *reason += QStringLiteral(" The file could not be given back its earlier size.");
+        return result;
+    }
     return SaveResult::Saved;
 }

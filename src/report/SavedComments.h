@@ -25,8 +25,9 @@ public:
     QStringList loadEntries() const;
 
     // Appends identifier;comments unless it is already there. An identifier or comments
-    // holding "___" (the placeholder line of the printed page) counts as empty.
-    SaveResult save(QString dutId, QString comments) const;
+    // holding "___" (the placeholder line of the printed page) counts as empty. Instances
+    // saving at once take turns; on failure the file keeps its contents and reason says why.
+    SaveResult save(QString dutId, QString comments, QString* reason = nullptr) const;
 
     // Every line of the file, decoded; false when the file cannot be read.
     bool readLines(QStringList& lines) const;

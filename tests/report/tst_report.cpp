@@ -19,7 +19,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -252,6 +255,48 @@ private slots:
         QVERIFY(QFile::remove(Dat));
         QCOMPARE(SavedComments().save("A1", "ok"), SavedComments::SaveResult::Failed);
         QVERIFY(!QFile::exists(Dat));
+    }
+
+    void savedByTwoInstancesAtOnce()
+    {
+        // Two benches saving the same entries at the same moment: each entry once, no line
+        // split or joined.
+        writeFile(Dat, "");
+        QStringList entries;
+        for (int i = 0; i < 300; ++i)
+            entries << QString("D%1;comment %1").arg(i);
+        pid_t children[2];
+        for (pid_t& child : children) {
+            child = fork();
+            if (child == 0) {
+                for (const QString& entry : entries)
+                    SavedComments().save(entry.section(';', 0, 0), entry.section(';', 1));
+                _exit(0);
+            }
+        }
+        for (pid_t child : children)
+            waitpid(child, nullptr, 0);
+        QCOMPARE(SavedComments().loadEntries(), entries);
+    }
+
+    void savedOnFullDiskLeavesFileAsItWas()
+    {
+        writeFile(Dat, "A1;ok\r\n");
+        // The file may grow by three bytes only, as on a disk that is full.
+        const pid_t child = fork();
+        if (child == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{10, 10};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            QString reason;
+            const bool failed = SavedComments().save("B2", "a longer comment", &reason) ==
+                                SavedComments::SaveResult::Failed;
+            _exit(failed && !reason.isEmpty() ? 0 : 1);
+        }
+        int status = -1;
+        waitpid(child, &status, 0);
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(readFile(Dat), QByteArray("A1;ok\r\n"));
     }
 
     // ---- Details dialog
