@@ -17,6 +17,8 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <optional>
+
 using namespace Ni488;
 
 namespace {
@@ -104,17 +106,20 @@ QStringList checks(MainForm& w)
     return charts;
 }
 
-QVector<short> listenersOf(GpibDriver& driver, int* ibsta, int* iberr)
+// The listener search as the program makes it: who answered, and the error if it failed.
+QString listeners(GpibDriver& driver)
 {
     QVector<short> addresses;
     for (short a = 0; a <= 30; ++a)
         addresses << a;
-    addresses << NOADDR;
     QVector<short> found(15, 0);
-    driver.FindLstn(0, addresses, found, 15);
-    *ibsta = driver.status().ibsta;
-    *iberr = driver.status().iberr;
-    return found.mid(0, driver.status().ibcntl);
+    driver.FindLstn(0, addresses << NOADDR, found, 15);
+    QStringList text;
+    for (short a : found.mid(0, driver.status().ibcntl))
+        text << QString::number(a);
+    if (driver.status().ibsta & ERR)
+        text << QStringLiteral("error %1").arg(driver.status().iberr);
+    return text.join(u' ');
 }
 
 } // namespace
@@ -124,258 +129,232 @@ class AdapterTest : public QObject {
 private slots:
     void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
 
-    void sameChecksAsInProcess_data();
-    void sameChecksAsInProcess();
-    void listenerSearch_data();
-    void listenerSearch();
-    void messagesPassUnchanged();
-
-    void unreachableAdapter();
-    void adapterThatNeverAnswers();
-    void linkDropsMidSweep_data();
-    void linkDropsMidSweep();
-    void cancelAfterDropEndsProgram();
-
-    void benchProgram_data();
-    void benchProgram();
-};
-
-void AdapterTest::sameChecksAsInProcess_data()
-{
-    QTest::addColumn<QString>("bench");
-    QTest::addColumn<QString>("link");
-    QTest::addColumn<bool>("terminal");
-    QTest::newRow("tcp") << ""
-                         << "" << false;
-    QTest::newRow("pty") << ""
-                         << "" << true;
-    QTest::newRow("tcp, answers split across packets") << ""
-                                                       << "split" << false;
-    QTest::newRow("pty, answers split, listeners found by polling") << "others-first,crlf"
-                                                                    << "split,no-findlstn" << true;
-    QTest::newRow("tcp, long answers, stale service requests") << "long-answers,stale-srq"
-                                                               << "" << false;
-    QTest::newRow("tcp, a reading never answered") << "timeout=MAMPL?@7"
-                                                   << "" << false;
-}
-
-void AdapterTest::sameChecksAsInProcess()
-{
-    QFETCH(QString, bench);
-    QFETCH(QString, link);
-    QFETCH(bool, terminal);
-
-    BenchFixture local(bench);
-    local.startUp();
-    local.dialogs.clear();
-    const QStringList localCharts = checks(*local.form);
-
-    Served served(bench + u',' + link, terminal);
-    QString error;
-    const std::unique_ptr<AdapterDriver> driver = served.open(&error);
-    QVERIFY2(driver, qPrintable(error));
-    Program program(*driver, served.clock);
-    const QStringList charts = checks(program.form);
-
-    const QStringList traffic = served.server.bench().received();
-    QVERIFY(traffic.contains(AnalyserCommands::ReturnLossSetup));
-    QVERIFY(traffic.contains(AnalyserCommands::AttenuationSetup));
-    QCOMPARE(traffic, local.bench.received());
-    QCOMPARE(program.dialogs.titles(), local.dialogs.titles());
-    QVERIFY(!program.form.MSChart1->cell(80, 5).isEmpty());
-    QCOMPARE(charts, localCharts);
-}
-
-void AdapterTest::listenerSearch_data()
-{
-    QTest::addColumn<QString>("bench");
-    QTest::addColumn<QString>("link");
-    QTest::newRow("analyser alone") << ""
-                                    << "";
-    QTest::newRow("others first, polled") << "others-first"
-                                          << "no-findlstn";
-    QTest::newRow("nobody") << "no-listener"
-                            << "";
-    QTest::newRow("nobody, polled") << "no-listener"
-                                    << "no-findlstn";
-    QTest::newRow("fourteen") << "14-listeners"
-                              << "";
-    QTest::newRow("fifteen, polled") << "15-listeners"
-                                     << "no-findlstn";
-}
-
-void AdapterTest::listenerSearch()
-{
-    QFETCH(QString, bench);
-    QFETCH(QString, link);
-    VirtualClock clock;
-    SimulatedBench local(clock, BenchScenario::parse(bench).value());
-    int localSta = 0, localErr = 0;
-    const auto expected = listenersOf(local, &localSta, &localErr);
-
-    Served served(bench + u',' + link);
-    const std::unique_ptr<AdapterDriver> driver = served.open();
-    QVERIFY(driver);
-    int ibsta = 0, iberr = 0;
-    QCOMPARE(listenersOf(*driver, &ibsta, &iberr), expected);
-    QCOMPARE(ibsta & ERR, localSta & ERR);
-    QCOMPARE(iberr, localErr);
-}
-
-void AdapterTest::messagesPassUnchanged()
-{
-    // Line ends, escapes and pluses are the adapter's own: they must reach the analyser as
-    // data, as must a message that looks like an adapter command.
-    Served served(QString{});
-    const std::unique_ptr<AdapterDriver> driver = served.open();
-    QVERIFY(driver);
-    const int ud = driver->ibdev(0, 18, 0, T3s, 1, 0);
-    const QByteArrayList messages{"A+B\r\nC\x1b;", "++ver", "+", "\n", "ID?"};
-    for (const QByteArray& message : messages) {
-        QCOMPARE(driver->ibwrt(ud, message), CMPL);
-        QCOMPARE(driver->status().ibcntl, message.size());
-    }
-    QByteArray answer(512, ' ');
-    QCOMPARE(driver->ibrd(ud, answer) & (ERR | END), END);
-    QVERIFY(answer.startsWith("ID SIMULATED,2712"));
-    QStringList expected;
-    for (const QByteArray& message : messages)
-        expected << QString::fromLatin1(message);
-    QCOMPARE(served.server.bench().received(), expected);
-}
-
-void AdapterTest::unreachableAdapter()
-{
-    SteadyClock wall;
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const QString address = QStringLiteral("tcp://127.0.0.1:%1").arg(closed.serverPort());
-    closed.close();
-    QString error;
-    QVERIFY(!AdapterDriver::open(address, wall, &error));
-    QVERIFY2(error.startsWith(address) && error.contains(QLatin1String("refused")),
-             qPrintable(error));
-    QVERIFY(!AdapterDriver::open(QStringLiteral("/dev/no-such-adapter"), wall, &error));
-    QVERIFY2(error.startsWith(QLatin1String("/dev/no-such-adapter: ")), qPrintable(error));
-    QVERIFY(!AdapterDriver::open(QStringLiteral("http://127.0.0.1"), wall, &error));
-    QVERIFY2(error.contains(QLatin1String("tcp://HOST[:PORT]")), qPrintable(error));
-}
-
-void AdapterTest::adapterThatNeverAnswers()
-{
-    Served served(QStringLiteral("mute"));
-    QString error;
-    QVERIFY(!served.open(&error));
-    QCOMPARE(error, served.server.address() + QStringLiteral(": the GPIB adapter does not answer "
-                                                             "(no reply to ++ver within 3 s)."));
-}
-
-void AdapterTest::linkDropsMidSweep_data()
-{
-    QTest::addColumn<bool>("terminal");
-    QTest::newRow("tcp connection dropped") << false;
-    QTest::newRow("serial device vanished") << true;
-}
-
-void AdapterTest::linkDropsMidSweep()
-{
-    QFETCH(bool, terminal);
-    Served served(QStringLiteral("drop=5"), terminal);
-    const std::unique_ptr<AdapterDriver> driver = served.open();
-    QVERIFY(driver);
-    Program program(*driver, served.clock);
-    MainForm& w = program.form;
-    clickFrame(w.Frame_Refl);
-    w.Combo_FreqStep->setFocus();
-    QTest::keyClick(w.Combo_FreqStep, Qt::Key_End); // 100 MHz: 10 points
-    QElapsedTimer elapsed;
-    elapsed.start();
-    click(w.Command_Run); // every message answered OK
-
-    // The fifth reading is lost with the link; the five points after it fail at their
-    // marker and their query, and the sweep ends with the free-run trigger failing too.
-    QStringList expected{"Return Loss Measurement Setup", "I/O Error"};
-    for (int i = 0; i < 11; ++i)
-        expected << "GPIB ERROR # 2";
-    expected << "Return Loss Reference";
-    QCOMPARE(program.dialogs.titles(), expected);
-    const ScriptedDialogs::Shown& error = program.dialogs.shown[2];
-    QCOMPARE(error.text, "No listener on write function.\nSelect OK to continue or Cancel to "
-                         "terminate program.");
-    QCOMPARE(error.icon, MsgIcon::Exclamation);
-    QCOMPARE(error.buttons, MsgButtons::OkCancel);
-    QCOMPARE(served.server.bench().received().count(AnalyserCommands::MarkerAmplitude), 4);
-    QVERIFY(!w.running() && w.Command_Run->isEnabled());
-    // Failing calls return at once: eleven waits for a time-out would take half a minute.
-    QVERIFY2(elapsed.elapsed() < 15000, qPrintable(QString::number(elapsed.elapsed())));
-
-    // Later calls fail the same way, without waiting.
-    const int ud = w.State.AnalyserDevice;
-    QCOMPARE(driver->ibwrt(ud, "SIG"), ERR);
-    QCOMPARE(driver->status().iberr, ENOL);
-    QByteArray buffer(512, ' ');
-    QCOMPARE(driver->ibrd(ud, buffer), ERR);
-    QCOMPARE(driver->status().iberr, ENOL);
-}
-
-void AdapterTest::cancelAfterDropEndsProgram()
-{
-    const ChildOutcome outcome = runInChild([](auto report) {
-        Served served(QStringLiteral("drop=2"));
-        const std::unique_ptr<AdapterDriver> driver = served.open();
-        Program program(*driver, served.clock, true);
-        program.dialogs.onMessage = [&](const ScriptedDialogs::Shown& shown) {
-            report("shown " + shown.title);
-            return shown.title.startsWith("GPIB ERROR") ? MsgResult::Cancel : MsgResult::Ok;
+    void sameChecksAsInProcess_data()
+    {
+        QTest::addColumn<QString>("bench");
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("terminal");
+        const auto row = [](const char* name, const char* bench, const char* link, bool pty) {
+            QTest::newRow(name) << QString(bench) << QString(link) << pty;
         };
-        clickFrame(program.form.Frame_Attn);
-        click(program.form.Command_Run);
-        report("returned");
-    });
-    QCOMPARE(outcome.exitStatus, 1);
-    QCOMPARE(outcome.log, "shown Attenuator Measurement Setup\nshown I/O Error\n"
-                          "shown GPIB ERROR # 2\n");
-}
+        row("tcp", "", "", false);
+        row("pty", "", "", true);
+        row("tcp, answers split across packets", "", "split", false);
+        row("pty, answers split, listeners found by polling", "others-first,crlf",
+            "split,no-findlstn", true);
+        row("tcp, long answers, stale service requests", "long-answers,stale-srq", "", false);
+        row("tcp, a reading never answered", "timeout=MAMPL?@7", "", false);
+    }
 
-void AdapterTest::benchProgram_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("tcp") << QStringList{"--port", "0", "--scenario", "2711"};
-    QTest::newRow("pty") << QStringList{"--pty", "--scenario", "2711"};
-}
+    void sameChecksAsInProcess()
+    {
+        QFETCH(QString, bench);
+        QFETCH(QString, link);
+        QFETCH(bool, terminal);
 
-void AdapterTest::benchProgram()
-{
-    QFETCH(QStringList, arguments);
-    QProcess bench;
-    bench.start(QStringLiteral(VELMORA_BENCH), arguments);
-    QVERIFY(bench.waitForStarted(30000));
-    QVERIFY(bench.waitForReadyRead(30000));
-    const QString line = QString::fromLocal8Bit(bench.readLine()).trimmed();
-    QVERIFY2(line.startsWith(QLatin1String("velmora-bench listening on ")), qPrintable(line));
-    const QString address = line.section(u' ', -1);
-    QCOMPARE(address.startsWith(QLatin1String("tcp://127.0.0.1:")), !arguments.contains("--pty"));
+        BenchFixture local(bench);
+        local.startUp();
+        local.dialogs.clear();
+        const QStringList localCharts = checks(*local.form);
 
-    SteadyClock wall;
-    QString error;
-    const std::unique_ptr<AdapterDriver> driver = AdapterDriver::open(address, wall, &error);
-    QVERIFY2(driver, qPrintable(error));
-    int ibsta = 0, iberr = 0;
-    QCOMPARE(listenersOf(*driver, &ibsta, &iberr), (QVector<short>{0, 18}));
-    const int ud = driver->ibdev(0, 18, 0, T3s, 1, 0);
-    QCOMPARE(driver->ibwrt(ud, "ID?"), CMPL);
-    QByteArray answer(256, ' ');
-    QCOMPARE(driver->ibrd(ud, answer), CMPL | END);
-    QVERIFY2(answer.startsWith("ID SIMULATED,2711,"), answer.constData());
-    bench.kill();
-    bench.waitForFinished(30000);
+        Served served(bench + u',' + link, terminal);
+        QString error;
+        const std::unique_ptr<AdapterDriver> driver = served.open(&error);
+        QVERIFY2(driver, qPrintable(error));
+        Program program(*driver, served.clock);
+        const QStringList charts = checks(program.form);
 
-    QProcess wrong;
-    wrong.start(QStringLiteral(VELMORA_BENCH), {"--scenario", "no-such-word"});
-    QVERIFY(wrong.waitForFinished(30000));
-    QCOMPARE(wrong.exitCode(), 2);
-    QVERIFY(wrong.readAllStandardError().contains("unknown scenario: no-such-word"));
-}
+        const QStringList traffic = served.server.bench().received();
+        QVERIFY(traffic.contains(AnalyserCommands::ReturnLossSetup) &&
+                traffic.contains(AnalyserCommands::AttenuationSetup));
+        QCOMPARE(traffic, local.bench.received());
+        QCOMPARE(program.dialogs.titles(), local.dialogs.titles());
+        QVERIFY(!program.form.MSChart1->cell(80, 5).isEmpty());
+        QCOMPARE(charts, localCharts);
+    }
+
+    // The search's failures, which end the program before any check, found as in process.
+    void listenerSearch_data()
+    {
+        QTest::addColumn<QString>("bench");
+        QTest::addColumn<QString>("link");
+        QTest::newRow("nobody") << "no-listener" << QString();
+        QTest::newRow("nobody, polled") << "no-listener" << QString("no-findlstn");
+        QTest::newRow("fourteen") << "14-listeners" << QString();
+        QTest::newRow("fifteen, polled") << "15-listeners" << QString("no-findlstn");
+    }
+
+    void listenerSearch()
+    {
+        QFETCH(QString, bench);
+        QFETCH(QString, link);
+        VirtualClock clock;
+        SimulatedBench local(clock, BenchScenario::parse(bench).value());
+        Served served(bench + u',' + link);
+        const std::unique_ptr<AdapterDriver> driver = served.open();
+        QVERIFY(driver);
+        QCOMPARE(listeners(*driver), listeners(local));
+    }
+
+    void messagesPassUnchanged()
+    {
+        // Line ends, escapes and pluses are the adapter's own: they must reach the analyser as
+        // data, as must a message that looks like an adapter command.
+        Served served(QString{});
+        const std::unique_ptr<AdapterDriver> driver = served.open();
+        QVERIFY(driver);
+        const int ud = driver->ibdev(0, 18, 0, T3s, 1, 0);
+        const QByteArrayList messages{"A+B\r\nC\x1b;", "++ver", "+", "\n", "ID?"};
+        QStringList expected;
+        for (const QByteArray& message : messages) {
+            QCOMPARE(driver->ibwrt(ud, message), CMPL);
+            QCOMPARE(driver->status().ibcntl, message.size());
+            expected << QString::fromLatin1(message);
+        }
+        QByteArray answer(512, ' ');
+        QCOMPARE(driver->ibrd(ud, answer) & (ERR | END), END);
+        QVERIFY(answer.startsWith("ID SIMULATED,2712"));
+        QCOMPARE(served.server.bench().received(), expected);
+    }
+
+    // The operator is told which adapter and why.
+    void unreachableAdapter_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("reason");
+        QTcpServer closed; // a port nobody listens on any more
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const QString refused = QStringLiteral("tcp://127.0.0.1:%1").arg(closed.serverPort());
+        closed.close();
+        QTest::newRow("refused") << refused << "refused";
+        QTest::newRow("missing device") << "/dev/no-such-adapter" << QString(": ");
+        QTest::newRow("unknown kind") << "http://127.0.0.1" << QString("tcp://HOST[:PORT]");
+        QTest::newRow("mute") << "mute"
+                              << "the GPIB adapter does not answer (no reply to ++ver within 3 s).";
+    }
+
+    void unreachableAdapter()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, reason);
+        SteadyClock wall;
+        std::optional<Served> mute; // takes the connection but never replies
+        if (address == "mute") {
+            mute.emplace(address);
+            address = mute->server.address();
+        }
+        QString error;
+        QVERIFY(!AdapterDriver::open(address, wall, &error));
+        QVERIFY2(error.startsWith(address) && error.contains(reason), qPrintable(error));
+    }
+
+    void linkDropsMidSweep_data()
+    {
+        QTest::addColumn<bool>("terminal");
+        QTest::newRow("tcp connection dropped") << false;
+        QTest::newRow("serial device vanished") << true;
+    }
+
+    void linkDropsMidSweep()
+    {
+        QFETCH(bool, terminal);
+        Served served(QStringLiteral("drop=5"), terminal);
+        const std::unique_ptr<AdapterDriver> driver = served.open();
+        QVERIFY(driver);
+        Program program(*driver, served.clock);
+        MainForm& w = program.form;
+        clickFrame(w.Frame_Refl);
+        w.Combo_FreqStep->setFocus();
+        QTest::keyClick(w.Combo_FreqStep, Qt::Key_End); // 100 MHz: 10 points
+        QElapsedTimer elapsed;
+        elapsed.start();
+        click(w.Command_Run); // every message answered OK
+
+        // The fifth reading is lost with the link; the five points after it fail at their
+        // marker and their query, and the sweep ends with the free-run trigger failing too.
+        QStringList expected{"Return Loss Measurement Setup", "I/O Error"};
+        for (int i = 0; i < 11; ++i)
+            expected << "GPIB ERROR # 2";
+        expected << "Return Loss Reference";
+        QCOMPARE(program.dialogs.titles(), expected);
+        const ScriptedDialogs::Shown& error = program.dialogs.shown[2];
+        QCOMPARE(error.text, "No listener on write function.\nSelect OK to continue or Cancel to "
+                             "terminate program.");
+        QCOMPARE(error.icon, MsgIcon::Exclamation);
+        QCOMPARE(error.buttons, MsgButtons::OkCancel);
+        QCOMPARE(served.server.bench().received().count(AnalyserCommands::MarkerAmplitude), 4);
+        QVERIFY(!w.running() && w.Command_Run->isEnabled());
+        // Failing calls return at once: eleven waits for a time-out would take half a minute.
+        QVERIFY2(elapsed.elapsed() < 15000, qPrintable(QString::number(elapsed.elapsed())));
+
+        // Later calls fail the same way, without waiting.
+        const int ud = w.State.AnalyserDevice;
+        QCOMPARE(driver->ibwrt(ud, "SIG"), ERR);
+        QCOMPARE(driver->status().iberr, ENOL);
+        QByteArray buffer(512, ' ');
+        QCOMPARE(driver->ibrd(ud, buffer), ERR);
+        QCOMPARE(driver->status().iberr, ENOL);
+    }
+
+    void cancelAfterDropEndsProgram()
+    {
+        const ChildOutcome outcome = runInChild([](auto report) {
+            Served served(QStringLiteral("drop=2"));
+            const std::unique_ptr<AdapterDriver> driver = served.open();
+            Program program(*driver, served.clock, true);
+            program.dialogs.onMessage = [&](const ScriptedDialogs::Shown& shown) {
+                report("shown " + shown.title);
+                return shown.title.startsWith("GPIB ERROR") ? MsgResult::Cancel : MsgResult::Ok;
+            };
+            clickFrame(program.form.Frame_Attn);
+            click(program.form.Command_Run);
+            report("returned");
+        });
+        QCOMPARE(outcome.exitStatus, 1);
+        QCOMPARE(outcome.log, "shown Attenuator Measurement Setup\nshown I/O Error\n"
+                              "shown GPIB ERROR # 2\n");
+    }
+
+    void benchProgram_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("tcp") << QStringList{"--port", "0", "--scenario", "2711"};
+        QTest::newRow("pty") << QStringList{"--pty", "--scenario", "2711"};
+        QTest::newRow("unknown scenario") << QStringList{"--scenario", "no-such-word"};
+    }
+
+    void benchProgram()
+    {
+        QFETCH(QStringList, arguments);
+        QProcess bench;
+        bench.start(QStringLiteral(VELMORA_BENCH), arguments);
+        if (arguments.contains("no-such-word")) {
+            QVERIFY(bench.waitForFinished(30000));
+            QCOMPARE(bench.exitCode(), 2);
+            QVERIFY(bench.readAllStandardError().contains("unknown scenario: no-such-word"));
+            return;
+        }
+        QVERIFY(bench.waitForReadyRead(30000));
+        const QString line = QString::fromLocal8Bit(bench.readLine()).trimmed();
+        QVERIFY2(line.startsWith(QLatin1String("velmora-bench listening on ")), qPrintable(line));
+        const QString address = line.section(u' ', -1);
+        QCOMPARE(address.startsWith(QLatin1String("tcp://127.0.0.1:")),
+                 !arguments.contains("--pty"));
+
+        SteadyClock wall;
+        QString error;
+        const std::unique_ptr<AdapterDriver> driver = AdapterDriver::open(address, wall, &error);
+        QVERIFY2(driver, qPrintable(error));
+        QCOMPARE(listeners(*driver), "0 18");
+        const int ud = driver->ibdev(0, 18, 0, T3s, 1, 0);
+        QCOMPARE(driver->ibwrt(ud, "ID?"), CMPL);
+        QByteArray answer(256, ' ');
+        QCOMPARE(driver->ibrd(ud, answer), CMPL | END);
+        QVERIFY2(answer.startsWith("ID SIMULATED,2711,"), answer.constData());
+        bench.kill();
+        bench.waitForFinished(30000);
+    }
+};
 
 QTEST_MAIN(AdapterTest)
 #include "tst_adapter.moc"

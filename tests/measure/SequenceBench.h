@@ -15,6 +15,8 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <functional>
+
 namespace {
 
 using namespace AnalyserCommands;
@@ -25,8 +27,7 @@ struct Bench : BenchFixture {
     explicit Bench(const QString& scenario = {}) : BenchFixture(scenario)
     {
         startUp();
-        bench.clearReceived();
-        dialogs.clear();
+        forget();
     }
 
     MainForm& w() { return *form; }
@@ -57,6 +58,38 @@ struct Bench : BenchFixture {
         clickFrame(frame);
         chooseStep(step);
         run();
+    }
+
+    // A reference of the kind at the step, then its usual device chosen (a termination's
+    // return loss, the 2X attenuator), with the bus traffic and messages so far forgotten.
+    void chooseDevice(bool attenuation, int step = 3)
+    {
+        reference(attenuation ? w().Frame_Attn : w().Frame_Refl, step);
+        click(attenuation ? static_cast<QAbstractButton*>(w().Option_Attn[2]) : w().Option_Refl[1]);
+        forget();
+    }
+
+    // Does action the given seconds after the operator has answered a connection prompt.
+    void afterPrompt(double seconds, std::function<void()> action)
+    {
+        dialogs.onMessage = [=, this](const ScriptedDialogs::Shown& shown) {
+            if (shown.icon == MsgIcon::Information)
+                clock.schedule(seconds, action);
+            return std::optional<MsgResult>();
+        };
+    }
+
+    void forget()
+    {
+        bench.clearReceived();
+        dialogs.clear();
+    }
+
+    // Waiting for the operator: Run offered, Stop not, no busy sign.
+    bool idle()
+    {
+        return w().Command_Run->isEnabled() && !w().Command_Stop->isEnabled() &&
+               !w().Label_Busy->isVisible();
     }
 
     float cell(int row, int column) const { return form->MSChart1->cell(row, column).toFloat(); }
