@@ -11,7 +11,6 @@ using namespace Ni488;
 
 namespace {
 
-constexpr int HighestAddress = 30;
 // The adapter's longest read time-out, in milliseconds.
 constexpr int LongestAdapterTimeout = 32000;
 // A serial adapter on a small board restarts when its port is opened and misses what comes
@@ -110,18 +109,6 @@ bool AdapterDriver::setUp(QString* error)
     return m_link->isUp();
 }
 
-int AdapterDriver::finish(int ibsta, int iberr, long count)
-{
-    m_status = {ibsta, (ibsta & ERR) ? iberr : 0, count};
-    return ibsta;
-}
-
-const AdapterDriver::Descriptor* AdapterDriver::descriptor(int ud) const
-{
-    const auto it = m_descriptors.find(ud);
-    return it == m_descriptors.end() ? nullptr : &it->second;
-}
-
 bool AdapterDriver::command(const QByteArray& text)
 {
     return m_link->send(text + '\n');
@@ -146,59 +133,6 @@ bool AdapterDriver::readTimeout(int milliseconds)
 double AdapterDriver::deadline(int tmo) const
 {
     return m_clock.now() + milliseconds(tmo) / 1000.0 + LinkMargin;
-}
-
-int AdapterDriver::ibdev(int board, int pad, int sad, int tmo, int eot, int eos)
-{
-    // The adapter puts EOI on every last byte and appends nothing, whatever a descriptor asks.
-    Q_UNUSED(sad);
-    Q_UNUSED(eot);
-    Q_UNUSED(eos);
-    if (board != 0) {
-        finish(ERR, ENEB);
-        return -1;
-    }
-    if (pad < 0 || pad > HighestAddress || tmo < TNONE || tmo > T1000s) {
-        finish(ERR, EARG);
-        return -1;
-    }
-    const int ud = m_nextUd++;
-    m_descriptors[ud] = {pad, tmo};
-    finish(CMPL);
-    return ud;
-}
-
-int AdapterDriver::ibpad(int ud, int pad)
-{
-    const auto it = m_descriptors.find(ud);
-    if (it == m_descriptors.end())
-        return finish(ERR, EDVR);
-    if (pad < 0 || pad > HighestAddress)
-        return finish(ERR, EARG);
-    it->second.pad = pad;
-    return finish(CMPL);
-}
-
-int AdapterDriver::ibtmo(int ud, int tmo)
-{
-    const auto it = m_descriptors.find(ud);
-    if (it == m_descriptors.end())
-        return finish(ERR, EDVR);
-    if (tmo < TNONE || tmo > T1000s)
-        return finish(ERR, EARG);
-    it->second.tmo = tmo;
-    return finish(CMPL);
-}
-
-int AdapterDriver::ibask(int ud, int option, int* value)
-{
-    const Descriptor* d = descriptor(ud);
-    if (!d)
-        return finish(ERR, EDVR);
-    if (option != IbaTMO || !value)
-        return finish(ERR, EARG);
-    *value = d->tmo;
-    return finish(CMPL);
 }
 
 int AdapterDriver::ibclr(int ud)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gpib/GpibDriver.h"
+#include "gpib/DescriptorDriver.h"
 
 #include <QHash>
 
@@ -17,7 +17,7 @@ class Clock;
 // on the clock the driver was given, plus a margin for the link; the adapter itself stays
 // silent when it gives up. A link that goes down fails every later bus call at once with
 // ENOL, until the program ends.
-class AdapterDriver : public GpibDriver {
+class AdapterDriver : public DescriptorDriver {
 public:
     // The byte the adapter appends when a message ends with EOI. The program's messages are
     // text, so a control character that no answer carries marks the end unambiguously.
@@ -35,14 +35,10 @@ public:
 
     QString name() const override;
 
-    int ibdev(int board, int pad, int sad, int tmo, int eot, int eos) override;
-    int ibpad(int ud, int pad) override;
     int ibclr(int ud) override;
     int ibrsp(int ud, char* statusByte) override;
     int ibwrt(int ud, const QByteArray& data) override;
     int ibrd(int ud, QByteArray& buffer) override;
-    int ibtmo(int ud, int tmo) override;
-    int ibask(int ud, int option, int* value) override;
     int ibwait(int ud, int mask) override;
     int ibsre(int board, int value) override;
     void SendIFC(int board) override;
@@ -51,13 +47,7 @@ public:
     void FindLstn(int board, const QVector<short>& addresses, QVector<short>& results,
                   int limit) override;
 
-    GpibStatus status() const override { return m_status; }
-
 private:
-    struct Descriptor {
-        int pad;
-        int tmo;
-    };
     // An answer read to EOI and not yet handed out in full.
     struct Pending {
         QByteArray data;
@@ -66,9 +56,7 @@ private:
 
     explicit AdapterDriver(std::unique_ptr<AdapterLink> link);
     bool setUp(QString* error);
-    int finish(int ibsta, int iberr = 0, long count = 0);
     int linkDown() { return finish(Ni488::ERR, Ni488::ENOL); }
-    const Descriptor* descriptor(int ud) const;
     bool command(const QByteArray& text);
     bool address(int pad);
     bool readTimeout(int milliseconds);
@@ -79,11 +67,8 @@ private:
 
     std::unique_ptr<AdapterLink> m_link;
     Clock& m_clock;
-    std::map<int, Descriptor> m_descriptors;
-    int m_nextUd = 1;
     int m_adapterAddress = -1;               // as last set on the adapter
     int m_adapterTimeoutMs = -1;             // likewise
     QHash<int, Pending> m_pending;           // by address
     QHash<int, QList<quint8>> m_statusBytes; // polled while waiting for a request, by address
-    GpibStatus m_status;
 };

@@ -29,8 +29,6 @@ private:
     QByteArray m_identification;
 };
 
-constexpr int HighestAddress = 30;
-
 } // namespace
 
 SimulatedBench::SimulatedBench(Clock& clock, BenchScenario scenario)
@@ -75,18 +73,6 @@ void SimulatedBench::addDevice(std::unique_ptr<SimulatedDevice> device)
     m_devices.insert(at, std::move(device));
 }
 
-int SimulatedBench::finish(int ibsta, int iberr, long count)
-{
-    m_status = {ibsta, (ibsta & ERR) ? iberr : 0, count};
-    return ibsta;
-}
-
-const SimulatedBench::Descriptor* SimulatedBench::descriptor(int ud) const
-{
-    const auto it = m_descriptors.find(ud);
-    return it == m_descriptors.end() ? nullptr : &it->second;
-}
-
 SimulatedDevice* SimulatedBench::deviceAt(int pad) const
 {
     for (const auto& d : m_devices) {
@@ -120,58 +106,6 @@ double SimulatedBench::modelReturnLoss(const Connection& c, double fMHz) const
 double SimulatedBench::modelDeviation(const Connection& c, double fMHz) const
 {
     return m_model.deviation(c, fMHz);
-}
-
-int SimulatedBench::ibdev(int board, int pad, int sad, int tmo, int eot, int eos)
-{
-    Q_UNUSED(sad);
-    Q_UNUSED(eot);
-    Q_UNUSED(eos);
-    if (!boardPresent(board)) {
-        finish(ERR, ENEB);
-        return -1;
-    }
-    if (pad < 0 || pad > HighestAddress || tmo < TNONE || tmo > T1000s) {
-        finish(ERR, EARG);
-        return -1;
-    }
-    const int ud = m_nextUd++;
-    m_descriptors[ud] = {pad, tmo};
-    finish(CMPL);
-    return ud;
-}
-
-int SimulatedBench::ibpad(int ud, int pad)
-{
-    const auto it = m_descriptors.find(ud);
-    if (it == m_descriptors.end())
-        return finish(ERR, EDVR);
-    if (pad < 0 || pad > HighestAddress)
-        return finish(ERR, EARG);
-    it->second.pad = pad;
-    return finish(CMPL);
-}
-
-int SimulatedBench::ibtmo(int ud, int tmo)
-{
-    const auto it = m_descriptors.find(ud);
-    if (it == m_descriptors.end())
-        return finish(ERR, EDVR);
-    if (tmo < TNONE || tmo > T1000s)
-        return finish(ERR, EARG);
-    it->second.tmo = tmo;
-    return finish(CMPL);
-}
-
-int SimulatedBench::ibask(int ud, int option, int* value)
-{
-    const Descriptor* d = descriptor(ud);
-    if (!d)
-        return finish(ERR, EDVR);
-    if (option != IbaTMO || !value)
-        return finish(ERR, EARG);
-    *value = d->tmo;
-    return finish(CMPL);
 }
 
 int SimulatedBench::ibclr(int ud)

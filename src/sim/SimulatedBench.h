@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gpib/GpibDriver.h"
+#include "gpib/DescriptorDriver.h"
 #include "sim/BenchModel.h"
 #include "sim/BenchScenario.h"
 
@@ -16,26 +16,21 @@ class SimulatedDevice;
 // The analyser, its tracking generator and the parts under test behind the driver interface:
 // board 0 with the controller at address 0 and the scenario's instruments on the bus. Every
 // wait goes through the clock it was given.
-class SimulatedBench : public GpibDriver {
+class SimulatedBench : public DescriptorDriver {
 public:
     SimulatedBench(Clock& clock, BenchScenario scenario);
     ~SimulatedBench() override;
 
     QString name() const override;
-    int ibdev(int board, int pad, int sad, int tmo, int eot, int eos) override;
-    int ibpad(int ud, int pad) override;
     int ibclr(int ud) override;
     int ibrsp(int ud, char* statusByte) override;
     int ibwrt(int ud, const QByteArray& data) override;
     int ibrd(int ud, QByteArray& buffer) override;
-    int ibtmo(int ud, int tmo) override;
-    int ibask(int ud, int option, int* value) override;
     int ibwait(int ud, int mask) override;
     int ibsre(int board, int value) override;
     void SendIFC(int board) override;
     void FindLstn(int board, const QVector<short>& addresses, QVector<short>& results,
                   int limit) override;
-    GpibStatus status() const override { return m_status; }
 
     // What the operator has connected between generator and analyser.
     void connect(const Connection& connection) { m_connection = connection; }
@@ -59,16 +54,9 @@ public:
     static constexpr double LongestWait = 1000.0;
 
 private:
-    struct Descriptor {
-        int pad;
-        int tmo;
-    };
-
-    int finish(int ibsta, int iberr = 0, long count = 0);
-    const Descriptor* descriptor(int ud) const;
     SimulatedDevice* deviceAt(int pad) const;
     double timeoutOf(int tmo) const;
-    bool boardPresent(int board) const { return board == 0 && m_scenario.board; }
+    bool boardPresent(int board) const override { return board == 0 && m_scenario.board; }
     void addDevice(std::unique_ptr<SimulatedDevice> device);
     bool writeFails(const QByteArray& data);
 
@@ -77,9 +65,6 @@ private:
     BenchModel m_model;
     Connection m_connection;
     std::vector<std::unique_ptr<SimulatedDevice>> m_devices; // by address
-    std::map<int, Descriptor> m_descriptors;
-    int m_nextUd = 1;
-    std::vector<int> m_writeErrorCounts; // per scenario write-error trigger
+    std::vector<int> m_writeErrorCounts;                     // per scenario write-error trigger
     QStringList m_received;
-    GpibStatus m_status;
 };
