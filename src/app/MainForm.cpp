@@ -627,6 +627,13 @@ MsgResult MainForm::ask(MsgIcon icon, const QString& title, const QString& text,
     return m_dialogs.message(icon, title, text, buttons);
 }
 
+void MainForm::refuseEntry(QLineEdit* entry, const QString& message)
+{
+    m_dialogs.message(MsgIcon::Critical, QStringLiteral("Error"), message, MsgButtons::Ok);
+    entry->clear();
+    giveFocus(entry);
+}
+
 void MainForm::giveFocus(QWidget* widget)
 {
     if (m_running && !widget->isEnabled()) {

@@ -110,6 +110,8 @@ private:
 
     // Sequence helpers
     MsgResult ask(MsgIcon icon, const QString& title, const QString& text, MsgButtons buttons);
+    // A refused entry: the message, then the box cleared and focused.
+    void refuseEntry(QLineEdit* entry, const QString& message);
     void giveFocus(QWidget* widget);
     void letEventsRun();
     int stepIndex() const;

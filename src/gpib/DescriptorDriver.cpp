@@ -1,5 +1,7 @@
 #include "gpib/DescriptorDriver.h"
 
+#include <algorithm>
+
 using namespace Ni488;
 
 int DescriptorDriver::finish(int ibsta, int iberr, long count)
@@ -66,4 +68,21 @@ int DescriptorDriver::ibask(int ud, int option, int* value)
         return finish(ERR, EARG);
     *value = d->tmo;
     return finish(CMPL);
+}
+
+void DescriptorDriver::reportListeners(const QVector<short>& found, QVector<short>& results,
+                                       int limit)
+{
+    if (found.size() == 1) {
+        finish(ERR, EBUS, 0);
+        return;
+    }
+    const int written = int(std::min<qsizetype>(found.size(), std::max(0, limit)));
+    if (results.size() < written)
+        results.resize(written);
+    std::copy_n(found.cbegin(), written, results.begin());
+    if (found.size() > written)
+        finish(ERR, ETAB, written);
+    else
+        finish(CMPL, 0, written);
 }

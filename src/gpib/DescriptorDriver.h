@@ -27,6 +27,9 @@ protected:
     // Records the outcome of a call and returns its ibsta; iberr counts only with ERR.
     int finish(int ibsta, int iberr = 0, long count = 0);
     const Descriptor* descriptor(int ud) const;
+    // The outcome of a listener search: found starts with the controller at address 0; none
+    // besides it is EBUS, more than limit entries ETAB.
+    void reportListeners(const QVector<short>& found, QVector<short>& results, int limit);
 
 private:
     std::map<int, Descriptor> m_descriptors;

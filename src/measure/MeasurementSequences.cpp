@@ -159,11 +159,8 @@ void MainForm::GetRetLossResult(const qint16& index)
     if (customLimit) {
         const double value = LeadingNumber(Text_CustomLimits[1]->text());
         if (value < 10 || value > 40) {
-            m_dialogs.message(MsgIcon::Critical, QStringLiteral("Error"),
-                              QStringLiteral("Custom Limit must be between 10 and 40"),
-                              MsgButtons::Ok);
-            Text_CustomLimits[1]->clear();
-            giveFocus(Text_CustomLimits[1]);
+            refuseEntry(Text_CustomLimits[1],
+                        QStringLiteral("Custom Limit must be between 10 and 40"));
             return;
         }
     }
@@ -240,12 +237,8 @@ void MainForm::GetAttResult(const qint16& index)
         if (value == 0) {
             Text_CustomAttn->setText(QStringLiteral("0.0"));
         } else if (value > 25) {
-            m_dialogs.message(
-                MsgIcon::Critical, QStringLiteral("Error"),
-                QStringLiteral("Custom Attenuation must be less than or equal to 25 dB."),
-                MsgButtons::Ok);
-            Text_CustomAttn->clear();
-            giveFocus(Text_CustomAttn);
+            refuseEntry(Text_CustomAttn,
+                        QStringLiteral("Custom Attenuation must be less than or equal to 25 dB."));
             return;
         }
     }
@@ -256,11 +249,8 @@ void MainForm::GetAttResult(const qint16& index)
         } else {
             const double value = LeadingNumber(Text_CustomLimits[0]->text());
             if (value < 0.1 || value > 1.0) {
-                m_dialogs.message(MsgIcon::Critical, QStringLiteral("Error"),
-                                  QStringLiteral("Custom Limit must be between 0.1 and 1.0"),
-                                  MsgButtons::Ok);
-                Text_CustomLimits[0]->clear();
-                giveFocus(Text_CustomLimits[0]);
+                refuseEntry(Text_CustomLimits[0],
+                            QStringLiteral("Custom Limit must be between 0.1 and 1.0"));
                 return;
             }
         }

@@ -255,16 +255,5 @@ void SimulatedBench::FindLstn(int board, const QVector<short>& addresses, QVecto
         if (a != 0 && deviceAt(a))
             found.append(a);
     }
-    if (found.size() == 1) {
-        finish(ERR, EBUS, 0);
-        return;
-    }
-    const int written = int(std::min<qsizetype>(found.size(), std::max(0, limit)));
-    if (results.size() < written)
-        results.resize(written);
-    std::copy_n(found.cbegin(), written, results.begin());
-    if (found.size() > written)
-        finish(ERR, ETAB, written);
-    else
-        finish(CMPL, 0, written);
+    reportListeners(found, results, limit);
 }
