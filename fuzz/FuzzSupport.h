@@ -4,7 +4,9 @@
 // that answers every read with the fuzzer's bytes.
 
 #include "app/OperatorDialogs.h"
+#include "gpib/Clock.h"
 #include "gpib/GpibDriver.h"
+#include "gpib/InstrumentIO.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -91,4 +93,13 @@ private:
     qsizetype m_chunk = 512;
     qsizetype m_position = 0;
     GpibStatus m_status;
+};
+
+// The instrument routines on that driver, a virtual clock and silent dialogs.
+struct FuzzBench {
+    FuzzBench(const uint8_t* data, size_t size) : driver(data, size) { ensureApplication(); }
+    FuzzDriver driver;
+    VirtualClock clock;
+    SilentDialogs dialogs;
+    InstrumentIO io{driver, clock, dialogs};
 };

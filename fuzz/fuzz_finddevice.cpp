@@ -1,15 +1,10 @@
 // Identification answers of any shape against every form of the expected response.
 #include "FuzzSupport.h"
-#include "gpib/Clock.h"
-#include "gpib/InstrumentIO.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    ensureApplication();
-    FuzzDriver driver(data, size);
-    VirtualClock clock;
-    SilentDialogs dialogs;
-    InstrumentIO io(driver, clock, dialogs);
+    FuzzBench bench(data, size);
+    InstrumentIO& io = bench.io;
     io.DefaultTimeout = Ni488::T3s;
     io.GpibInit(0);
     // Silent and continuing forms only: the others end the program on a miss.

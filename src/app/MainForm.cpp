@@ -664,6 +664,13 @@ void MainForm::writeRow(int row, float value)
     MSChart1->setData(Chart::text(value));
 }
 
+void MainForm::writeColumn(int column, float value)
+{
+    MSChart1->setColumn(column);
+    for (int row = 1; row <= GridPoints; ++row)
+        writeRow(row, value);
+}
+
 void MainForm::fillBetween(int point, int step, float previous, float value)
 {
     // Straight line from the previous point; a step under 0.01 dB is drawn flat.

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 class Chart;
 class Clock;
@@ -117,6 +118,12 @@ private:
     int stepIndex() const;
     qint16 currentStepMult() const;
     void writeRow(int row, float value);
+    // A limit line: every row of the column at one value.
+    void writeColumn(int column, float value);
+    // The point loop of a device sweep: marker, settle, read, draw with the fill-in between
+    // points; it ends after the point at which a stop was asked for.
+    void sweepDevice(const QString& progress, bool startCurveAtFirstPoint,
+                     const std::function<float(int point, double reading)>& result);
     void fillBetween(int point, int step, float previous, float value);
 
     InstrumentIO& m_io;

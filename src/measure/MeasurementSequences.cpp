@@ -164,7 +164,6 @@ void MainForm::GetRetLossResult(const qint16& index)
             return;
         }
     }
-    const qint16 m = currentStepMult();
     const QString dut = index == 7 ? QStringLiteral("Termination") : QStringLiteral("Attenuator");
     if (!Check_SkipMsg->isChecked()) {
         const QString prompt =
@@ -185,9 +184,7 @@ void MainForm::GetRetLossResult(const qint16& index)
     ShowBusy(true);
     Label_Info->setText("Setting up the " + State.AnalyserName);
     letEventsRun();
-    MSChart1->setColumn(1);
-    for (int row = 1; row <= GridPoints; ++row)
-        writeRow(row, limit);
+    writeColumn(1, limit);
     MSChart1->setSeriesHidden(1, false);
     MSChart1->setSeriesHidden(stepIndex() + 3, false);
     m_io.GpibWrite(device, Signal);
@@ -195,24 +192,10 @@ void MainForm::GetRetLossResult(const qint16& index)
     MSChart1->setColumn(stepIndex() + 3);
     Command_Stop->setEnabled(true);
 
-    float previous = 0;
-    const QVector<int> points = sweepPoints(m, true);
-    for (int i : points) {
-        const double frequency = PointFrequency(i);
-        Label_Info->setText("Getting value for" + NumberText(frequency) + " MHz");
-        m_io.GpibWrite(device, MarkerFrequency(frequency));
-        m_io.Delay(0.7f);
-        const double reading = LeadingNumber(m_io.GpibQuery(device, MarkerAmplitude));
-        const float rl = float(std::fabs(reading - double(State.RefTable[ReturnLossKind][i])));
-        if (i == points.first())
-            ClearGraph(rl);
-        if (m > 1 && i > m)
-            fillBetween(i, m, previous, rl);
-        writeRow(i, rl);
-        previous = rl;
-        if (State.StopRequested)
-            break;
-    }
+    const float* reference = State.RefTable[ReturnLossKind].data();
+    sweepDevice(QStringLiteral("Getting value for"), true, [reference](int i, double reading) {
+        return float(std::fabs(reading - double(reference[i])));
+    });
     m_io.GpibWrite(device, TriggerFreeRun);
     ShowBusy(false);
     if (State.StopRequested) {
@@ -255,7 +238,6 @@ void MainForm::GetAttResult(const qint16& index)
             }
         }
     }
-    const qint16 m = currentStepMult();
 
     QString dut;
     float nominal = 0;
@@ -312,11 +294,8 @@ void MainForm::GetAttResult(const qint16& index)
     EnableAttnControls(false, false, false);
     Label_Info->setText("Setting up the " + State.AnalyserName);
     letEventsRun();
-    for (int column = 1; column <= 2; ++column) {
-        MSChart1->setColumn(column);
-        for (int row = 1; row <= GridPoints; ++row)
-            writeRow(row, column == 1 ? limit : -limit);
-    }
+    writeColumn(1, limit);
+    writeColumn(2, -limit);
     const bool hideLimits = !customLimit && (index == 1 || index == 9);
     MSChart1->setSeriesHidden(1, hideLimits);
     MSChart1->setSeriesHidden(2, hideLimits);
@@ -327,23 +306,11 @@ void MainForm::GetAttResult(const qint16& index)
     MSChart1->setColumn(stepIndex() + 3);
     Command_Stop->setEnabled(true);
 
-    float previous = 0;
-    const QVector<int> points = sweepPoints(m, true);
-    for (int i : points) {
-        const double frequency = PointFrequency(i);
-        Label_Info->setText("Getting Meas value for" + NumberText(frequency) + " MHz");
-        m_io.GpibWrite(device, MarkerFrequency(frequency));
-        m_io.Delay(0.7f);
-        const double reading = LeadingNumber(m_io.GpibQuery(device, MarkerAmplitude));
-        const float deviation =
-            float(double(State.RefTable[AttenuationKind][i]) - nominal - reading);
-        if (m > 1 && i > m)
-            fillBetween(i, m, previous, deviation);
-        writeRow(i, deviation);
-        previous = deviation;
-        if (State.StopRequested)
-            break;
-    }
+    const float* reference = State.RefTable[AttenuationKind].data();
+    sweepDevice(QStringLiteral("Getting Meas value for"), false,
+                [reference, nominal](int i, double reading) {
+                    return float(double(reference[i]) - nominal - reading);
+                });
     m_io.GpibWrite(device, TriggerFreeRun);
     ShowBusy(false);
     EnableAttnControls(true, index != 9, true);
@@ -356,4 +323,28 @@ void MainForm::GetAttResult(const qint16& index)
         ask(MsgIcon::None, QStringLiteral("Attenuation Measurement"),
             QStringLiteral("Getting Attenuation values done."), MsgButtons::Ok);
     Check_SkipMsg->setEnabled(true);
+}
+
+void MainForm::sweepDevice(const QString& progress, bool startCurveAtFirstPoint,
+                           const std::function<float(int point, double reading)>& result)
+{
+    const qint16 device = State.AnalyserDevice;
+    const qint16 m = currentStepMult();
+    float previous = 0;
+    const QVector<int> points = sweepPoints(m, true);
+    for (int i : points) {
+        const double frequency = PointFrequency(i);
+        Label_Info->setText(progress + NumberText(frequency) + " MHz");
+        m_io.GpibWrite(device, MarkerFrequency(frequency));
+        m_io.Delay(0.7f);
+        const float value = result(i, LeadingNumber(m_io.GpibQuery(device, MarkerAmplitude)));
+        if (startCurveAtFirstPoint && i == points.first())
+            ClearGraph(value);
+        if (m > 1 && i > m)
+            fillBetween(i, m, previous, value);
+        writeRow(i, value);
+        previous = value;
+        if (State.StopRequested)
+            break;
+    }
 }
