@@ -46,8 +46,12 @@ std::unique_ptr<AdapterDriver> AdapterDriver::open(const QString& address, Clock
                                                    QString* error)
 {
     std::unique_ptr<AdapterLink> link = AdapterLink::open(address, clock, error);
-    if (!link)
-        return nullptr;
+    return link ? open(std::move(link), error) : nullptr;
+}
+
+std::unique_ptr<AdapterDriver> AdapterDriver::open(std::unique_ptr<AdapterLink> link,
+                                                   QString* error)
+{
     std::unique_ptr<AdapterDriver> driver(new AdapterDriver(std::move(link)));
     if (!driver->setUp(error))
         return nullptr;

@@ -31,6 +31,9 @@ public:
     // On failure returns nullptr and, if error is given, says why.
     static std::unique_ptr<AdapterDriver> open(const QString& address, Clock& clock,
                                                QString* error = nullptr);
+    // Likewise over a link already open.
+    static std::unique_ptr<AdapterDriver> open(std::unique_ptr<AdapterLink> link,
+                                               QString* error = nullptr);
     ~AdapterDriver() override;
 
     QString name() const override;
