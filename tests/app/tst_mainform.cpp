@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QtTest>
 
 namespace {
@@ -63,34 +62,6 @@ QString groups(const MainForm& w)
                     w.Text_CustomLimits[1], w.Label_dB[1]}),
         '\0'};
     return QString::fromLatin1(states);
-}
-
-// Everything an operator can see of the upper part of the window, one control a line.
-QString snapshot(const MainForm& w)
-{
-    static const QRegularExpression named(
-        QStringLiteral("^(Frame|Option|Check|Text|Label|Combo|Command)_"));
-    QStringList lines;
-    for (const QWidget* c : w.findChildren<QWidget*>()) {
-        if (!named.match(c->objectName()).hasMatch())
-            continue;
-        QString line = c->objectName() + (c->isEnabled() ? " on" : " off") +
-                       (c->isVisibleTo(&w) ? " shown" : " hidden");
-        if (const auto* button = qobject_cast<const QAbstractButton*>(c))
-            line += button->isChecked() ? " set" : "";
-        if (const auto* text = qobject_cast<const QLineEdit*>(c))
-            line += " \"" + text->text() + '"';
-        if (const auto* label = qobject_cast<const QLabel*>(c))
-            line += " \"" + label->text() + '"';
-        if (const auto* list = qobject_cast<const QComboBox*>(c))
-            line += ' ' + list->currentText();
-        lines << line;
-    }
-    lines << QStringLiteral("MeasType %1 RefValid %2 %3")
-                 .arg(w.Globals.MeasType)
-                 .arg(w.State.RefValid[0])
-                 .arg(w.State.RefValid[1]);
-    return lines.join('\n');
 }
 
 // The selection as the operator sees it, in one line: the enabling groups, the checked
@@ -307,38 +278,14 @@ private slots:
         QCOMPARE(f.w.isVisible(), !closes);
     }
 
-    void firstClickActivatesFrame_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("seen");
-        QTest::newRow("attenuation")
-            << AttenuationKind << "100 00 Option_Attn(0) Command_Run Combo_FreqStep MeasType 0";
-        QTest::newRow("return loss")
-            << ReturnLossKind << "000 10 Option_Refl(0) Command_Run Combo_FreqStep MeasType 6";
-    }
-
-    void firstClickActivatesFrame()
-    {
-        QFETCH(int, kind);
-        QFETCH(QString, seen);
-        Started f;
-        f.w.Check_SkipMsg->setEnabled(true);
-        f.w.Check_SkipMsg->setChecked(true);
-        f.activate(kind, false);
-        QCOMPARE(view(f.w), seen);
-        QVERIFY(!f.w.Check_SkipMsg->isEnabled());
-        QVERIFY(!f.w.Label_Info->isVisible());
-        QCOMPARE(f.w.State.RefValid, (std::array<bool, 2>{false, false}));
-    }
-
     void secondClickChangesNothing()
     {
         Started f;
         MainForm& w = f.w;
         const auto secondClickKeepsAll = [&](QWidget* frame) {
-            const QString before = snapshot(w);
+            const QString before = view(w);
             clickFrame(frame);
-            QCOMPARE(snapshot(w), before);
+            QCOMPARE(view(w), before);
         };
         f.activate(ReturnLossKind);
         click(w.Option_Refl[2]);
@@ -362,6 +309,13 @@ private slots:
     {
         Started f;
         MainForm& w = f.w;
+        w.Check_SkipMsg->setEnabled(true);
+        w.Check_SkipMsg->setChecked(true);
+        f.activate(ReturnLossKind, false);
+        QCOMPARE(view(w), "000 10 Option_Refl(0) Command_Run Combo_FreqStep MeasType 6");
+        QVERIFY(!w.Check_SkipMsg->isEnabled());
+        QVERIFY(!w.Label_Info->isVisible());
+        QCOMPARE(w.State.RefValid, (std::array<bool, 2>{false, false}));
         f.activate(ReturnLossKind);
         click(w.Check_CustomLimits[1]);
         QTest::keyClicks(w.Text_CustomLimits[1], "25");
@@ -558,8 +512,7 @@ private slots:
         MainForm& w = f.w;
         f.activate(AttenuationKind, false);
         w.Label_Info->setText(QStringLiteral("Getting Ref value for 50 MHz"));
-        static const QRegularExpression shownAndTexts(QStringLiteral(" (shown|hidden)|\"[^\"]*\""));
-        const QString enabled = snapshot(w).remove(shownAndTexts);
+        const QString before = view(w);
         w.ShowBusy(true);
         QVERIFY(w.Label_Busy->isVisible());
         QVERIFY(w.Label_Info->isVisible());
@@ -572,63 +525,7 @@ private slots:
         w.ShowBusy(false);
         QVERIFY(!w.Label_Busy->isVisible());
         QVERIFY(!w.Label_Info->isVisible());
-        QCOMPARE(snapshot(w).remove(shownAndTexts), enabled);
-    }
-
-    void stopDuringReference()
-    {
-        Started f;
-        MainForm& w = f.w;
-        f.activate(AttenuationKind, false);
-        f.dialogs.answer({MsgResult::Ok}); // the connection prompt
-        const auto readings = [&] { return f.bench.received().count(QStringLiteral("MAMPL?")); };
-
-        // The operator presses Stop a few seconds into the point loop, which enables Stop.
-        struct {
-            bool pressed = false, busyShown = true, infoShown = true, runEnabled = true;
-            qsizetype readings = 0;
-        } atStop;
-        EventHook stopEnabled(w.Command_Stop, [&](QObject*, QEvent* event) {
-            if (event->type() != QEvent::EnabledChange || !w.Command_Stop->isEnabled())
-                return;
-            f.clock.schedule(4.5, [&] {
-                QVERIFY(w.Label_Busy->isVisible());
-                QVERIFY(!w.Label_Info->text().isEmpty());
-                click(w.Command_Stop);
-                atStop = {true, w.Label_Busy->isVisible(), w.Label_Info->isVisible(),
-                          w.Command_Run->isEnabled(), readings()};
-            });
-        });
-        QString lastSentAtMessage;
-        bool stopEnabledAtMessage = true, runEnabledAtMessage = true;
-        f.dialogs.onMessage = [&](const Shown& s) -> std::optional<MsgResult> {
-            if (s.title == u"Stop") {
-                lastSentAtMessage = f.bench.received().last();
-                stopEnabledAtMessage = w.Command_Stop->isEnabled();
-                runEnabledAtMessage = w.Command_Run->isEnabled();
-            }
-            return std::nullopt;
-        };
-        click(w.Command_Run);
-
-        QVERIFY(atStop.pressed);
-        QVERIFY(atStop.readings >= 5);
-        QVERIFY(!atStop.busyShown && !atStop.infoShown);
-        QVERIFY(!atStop.runEnabled); // the sequence has not returned yet
-        // The point being measured is read, then the sweep winds down.
-        QVERIFY(readings() <= atStop.readings + 1);
-        QCOMPARE(lastSentAtMessage, "TRI FRE");
-        QVERIFY(!stopEnabledAtMessage && !runEnabledAtMessage);
-        QCOMPARE(describe(f.dialogs.shown.last()),
-                 "exclamation|Stop|Sequence interupted by user.|Ok");
-        QCOMPARE(f.dialogs.titles().count(QStringLiteral("Stop")), 1);
-
-        QVERIFY(w.Command_Run->isEnabled());
-        QVERIFY(!w.Command_Stop->isEnabled());
-        QVERIFY(!w.Label_Busy->isVisible());
-        QVERIFY(w.Combo_FreqStep->isEnabled());
-        QCOMPARE(groups(w), "100 00");
-        QVERIFY(!w.State.RefValid[AttenuationKind]);
+        QCOMPARE(view(w), before);
     }
 
     void clearGraph_data()

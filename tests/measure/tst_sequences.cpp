@@ -177,12 +177,22 @@ private slots:
         // Stop while the fourth point is being read.
         b.afterPrompt(6.0 + 0.5 + 0.1 + 3 * 0.9 + 0.3, [&] {
             b.click(b.w().Command_Stop);
-            QVERIFY(!b.w().Label_Busy->isVisible());
+            QVERIFY(!b.w().Label_Busy->isVisible() && !b.w().Label_Info->isVisible());
             runEnabledWhileWinding = b.w().Command_Run->isEnabled();
         });
+        // The message comes once the sweep has wound down, with nothing left to press.
+        bool buttonsOffAtMessage = false;
+        b.dialogs.onMessage = [&, prompt = b.dialogs.onMessage](const ScriptedDialogs::Shown& s) {
+            if (s.title == u"Stop")
+                buttonsOffAtMessage = b.bench.received().last() == TriggerFreeRun &&
+                                      !b.w().Command_Stop->isEnabled() &&
+                                      !b.w().Command_Run->isEnabled();
+            return prompt(s);
+        };
         b.run();
 
         QVERIFY(!runEnabledWhileWinding);
+        QVERIFY(buttonsOffAtMessage);
         QCOMPARE(b.bench.received(), (ReturnLossReference + sweepTraffic(2, false).mid(0, 8) +
                                       QStringList{TriggerFreeRun}));
         QCOMPARE(b.dialogs.titles(), (QStringList{"Return Loss Measurement Setup", "Stop"}));
