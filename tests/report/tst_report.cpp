@@ -7,17 +7,9 @@
 #include "report/PrintResultTextForm.h"
 #include "report/SavedComments.h"
 
-#include <QAbstractItemView>
-#include <QApplication>
-#include <QComboBox>
-#include <QDate>
-#include <QLabel>
-#include <QLineEdit>
-#include <QLocale>
 #include <QPrinter>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -27,31 +19,22 @@
 
 namespace {
 
+using Saved = SavedComments::SaveResult;
 const QString Dat = QString::fromLatin1(SavedComments::FileName);
 const QStringList StepTexts{"12.5 MHz", "25 MHz", "50 MHz", "100 MHz"};
+const QString Sep = QStringLiteral("\n--\n"); // between two messages
 std::unique_ptr<PrivateCups> cups;
-
-template <typename T> T* child(QWidget* parent, const char* name)
-{
-    return parent->findChild<T*>(QString::fromLatin1(name));
-}
 
 QByteArray readFile(const QString& name)
 {
     QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
 }
 
 void writeFile(const QString& name, const QByteArray& bytes)
 {
     QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-QString today()
-{
-    return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
 }
 
 // pdftotext's view of a PDF: one form feed ends each page.
@@ -61,6 +44,19 @@ QString pdfText(const QString& pdf)
     process.start(QStringLiteral("pdftotext"), {"-layout", pdf, "-"});
     process.waitForFinished(60000);
     return process.exitCode() == 0 ? QString::fromUtf8(process.readAllStandardOutput()) : QString();
+}
+
+// A message as the operator sees it: icon and buttons (as numbers), title and text.
+QString seen(MsgIcon icon, MsgButtons buttons, const QString& title, const QString& text)
+{
+    return QString("%1 %2 %3: %4").arg(int(icon)).arg(int(buttons)).arg(title, text);
+}
+QString seen(const ScriptedDialogs& dialogs)
+{
+    QStringList all;
+    for (const auto& s : dialogs.shown)
+        all << seen(s.icon, s.buttons, s.title, s.text);
+    return all.join(Sep);
 }
 
 // Opens the list and clicks the entry, as the operator does.
@@ -73,74 +69,62 @@ void chooseItem(QComboBox* combo, int index)
                       view->visualRect(combo->model()->index(index, 0)).center());
 }
 
-// Runs action on the details dialog once the report shows it, inside its modal loop.
-void whenDetailsShown(std::function<void(PrintResultTextForm&)> action)
+// Once the report shows the details dialog, inside its modal loop: types the details and
+// presses button (none: the close box).
+void inDetails(const QString& dutId, const QString& comments,
+               const QString& button = "Command_Print")
 {
     auto* timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, action] {
+    QObject::connect(timer, &QTimer::timeout, [=] {
         auto* form = qobject_cast<PrintResultTextForm*>(QApplication::activeModalWidget());
-        if (!form || !form->isVisible())
+        if (!form)
             return;
         timer->stop();
         timer->deleteLater();
-        action(*form);
+        QTest::keyClicks(form->findChild<QLineEdit*>("Text_DUTId"), dutId);
+        QTest::keyClicks(form->findChild<QLineEdit*>("Text_Comments"), comments);
+        if (button.isEmpty())
+            form->close();
+        else
+            QTest::mouseClick(form->findChild<QPushButton*>(button), Qt::LeftButton);
     });
-    timer->start();
+    timer->start(5);
 }
 
-void enterDetails(const QString& dutId, const QString& comments)
-{
-    whenDetailsShown([=](PrintResultTextForm& form) {
-        QTest::keyClicks(child<QLineEdit>(&form, "Text_DUTId"), dutId);
-        QTest::keyClicks(child<QLineEdit>(&form, "Text_Comments"), comments);
-        QTest::mouseClick(child<QPushButton>(&form, "Command_Print"), Qt::LeftButton);
-    });
-}
-
-// The main window's side of a print. Every row of every step column holds a text of its own,
-// so that a copy of too many rows shows.
+// The main window's side of a print. Its print dialog, opened on the printer offered, prints
+// to the PDF file or queue "to" (none: Cancel) and runs meanwhile for what a hand does there.
 struct Bench {
     Chart results{6};
     GlobalVar globals;
     ScriptedDialogs dialogs;
-    QString offered = QStringLiteral("-"); // the printer the print dialog opened with
+    QString to, offered = "-";
+    std::function<void()> meanwhile = [] {};
 
-    explicit Bench(int measType)
+    explicit Bench(int measType, const QString& printTo = {}) : to(printTo)
     {
         globals.MeasType = qint16(measType);
         globals.StepMult = {1, 2, 4, 8};
-        for (int row = 1; row <= Chart::Rows; ++row) {
-            results.setRow(row);
-            for (int column = 1; column <= 6; ++column) {
-                results.setColumn(column);
-                results.setData(column == 1   ? " 30"
-                                : column == 2 ? " 12"
-                                              : QString::number(column * 3 + 6 + row / 100.0));
-            }
+        // Every cell holds a text of its own, so that a copy of a wrong one shows.
+        for (int cell = 0; cell < Chart::Rows * 6; ++cell) {
+            results.setRow(cell / 6 + 1);
+            results.setColumn(cell % 6 + 1);
+            results.setData(QString::number(cell));
         }
+        dialogs.onChoosePrinter = [this](QPrinter& printer) {
+            offered = printer.printerName();
+            if (to.endsWith(".pdf"))
+                printer.setOutputFileName(to); // and the format becomes PDF
+            else
+                printer.setPrinterName(to);
+            meanwhile();
+            return !to.isEmpty();
+        };
     }
     ReportSource source(int step) const
     {
         return {results, step, StepTexts[step], globals, QStringLiteral("6"), QPoint(40, 30)};
     }
     void run(int step = 1) { PrintResultForm::Command_Print_Click(source(step), dialogs); }
-    // The print dialog: a PDF file when pdf is given, else queue (empty: the one offered).
-    void choose(const QString& queue, const QString& pdf = {}, std::function<void()> also = {})
-    {
-        dialogs.onChoosePrinter = [this, queue, pdf, also](QPrinter& printer) {
-            offered = printer.printerName();
-            if (!pdf.isEmpty()) {
-                printer.setOutputFormat(QPrinter::PdfFormat);
-                printer.setOutputFileName(pdf);
-            } else if (!queue.isEmpty()) {
-                printer.setPrinterName(queue);
-            }
-            if (also)
-                also();
-            return true;
-        };
-    }
 };
 
 // The details dialog alone, writing into labels that stand for the report's.
@@ -152,10 +136,20 @@ struct Details {
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
     }
-    QLineEdit* edit(const char* name) { return child<QLineEdit>(&form, name); }
-    QComboBox* combo(const char* name) { return child<QComboBox>(&form, name); }
-    QPushButton* button(const char* name) { return child<QPushButton>(&form, name); }
-    QString focus() const { return QApplication::focusWidget()->objectName(); }
+    QLineEdit* edit(const char* name) { return form.findChild<QLineEdit*>(name); }
+    QComboBox* combo(const char* name) { return form.findChild<QComboBox*>(name); }
+    QPushButton* button(const char* name) { return form.findChild<QPushButton*>(name); }
+    // DUT (* when it can be typed in), identifier, comments, the texts of both lists, the
+    // focus and whether Print can be pressed.
+    QString state()
+    {
+        const bool print = button("Command_Print")->isEnabled();
+        return QString("%1%2|%3|%4|%5|%6|%7|%8")
+            .arg(edit("Text_DUT")->isReadOnly() ? "" : "*", edit("Text_DUT")->text(),
+                 edit("Text_DUTId")->text(), edit("Text_Comments")->text(),
+                 combo("Combo_Att")->currentText(), combo("Combo_Saved")->currentText(),
+                 QApplication::focusWidget()->objectName(), print ? "Print" : "-");
+    }
 };
 
 } // namespace
@@ -179,59 +173,34 @@ public:
     static void initMain() { cups = std::make_unique<PrivateCups>(); }
 
 private slots:
-    void initTestCase()
-    {
-        m_noCups = cups->start();
-        if (!m_noCups.isEmpty())
-            qWarning("No private print server: %s", qPrintable(m_noCups));
-    }
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QDir::setCurrent(m_dir->path());
-    }
-    void cleanup()
-    {
-        QDir::setCurrent(QDir::tempPath());
-        m_dir.reset();
-    }
+    void initTestCase() { m_noCups = cups->start(); }
+    void init() { QDir::setCurrent((m_dir = std::make_unique<QTemporaryDir>())->path()); }
+    void cleanup() { m_dir.reset(); }
     void cleanupTestCase() { cups->stop(); }
 
     // ---- PrintComments.dat
 
-    void savedRules()
+    void savedFile()
     {
         QVERIFY(SavedComments().loadEntries().isEmpty());
         QCOMPARE(readFile(Dat), QByteArray()); // created empty
-        const SavedComments saved;
-        QCOMPARE(saved.save("A1", "ok"), SavedComments::SaveResult::Saved);
-        QCOMPARE(saved.save("A1", "ok"), SavedComments::SaveResult::Duplicate);
-        QCOMPARE(saved.save("A1", "OK"), SavedComments::SaveResult::Saved);
-        QCOMPARE(saved.save(QString(46, '_'), QString(67, '_')),
-                 SavedComments::SaveResult::Nothing);
-        QCOMPARE(saved.save("A_1", "x___y"), SavedComments::SaveResult::Saved);
-        QCOMPARE(saved.save(QString(46, '_'), "ok"), SavedComments::SaveResult::Saved);
-        QCOMPARE(readFile(Dat), QByteArray("A1;ok\r\nA1;OK\r\nA_1;\r\n;ok\r\n"));
-    }
-
-    void savedOldAndForeignLines()
-    {
         // LF-only lines, a one-character line, a Windows-1252 line, no final line end.
-        writeFile(Dat, "A1;ok\nZ\r\n\r\nM\xfcller;50 \x80\r\nStra\xc3\x9f"
-                       "e;x");
-        QCOMPARE(SavedComments().loadEntries(),
-                 QStringList(
-                     {"A1;ok", QString::fromUtf8("Müller;50 €"), QString::fromUtf8("Straße;x")}));
-        QCOMPARE(SavedComments().save(QString::fromUtf8("Müller"), QString::fromUtf8("50 €")),
-                 SavedComments::SaveResult::Duplicate);
-        QCOMPARE(SavedComments().save(QString::fromUtf8("Ä2"), "y"),
-                 SavedComments::SaveResult::Saved);
-        QCOMPARE(readFile(Dat), QByteArray("A1;ok\nZ\r\n\r\nM\xfcller;50 \x80\r\nStra\xc3\x9f"
-                                           "e;x\r\n\xc3\x84"
-                                           "2;y\r\n"));
+        const QByteArray old = "A1;ok\nZ\r\n\r\nM\xfcller;50 \x80\r\nStra\xc3\x9f"
+                               "e;x";
+        writeFile(Dat, old);
+        QCOMPARE(SavedComments().loadEntries(), QStringList({"A1;ok", "Müller;50 €", "Straße;x"}));
+        // Placeholders ("___") count as empty; a duplicate is the same line, case and all.
+        const SavedComments saved;
+        const QList<Saved> results{
+            saved.save("A1", "ok"),     saved.save("Müller", "50 €"),
+            saved.save("A1", "OK"),     saved.save(QString(46, '_'), QString(67, '_')),
+            saved.save("Ä_1", "x___y"), saved.save(QString(46, '_'), "ok")};
+        QCOMPARE(results, QList<Saved>({Saved::Duplicate, Saved::Duplicate, Saved::Saved,
+                                        Saved::Nothing, Saved::Saved, Saved::Saved}));
+        QCOMPARE(readFile(Dat), old + "\r\nA1;OK\r\n\xc3\x84_1;\r\n;ok\r\n");
     }
 
-    void savedUnreadableOrRemovedFileIsLeftAlone()
+    void unreadableFileIsLeftAlone()
     {
         writeFile(Dat, "A1;ok\r\n");
         // Root reads everything, so the unreadable file belongs to nobody, who acts meanwhile.
@@ -244,38 +213,29 @@ private slots:
         if (root && ::seteuid(65534) != 0)
             QSKIP("cannot act as user nobody");
         QLabel a, b, c, d("Attenuation");
-        PrintResultTextForm form(2, QString(), {&a, &b, &c, &d});
-        const auto saved = SavedComments().save("B2", "x");
+        PrintResultTextForm form(2, QString(), {&a, &b, &c, &d}); // loads the entries
+        const Saved result = SavedComments().save("B2", "x");
         QVERIFY(!root || ::seteuid(0) == 0);
-        QCOMPARE(child<QComboBox>(&form, "Combo_Saved")->count(), 0);
-        QCOMPARE(child<QComboBox>(&form, "Combo_Saved")->currentText(), QString("Empty"));
-        QCOMPARE(saved, SavedComments::SaveResult::Failed);
+        QCOMPARE(form.findChild<QComboBox*>("Combo_Saved")->currentText(), QString("Empty"));
+        QCOMPARE(result, Saved::Failed);
         QCOMPARE(readFile(Dat), QByteArray("A1;ok\r\n"));
-
-        QVERIFY(QFile::remove(Dat));
-        QCOMPARE(SavedComments().save("A1", "ok"), SavedComments::SaveResult::Failed);
-        QVERIFY(!QFile::exists(Dat));
     }
 
     void savedByTwoInstancesAtOnce()
     {
-        // Two benches saving the same entries at the same moment: each entry once, no line
-        // split or joined.
+        // This process and a child save the same entries at the same moment: each entry
+        // once, no line split or joined. Fewer entries let a missing lock slip through.
         writeFile(Dat, "");
         QStringList entries;
-        for (int i = 0; i < 300; ++i)
+        for (int i = 0; i < 1000; ++i)
             entries << QString("D%1;comment %1").arg(i);
-        pid_t children[2];
-        for (pid_t& child : children) {
-            child = fork();
-            if (child == 0) {
-                for (const QString& entry : entries)
-                    SavedComments().save(entry.section(';', 0, 0), entry.section(';', 1));
-                _exit(0);
-            }
-        }
-        for (pid_t child : children)
-            waitpid(child, nullptr, 0);
+        const pid_t other = fork();
+        QVERIFY(other >= 0);
+        for (const QString& entry : entries)
+            SavedComments().save(entry.section(';', 0, 0), entry.section(';', 1));
+        if (other == 0)
+            _exit(0);
+        waitpid(other, nullptr, 0);
         QCOMPARE(SavedComments().loadEntries(), entries);
     }
 
@@ -283,19 +243,16 @@ private slots:
     {
         writeFile(Dat, "A1;ok\r\n");
         // The file may grow by three bytes only, as on a disk that is full.
-        const pid_t child = fork();
-        if (child == 0) {
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{10, 10};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            QString reason;
-            const bool failed = SavedComments().save("B2", "a longer comment", &reason) ==
-                                SavedComments::SaveResult::Failed;
-            _exit(failed && !reason.isEmpty() ? 0 : 1);
-        }
-        int status = -1;
-        waitpid(child, &status, 0);
-        QCOMPARE(WEXITSTATUS(status), 0);
+        rlimit limit;
+        getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit full{10, limit.rlim_max};
+        signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &full);
+        QString reason;
+        const Saved result = SavedComments().save("B2", "a longer comment", &reason);
+        setrlimit(RLIMIT_FSIZE, &limit);
+        QCOMPARE(result, Saved::Failed);
+        QVERIFY(!reason.isEmpty());
         QCOMPARE(readFile(Dat), QByteArray("A1;ok\r\n"));
     }
 
@@ -305,141 +262,92 @@ private slots:
     {
         QTest::addColumn<int>("type");
         QTest::addColumn<QString>("description");
-        const char* texts[] = {"",
-                               "1 X Attenuator (Cable)",
-                               "2 X Attenuator",
-                               "2.5 X Attenuator",
-                               "5 X Attenuator",
-                               "10 X Attenuator",
-                               "",
-                               "Termination",
-                               "               SELECT --->>",
-                               "6 dB Attenuator"};
+        const QStringList texts = QString(",1 X Attenuator (Cable),2 X Attenuator,2.5 X Attenuator,"
+                                          "5 X Attenuator,10 X Attenuator,,Termination,"
+                                          "               SELECT --->>,6 dB Attenuator")
+                                      .split(',');
         for (int type = 0; type <= 9; ++type)
-            QTest::addRow("%d", type) << type << QString(texts[type]);
+            QTest::addRow("%d", type) << type << texts[type];
     }
     void presets()
     {
         QFETCH(int, type);
         QFETCH(QString, description);
         Details d(type);
-        QCOMPARE(d.edit("Text_DUT")->text(), description);
-        QVERIFY(d.edit("Text_DUT")->isReadOnly());
-        QCOMPARE(d.button("Command_Print")->isEnabled(), type != 8);
-        QCOMPARE(d.combo("Combo_Att")->isVisible(), type == 8);
-        QCOMPARE(d.combo("Combo_Att")->count(), type == 8 ? 5 : 0);
-        QCOMPARE(d.combo("Combo_Att")->currentText(), QString("SELECT"));
-        QCOMPARE(d.combo("Combo_Saved")->currentText(), QString("Empty"));
-        QCOMPARE(d.focus(), QString(type == 8 ? "Combo_Att" : "Text_DUTId"));
+        const bool choose = type == 8; // the attenuator is chosen from a list first
+        QCOMPARE(d.state(), description + (choose ? "|||SELECT|Empty|Combo_Att|-"
+                                                  : "|||SELECT|Empty|Text_DUTId|Print"));
+        QCOMPARE(d.combo("Combo_Att")->isVisible(), choose);
     }
 
-    void attenuatorChoice()
-    {
-        Details d(8);
-        chooseItem(d.combo("Combo_Att"), 1);
-        QCOMPARE(d.edit("Text_DUT")->text(), QString("2.5 X Attenuator"));
-        QVERIFY(d.edit("Text_DUT")->isReadOnly());
-        QCOMPARE(d.combo("Combo_Att")->currentText(), QString());
-        QVERIFY(d.button("Command_Print")->isEnabled());
-        QCOMPARE(d.focus(), QString("Text_DUTId"));
-
-        QTest::keyClicks(d.edit("Text_DUTId"), "A1");
-        chooseItem(d.combo("Combo_Att"), 3);
-        QCOMPARE(d.focus(), QString("Text_Comments"));
-        QTest::keyClicks(d.edit("Text_Comments"), "ok");
-        chooseItem(d.combo("Combo_Att"), 0);
-        QCOMPARE(d.focus(), QString("Command_Print"));
-        chooseItem(d.combo("Combo_Att"), 4);
-        QVERIFY(!d.edit("Text_DUT")->isReadOnly());
-        QCOMPARE(d.focus(), QString("Text_DUT"));
-        QTest::keyClicks(d.edit("Text_DUT"), "6");
-        QTest::mouseClick(d.button("Command_Print"), Qt::LeftButton);
-        QCOMPARE(d.dut.text(), QString("6 dB Attenuator"));
-    }
-
-    void savedEntryChoice()
+    void attenuatorAndSavedChoices()
     {
         writeFile(Dat, "A1;ok\r\nB2\r\n;x\r\nC3;\r\nZ\r\nD4;a;b\r\n");
-        Details d(7);
-        auto* saved = d.combo("Combo_Saved");
-        QCOMPARE(saved->count(), 5); // not the one-character line
-        QCOMPARE(saved->currentText(), QString("Select"));
-        const struct {
-            int index;
-            const char *dutId, *comments, *focus;
-        } steps[] = {{0, "A1", "ok", "Command_Print"},
-                     {1, "B2", "ok", "Command_Print"}, // no ";": the comments stay
-                     {3, "C3", "ok", "Command_Print"}, // ";" last: the comments stay
-                     {4, "D4", "a-b", "Command_Print"},
-                     {2, "", "x", "Text_DUTId"}};
-        for (const auto& step : steps) {
-            chooseItem(saved, step.index);
-            QCOMPARE(d.edit("Text_DUTId")->text(), QString(step.dutId));
-            QCOMPARE(d.edit("Text_Comments")->text(), QString(step.comments));
-            QCOMPARE(saved->currentText(), QString());
-            QCOMPARE(d.focus(), QString(step.focus));
-        }
+        Details d(8);
+        QComboBox *att = d.combo("Combo_Att"), *saved = d.combo("Combo_Saved");
+        const QString select = "               SELECT --->>";
+        QCOMPARE(d.state(), select + "|||SELECT|Select|Combo_Att|-");
+        // The entry chosen from a list (none: Clear pressed), then what the operator sees.
+        const auto step = [&](QComboBox* list, int index, const QString& state) {
+            if (list)
+                chooseItem(list, index);
+            else
+                QTest::mouseClick(d.button("Command_Clear"), Qt::LeftButton);
+            QCOMPARE(d.state(), state);
+        };
+        step(saved, 2, select + "||x|SELECT||Text_DUTId|-");    // an empty box takes the focus
+        step(saved, 0, select + "|A1|ok|SELECT||Combo_Att|-");  // else (no Print) the list
+        step(saved, 1, select + "|B2|ok|SELECT||Combo_Att|-");  // no ";": the comments stay
+        step(saved, 3, select + "|C3|ok|SELECT||Combo_Att|-");  // ";" last: the same
+        step(saved, 4, select + "|D4|a-b|SELECT||Combo_Att|-"); // not the one-character line
+        step(nullptr, 0, select + "|||SELECT||Text_DUTId|-");
+        step(att, 1, "2.5 X Attenuator|||||Text_DUTId|Print");
+        QTest::keyClicks(d.edit("Text_DUTId"), "A1");
+        step(att, 3, "10 X Attenuator|A1||||Text_Comments|Print");
+        QTest::keyClicks(d.edit("Text_Comments"), "ok");
+        step(att, 0, "2 X Attenuator|A1|ok|||Command_Print|Print");
+        step(saved, 1, "2 X Attenuator|B2|ok|||Command_Print|Print");
+        step(att, 4, "* dB Attenuator|B2|ok|||Text_DUT|Print"); // the value goes in front
+        QTest::keyClicks(d.edit("Text_DUT"), "6");
+        QTest::mouseClick(d.button("Command_Print"), Qt::LeftButton);
+        QCOMPARE(d.dut.text() + '|' + d.dutId.text() + '|' + d.comments.text(),
+                 QString("6 dB Attenuator|B2|ok"));
     }
 
-    void separatorProtectionAndClear()
+    void separatorProtection()
     {
         Details d(7);
         QTest::keyClicks(d.edit("Text_Comments"), "a;b");
-        QCOMPARE(d.edit("Text_Comments")->text(), QString("a-b"));
         d.edit("Text_DUTId")->setFocus();
         QTest::keyClicks(d.edit("Text_DUTId"), "a;b");
-        QCOMPARE(d.edit("Text_DUTId")->text(), QString("a;b"));
+        QCOMPARE(d.state(), "Termination|a;b|a-b|SELECT|Empty|Text_DUTId|Print");
         QTest::keyClick(d.edit("Text_DUTId"), Qt::Key_Tab);
         QCOMPARE(d.edit("Text_DUTId")->text(), QString("a-b"));
-        // Enter presses no button, so a ";" cannot slip out with the focus still in the box.
+        // Enter presses no button, and Print pressed without taking the focus lets no ";"
+        // slip out either.
+        d.edit("Text_DUTId")->setFocus();
         QTest::keyClicks(d.edit("Text_DUTId"), ";");
         QTest::keyClick(d.edit("Text_DUTId"), Qt::Key_Return);
         QVERIFY(d.form.isVisible());
-
-        QTest::mouseClick(d.button("Command_Clear"), Qt::LeftButton);
-        QCOMPARE(d.edit("Text_DUTId")->text(), QString());
-        QCOMPARE(d.edit("Text_Comments")->text(), QString());
-        QCOMPARE(d.edit("Text_DUT")->text(), QString("Termination"));
-        QCOMPARE(d.focus(), QString("Text_DUTId"));
-    }
-
-    void cancelAndCloseBox()
-    {
-        writeFile(Dat, "A1;ok\r\n");
-        for (int way = 0; way < 3; ++way) {
-            Details d(7);
-            QTest::keyClicks(d.edit("Text_DUTId"), "B2");
-            if (way == 0)
-                QTest::mouseClick(d.button("Command_Cancel"), Qt::LeftButton);
-            else if (way == 1)
-                d.form.close();
-            else
-                QTest::keyClick(&d.form, Qt::Key_Escape);
-            QVERIFY(!d.form.isVisible());
-            QCOMPARE(d.measType.text(), QString());
-            QCOMPARE(d.dutId.text(), QString());
-        }
-        QCOMPARE(readFile(Dat), QByteArray("A1;ok\r\n"));
+        QCOMPARE(d.state(), "Termination|a-b;|a-b|SELECT|Empty|Text_DUTId|Print");
+        d.button("Command_Print")->click();
+        QCOMPARE(d.dutId.text(), QString("a-b-"));
     }
 
     // ---- Report page
 
     void load_data()
     {
-        QTest::addColumn<int>("type");
         QTest::addColumn<int>("step");
-        QTest::addColumn<int>("firstRow");
-        QTest::newRow("attenuation, 12.5 MHz") << 5 << 0 << 2;
-        QTest::newRow("custom attenuation, 25 MHz") << 9 << 1 << 2;
-        QTest::newRow("termination, 50 MHz") << 7 << 2 << 4;
-        QTest::newRow("attenuator return loss, 100 MHz") << 8 << 3 << 8;
+        QTest::addColumn<int>("firstRow"); // the first a sweep of this step fills
+        QTest::newRow("12.5 MHz") << 0 << 2;
+        QTest::newRow("100 MHz") << 3 << 8;
     }
     void load()
     {
-        QFETCH(int, type);
         QFETCH(int, step);
         QFETCH(int, firstRow);
-        Bench bench(type);
+        Bench bench(5);
         bench.results.setSeriesHidden(2, true);
         bench.results.setSeriesHidden(step + 3, true);
         bench.results.setMaximum(50);
@@ -447,97 +355,93 @@ private slots:
         bench.results.setMajorDivision(11);
         bench.results.setMinorDivision(2);
         PrintResultForm form(bench.source(step), bench.dialogs);
-
-        const Chart* copy = child<Chart>(&form, "MSChartPrint");
-        QCOMPARE(copy->columnCount(), 3);
-        QCOMPARE(QList<double>({copy->maximum(), copy->minimum(), double(copy->majorDivision()),
-                                double(copy->minorDivision())}),
-                 QList<double>({50, -5, 11, 2}));
-        QVERIFY(!copy->seriesHidden(1) && copy->seriesHidden(2) && !copy->seriesHidden(3));
+        const Chart* copy = form.findChild<Chart*>("MSChartPrint");
+        QCOMPARE(QList<double>({double(copy->columnCount()), copy->maximum(), copy->minimum(),
+                                double(copy->majorDivision()), double(copy->minorDivision()),
+                                double(copy->seriesHidden(1)), double(copy->seriesHidden(2)),
+                                double(copy->seriesHidden(3))}),
+                 QList<double>({3, 50, -5, 11, 2, 0, 1, 0}));
         for (int row = 1; row <= Chart::Rows; ++row) {
-            QCOMPARE(copy->cell(row, 1), bench.results.cell(row, 1));
-            QCOMPARE(copy->cell(row, 2), bench.results.cell(row, 2));
-            QCOMPARE(copy->cell(row, 3),
-                     row < firstRow ? QString() : bench.results.cell(row, step + 3));
+            const QString third = row < firstRow ? QString() : bench.results.cell(row, step + 3);
+            QCOMPARE(QStringList({copy->cell(row, 1), copy->cell(row, 2), copy->cell(row, 3)}),
+                     QStringList({bench.results.cell(row, 1), bench.results.cell(row, 2), third}));
         }
     }
 
-    void pdfReport_data()
+    // What the operator does in the details and print dialogs, and what is then printed, told
+    // and saved; PrintComments.dat holds one entry before.
+    void print_data()
     {
         QTest::addColumn<int>("type");
-        QTest::addColumn<QString>("dutId");
-        QTest::addColumn<QString>("comments");
-        QTest::addColumn<QString>("lines");
+        QTest::addColumn<QString>("details"); // typed: identifier;comments
+        QTest::addColumn<QString>("button");  // pressed in the details dialog; none: close box
+        QTest::addColumn<QString>("to");      // chosen in the print dialog; none: Cancel
+        QTest::addColumn<QString>("page");    // its labelled lines; none: no page
+        QTest::addColumn<QString>("told");
         QTest::addColumn<QByteArray>("saved");
-        QTest::newRow("attenuation") << 5 << "A1"
-                                     << "ok"
-                                     << "DUT:10XAttenuator" << QByteArray("A1;ok\r\n");
-        QTest::newRow("return loss, no details")
-            << 7 << ""
-            << ""
-            << "DUT:Termination\nDUTID:" + QString(46, '_') + "\nComments:" + QString(67, '_')
-            << QByteArray();
+        const auto row = [](const char* name, int type, const char* details, const char* button,
+                            const char* to, const QString& page, const QString& told = {},
+                            const QByteArray& saved = "A1;ok\r\n") {
+            QTest::newRow(name) << type << QString(details) << QString(button) << QString(to)
+                                << page << told << saved;
+        };
+        row("attenuation", 5, "B2;x", "Command_Print", "report.pdf",
+            "MeasurementType:AttenuationFrequencyStep:25MHzDate:%date\n"
+            "DUT:10XAttenuatorThegraphshowsdeviationfromnominalattenuation\nDUTID:B2\nComments:x",
+            {}, "A1;ok\r\nB2;x\r\n");
+        row("return loss, no details", 7, ";", "Command_Print", "report.pdf",
+            "MeasurementType:ReturnLossFrequencyStep:100MHzDate:%date\nDUT:Termination\nDUTID:" +
+                QString(46, '_') + "\nComments:" + QString(67, '_'));
+        row("Cancel", 7, "B2;x", "Command_Cancel", "report.pdf", {});
+        row("close box", 7, "B2;x", "", "report.pdf", {});
+        row("Cancel in the print dialog", 7, "B2;x", "Command_Print", "", {});
+        row("unwritable page", 7, "B2;x", "Command_Print", "missing/report.pdf", {},
+            seen(MsgIcon::Exclamation, MsgButtons::Ok, "Report Not Printed",
+                 "The report was not printed.\n\nThe file missing/report.pdf could not be "
+                 "written."));
     }
-    void pdfReport()
+    void print()
     {
         QFETCH(int, type);
-        QFETCH(QString, dutId);
-        QFETCH(QString, comments);
-        QFETCH(QString, lines);
+        QFETCH(QString, details);
+        QFETCH(QString, button);
+        QFETCH(QString, to);
+        QFETCH(QString, page);
+        QFETCH(QString, told);
         QFETCH(QByteArray, saved);
-        Bench bench(type);
-        const QString pdf = m_dir->filePath("report.pdf");
-        bench.choose({}, pdf);
-        enterDetails(dutId, comments);
-        QString date = today();
-        bench.run(step(type));
-
-        QVERIFY(bench.dialogs.shown.isEmpty());
-        // Labels sit side by side, so the blanks between them depend on the font.
-        const QString text = pdfText(pdf).remove(' ');
-        QCOMPARE(text.count('\f'), 1);
-        const QString header =
-            QString("MeasurementType:%1FrequencyStep:%2Date:")
-                .arg(type == 7 ? "ReturnLoss" : "Attenuation", StepTexts[step(type)])
-                .remove(' ');
-        QVERIFY2(text.contains(header + date.remove(' ')) ||
-                     text.contains(header + today().remove(' ')),
-                 qPrintable(text));
-        QVERIFY2(text.contains(lines), qPrintable(text));
-        QCOMPARE(text.contains("Thegraphshowsdeviationfromnominalattenuation"), type != 7);
-        QCOMPARE(readFile(Dat), saved);
-    }
-
-    void cancelInEitherDialogPrintsAndSavesNothing()
-    {
         writeFile(Dat, "A1;ok\r\n");
-        Bench bench(7);
-        bench.choose({}, m_dir->filePath("report.pdf"));
-        whenDetailsShown([](PrintResultTextForm& form) {
-            QTest::keyClicks(child<QLineEdit>(&form, "Text_DUTId"), "B2");
-            QTest::mouseClick(child<QPushButton>(&form, "Command_Cancel"), Qt::LeftButton);
-        });
-        bench.run();
-        QCOMPARE(bench.offered, QString("-")); // no print dialog
-        QVERIFY(!QApplication::activeModalWidget());
-
-        bench.dialogs.onChoosePrinter = [](QPrinter&) { return false; };
-        enterDetails("B2", "x");
-        bench.run();
-        QVERIFY(!QFile::exists(m_dir->filePath("report.pdf")));
-        QVERIFY(bench.dialogs.shown.isEmpty());
-        QCOMPARE(readFile(Dat), QByteArray("A1;ok\r\n"));
+        Bench bench(type, to);
+        inDetails(details.section(';', 0, 0), details.section(';', 1), button);
+        const auto today = [] {
+            return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+        };
+        const QString before = today().remove(' ');
+        bench.run(type == 7 ? 3 : 1);
+        QCOMPARE(seen(bench.dialogs), told);
+        QCOMPARE(readFile(Dat), saved);
+        // Labels sit side by side, so the blanks between them depend on the font.
+        const QString text = pdfText(to).remove(' ');
+        QCOMPARE(text.count('\f'), page.isEmpty() ? 0 : 1);
+        const QString labelled = text.split('\n').filter(QStringLiteral(":")).join('\n');
+        // The date is the print's, which may have been just before midnight.
+        QVERIFY2(labelled == QString(page).replace("%date", before) ||
+                     labelled == page.replace("%date", today().remove(' ')),
+                 qPrintable(labelled));
     }
 
-    void unwritablePdfIsReported()
+    void failedSaveIsTold()
     {
-        Bench bench(7);
-        bench.choose({}, m_dir->filePath("missing/report.pdf"));
-        enterDetails("A1", "ok");
+        // The page is written, but a hand removes PrintComments.dat meanwhile: it is not made
+        // anew, and the operator learns the entry will not be offered again.
+        Bench bench(7, "report.pdf");
+        bench.meanwhile = [] { QFile::remove(Dat); };
+        inDetails("A1", "ok");
         bench.run();
-        QCOMPARE(bench.dialogs.titles(), QStringList{"Report Not Printed"});
-        QVERIFY(bench.dialogs.shown[0].text.startsWith("The report was not printed.\n\nThe file "));
-        QCOMPARE(readFile(Dat), QByteArray());
+        QVERIFY(QFile::exists("report.pdf") && !QFile::exists(Dat));
+        QCOMPARE(seen(bench.dialogs),
+                 seen(MsgIcon::Exclamation, MsgButtons::Ok, "DUT ID Not Saved",
+                      "The report was printed, but the DUT ID and comments could not be saved in "
+                      "PrintComments.dat.\n\nThe file is no longer there."));
     }
 
     // ---- Printing through a private cupsd
@@ -552,16 +456,14 @@ private slots:
     {
         QFETCH(QString, queue);
         REQUIRE_CUPS();
-        Bench bench(5);
+        Bench bench(5, queue);
         // Like a print dialog that makes the chosen printer the default.
-        bench.choose(queue, {}, [&] {
-            if (queue != "q1")
-                DefaultPrinter::SetDefaultPrinter(queue, bench.dialogs);
-        });
-        enterDetails("A1", "ok");
+        if (queue != "q1")
+            bench.meanwhile = [&] { DefaultPrinter::SetDefaultPrinter(queue, bench.dialogs); };
+        inDetails("A1", "ok");
         bench.run();
         QCOMPARE(bench.offered, QString("q1"));
-        QVERIFY2(bench.dialogs.shown.isEmpty(), qPrintable(bench.dialogs.titles().join(',')));
+        QCOMPARE(seen(bench.dialogs), QString());
         // The queue writes its file once the job has gone through the filters.
         QVERIFY2(
             QTest::qWaitFor([&] { return pdfText(cups->output(queue)).count('\f') == 1; }, 120000),
@@ -579,40 +481,36 @@ private slots:
         ScriptedDialogs dialogs;
         QVERIFY(DefaultPrinter::SetDefaultPrinter("q2", dialogs));
         QCOMPARE(DefaultPrinter::CurrentDefaultPrinter(), QString("q2"));
-        QVERIFY(dialogs.shown.isEmpty());
-
         QVERIFY(!DefaultPrinter::SetDefaultPrinter("NoSuchQueue", dialogs));
-        QCOMPARE(dialogs.shown.size(), 1);
-        QCOMPARE(dialogs.shown[0].text, QString("SetPrinterFailed. Error code: 1030"));
-        QCOMPARE(dialogs.shown[0].buttons, MsgButtons::Ok);
         QCOMPARE(DefaultPrinter::CurrentDefaultPrinter(), QString("q2"));
-
         // A plain file where the options folder belongs refuses the change.
         QDir(cups->path("home/.cups")).removeRecursively();
         writeFile(cups->path("home/.cups"), "");
         QVERIFY(!DefaultPrinter::SetDefaultPrinter("q1", dialogs));
         QFile::remove(cups->path("home/.cups"));
-        QCOMPARE(dialogs.shown.size(), 2);
-        QCOMPARE(dialogs.shown[1].text, QString("SetPrinterFailed. Error code: %1").arg(ENOTDIR));
+        const auto failed = [](int code) {
+            return seen(MsgIcon::None, MsgButtons::Ok, QCoreApplication::applicationName(),
+                        QString("SetPrinterFailed. Error code: %1").arg(code));
+        };
+        QCOMPARE(seen(dialogs), failed(1030) + Sep + failed(ENOTDIR));
     }
 
     // Last: it takes the server away.
     void stoppedServerIsReportedAndNothingSaved()
     {
         REQUIRE_CUPS();
-        Bench bench(5);
-        bench.choose("q2", {}, [] { cups->stop(); });
-        enterDetails("A1", "ok");
+        Bench bench(5, "q2");
+        bench.meanwhile = [] { cups->stop(); };
+        inDetails("A1", "ok");
         bench.run();
-        QCOMPARE(bench.dialogs.titles(), QStringList{"Report Not Printed"});
-        QVERIFY(bench.dialogs.shown[0].text.startsWith(
-            "The report was not printed.\n\nThe printer q2 did not accept it: "));
+        const QString told = seen(MsgIcon::Exclamation, MsgButtons::Ok, "Report Not Printed",
+                                  "The report was not printed.\n\nThe printer q2 did not accept "
+                                  "it: ");
+        QVERIFY2(bench.dialogs.shown.size() == 1 && seen(bench.dialogs).startsWith(told),
+                 qPrintable(seen(bench.dialogs)));
         QCOMPARE(readFile(Dat), QByteArray());
         QVERIFY(!QFile::exists(cups->output("q2")));
     }
-
-private:
-    static int step(int type) { return type == 7 ? 3 : 1; }
 };
 
 QTEST_MAIN(TestReport)
