@@ -282,6 +282,8 @@ qint16 InstrumentIO::FindDevice(QString& query, QString& expected)
         expected.chop(1);
 
     if (FreeListeners[0] == 0) {
+        // The probe just opened waits for the next search rather than being lost.
+        ProbeDevice.reuse = true;
         if (silent)
             return 0;
         m_dialogs.message(
