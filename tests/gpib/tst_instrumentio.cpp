@@ -7,9 +7,14 @@
 #include "sim/SimulatedBench.h"
 
 #include <QBuffer>
+#include <QLocale>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <clocale>
 
 using namespace Ni488;
 
@@ -137,6 +142,21 @@ class TestInstrumentIO : public QObject {
     Q_OBJECT
 
 private slots:
+    // Every check here runs under a locale whose decimal point is a comma: an operator's
+    // environment sets the C locale, and the analyser takes points only.
+    void initTestCase()
+    {
+        static QTemporaryDir locales;
+        const QString path = locales.filePath(QStringLiteral("de_DE.UTF-8"));
+        const int made =
+            QProcess::execute(QStringLiteral("localedef"), {"-i", "de_DE", "-f", "UTF-8", path});
+        QVERIFY2(made == 0, "localedef failed: the tests need the locales package");
+        qputenv("LOCPATH", QFile::encodeName(locales.path()));
+        QVERIFY(std::setlocale(LC_ALL, "de_DE.UTF-8"));
+        QCOMPARE(*std::localeconv()->decimal_point, ',');
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    }
+
     // NumberText with 15 significant digits, or 7 for 32-bit values; LeadingNumber (0 digits)
     // reads the text back.
     void numbers_data()
