@@ -1,7 +1,7 @@
 #pragma once
 
-// What the fuzz targets share: an application object, silent operator dialogs and a driver
-// that answers every read with the fuzzer's bytes.
+// What the fuzz targets share: an application object, operator dialogs that take the first
+// button, and a driver that answers every read with the fuzzer's bytes.
 
 #include "app/OperatorDialogs.h"
 #include "gpib/Clock.h"
@@ -22,17 +22,6 @@ inline void ensureApplication()
     static QCoreApplication* app = new QCoreApplication(argc, argv);
     (void)app;
 }
-
-// Every message is acknowledged, every question answered with its first button; nothing ends.
-class SilentDialogs : public OperatorDialogs {
-public:
-    MsgResult message(MsgIcon, const QString&, const QString&, MsgButtons buttons) override
-    {
-        return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MsgResult::Yes
-                                                                                  : MsgResult::Ok;
-    }
-    bool choosePrinter(QPrinter&) override { return false; }
-};
 
 // One listener at address 5 whose answers are the fuzz input, served in chunks; the first
 // input byte picks the chunk size so that chunk joining is exercised too.
@@ -100,6 +89,6 @@ struct FuzzBench {
     FuzzBench(const uint8_t* data, size_t size) : driver(data, size) { ensureApplication(); }
     FuzzDriver driver;
     VirtualClock clock;
-    SilentDialogs dialogs;
+    FirstButtonDialogs dialogs;
     InstrumentIO io{driver, clock, dialogs};
 };

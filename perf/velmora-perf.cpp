@@ -38,17 +38,6 @@
 
 namespace {
 
-// Every question gets its first button, as an operator in a hurry would answer.
-class FirstButton : public OperatorDialogs {
-public:
-    MsgResult message(MsgIcon, const QString&, const QString&, MsgButtons buttons) override
-    {
-        return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MsgResult::Yes
-                                                                                  : MsgResult::Ok;
-    }
-    bool choosePrinter(QPrinter&) override { return false; }
-};
-
 double processSeconds()
 {
     timespec t{};
@@ -106,7 +95,7 @@ double median(QVector<double> values)
 struct Program {
     SteadyClock clock;
     SimulatedBench bench{clock, *BenchScenario::parse({})};
-    FirstButton answers;
+    FirstButtonDialogs answers;
     SimulatedOperator hands{answers, bench};
     InstrumentIO io{bench, clock, hands};
     MainForm form{io, hands};

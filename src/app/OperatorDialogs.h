@@ -23,6 +23,22 @@ public:
     virtual bool choosePrinter(QPrinter& printer) = 0;
 };
 
+// Every message answered with its first button, as an operator in a hurry would, and no
+// printer chosen: for runs with nobody at the bench.
+class FirstButtonDialogs : public OperatorDialogs {
+public:
+    static MsgResult firstButton(MsgButtons buttons)
+    {
+        return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? MsgResult::Yes
+                                                                                  : MsgResult::Ok;
+    }
+    MsgResult message(MsgIcon, const QString&, const QString&, MsgButtons buttons) override
+    {
+        return firstButton(buttons);
+    }
+    bool choosePrinter(QPrinter&) override { return false; }
+};
+
 // Message boxes and the print dialog of the desktop.
 class DesktopDialogs : public OperatorDialogs {
 public:

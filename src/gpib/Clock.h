@@ -57,7 +57,6 @@ public:
     // Moves time forward, running every action due on the way (as waitUntil does).
     void advance(double seconds) { waitUntil(m_now + seconds); }
     std::function<bool()> idleAdvance;
-    bool hasPending() const { return !m_actions.empty(); }
 
 private:
     void runDue(double deadline);

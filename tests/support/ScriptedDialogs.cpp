@@ -11,13 +11,7 @@ MsgResult ScriptedDialogs::message(MsgIcon icon, const QString& title, const QSt
     }
     if (!m_answers.isEmpty())
         return m_answers.takeFirst();
-    switch (buttons) {
-    case MsgButtons::YesNo:
-    case MsgButtons::YesNoCancel:
-        return MsgResult::Yes;
-    default:
-        return MsgResult::Ok;
-    }
+    return FirstButtonDialogs::firstButton(buttons);
 }
 
 bool ScriptedDialogs::choosePrinter(QPrinter& printer)
