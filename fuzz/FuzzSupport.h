@@ -3,8 +3,8 @@
 // What the fuzz targets share: an application object, operator dialogs that take the first
 // button, and a driver that answers every read with the fuzzer's bytes.
 
-#include "app/OperatorDialogs.h"
-#include "gpib/Clock.h"
+#include "base/OperatorDialogs.h"
+#include "base/Clock.h"
 #include "gpib/GpibDriver.h"
 #include "gpib/InstrumentIO.h"
 

@@ -1,5 +1,5 @@
 // The leading-number rule on any text an analyser or an operator may hand over.
-#include "gpib/NumberText.h"
+#include "base/NumberText.h"
 
 #include <cmath>
 #include <cstdint>

@@ -5,10 +5,10 @@
 //
 // Prints one line per figure, "name value unit goal", then how many figures miss their goal.
 
-#include "app/Chart.h"
+#include "chart/Chart.h"
 #include "app/MainForm.h"
-#include "app/OperatorDialogs.h"
-#include "gpib/Clock.h"
+#include "base/OperatorDialogs.h"
+#include "base/Clock.h"
 #include "gpib/InstrumentIO.h"
 #include "report/PrintResultForm.h"
 #include "report/PrintResultTextForm.h"
@@ -254,7 +254,7 @@ double savedEntriesMilliseconds()
     QLabel dut, id, comments, type(QStringLiteral("Return Loss"));
     QElapsedTimer timer;
     timer.start();
-    PrintResultTextForm dialog(7, QString(), ReportLabels{&dut, &id, &comments, &type});
+    PrintResultTextForm dialog(MeasType::Termination, QString(), ReportLabels{&dut, &id, &comments, &type});
     const double ms = timer.nsecsElapsed() / 1e6;
     QDir::setCurrent(previous);
     return ms;

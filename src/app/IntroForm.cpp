@@ -1,6 +1,6 @@
 #include "app/IntroForm.h"
 
-#include "gpib/Clock.h"
+#include "base/Clock.h"
 
 #include <QApplication>
 #include <QLabel>

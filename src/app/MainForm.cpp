@@ -1,9 +1,10 @@
 #include "app/MainForm.h"
 
-#include "app/Chart.h"
 #include "app/IntroForm.h"
+#include "base/Clock.h"
+#include "base/ProgramEnd.h"
+#include "chart/Chart.h"
 #include "gpib/AnalyserCommands.h"
-#include "gpib/Clock.h"
 #include "gpib/InstrumentIO.h"
 #include "report/PrintResultForm.h"
 
@@ -17,8 +18,6 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <QVBoxLayout>
-
-namespace {
 
 // Sizes come in twips: 15 to a pixel at 96 dpi, scaled with the screen and with the font,
 // which is wider on today's desktops than the one the layout was drawn for.
@@ -41,6 +40,8 @@ public:
 private:
     double m_scale = 1.0;
 };
+
+namespace {
 
 template <typename T>
 T* control(QWidget* parent, const QString& name, const QString& accessibleName = {})
@@ -68,7 +69,8 @@ void ClickFrame::mousePressEvent(QMouseEvent* event)
 }
 
 MainForm::MainForm(InstrumentIO& io, OperatorDialogs& dialogs, QWidget* parent)
-    : QWidget(parent), m_io(io), m_dialogs(dialogs)
+    : QWidget(parent), MSChart1(new Chart(6, this)), m_engine(io, dialogs, *MSChart1, *this),
+      Globals(m_engine.Globals), State(m_engine.State), m_io(io), m_dialogs(dialogs)
 {
     setObjectName(QStringLiteral("MainForm"));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -88,102 +90,14 @@ void MainForm::buildControls()
     // without touching the enabled state of any single control.
     m_selectionArea = new QWidget(top);
     m_selectionArea->setGeometry(tw.rect(120, 120, 7695, 2055));
-
-    Frame_Attn = control<ClickFrame>(m_selectionArea, "Frame_Attn", "Attenuation");
-    Frame_Attn->setTitle(QStringLiteral("Attenuation"));
-    Frame_Attn->setGeometry(tw.rect(0, 0, 7695, 1095));
-    const QStringList attnCaptions{"Reference", "1 X", "2 X", "2.5 X", "5 X", "10 X"};
-    const int attnLeft[] = {180, 1320, 1980, 2640, 3420, 4080};
-    const int attnWidth[] = {1095, 615, 555, 735, 615, 735};
-    for (int i = 0; i < 6; ++i) {
-        Option_Attn[i] = control<QRadioButton>(Frame_Attn, QStringLiteral("Option_Attn(%1)").arg(i),
-                                               attnCaptions[i]);
-        Option_Attn[i]->setText(attnCaptions[i]);
-        Option_Attn[i]->setGeometry(tw.rect(attnLeft[i], 420, attnWidth[i], 375));
-    }
-    Check_CustomAttn = control<QCheckBox>(Frame_Attn, "Check_CustomAttn", "Custom Attenuation");
-    Check_CustomAttn->setText(QStringLiteral("Custom Attenuation"));
-    Check_CustomAttn->setGeometry(tw.rect(5100, 270, 1695, 255));
-    Text_CustomAttn = control<QLineEdit>(Frame_Attn, "Text_CustomAttn", "Custom Attenuation dB");
-    Text_CustomAttn->setGeometry(tw.rect(6840, 240, 495, 285));
-    Label_dB[2] = control<QLabel>(Frame_Attn, "Label_dB(2)", "dB");
-    Label_dB[2]->setGeometry(tw.rect(7380, 300, 195, 195));
-    Check_CustomLimits[0] =
-        control<QCheckBox>(Frame_Attn, "Check_CustomLimits(0)", "Custom Limits");
-    Check_CustomLimits[0]->setGeometry(tw.rect(5100, 660, 1635, 255));
-    Text_CustomLimits[0] =
-        control<QLineEdit>(Frame_Attn, "Text_CustomLimits(0)", "Custom Limits dB");
-    Text_CustomLimits[0]->setGeometry(tw.rect(6840, 660, 495, 285));
-    Label_dB[0] = control<QLabel>(Frame_Attn, "Label_dB(0)", "dB");
-    Label_dB[0]->setGeometry(tw.rect(7380, 720, 195, 195));
-
-    Frame_Refl = control<ClickFrame>(m_selectionArea, "Frame_Refl", "Return Loss");
-    Frame_Refl->setTitle(QStringLiteral("Return Loss"));
-    Frame_Refl->setGeometry(tw.rect(0, 1200, 7695, 855));
-    const QStringList reflCaptions{"Reference", "Termination", "Attenuator"};
-    const int reflLeft[] = {180, 1320, 2640};
-    const int reflWidth[] = {1095, 1155, 1035};
-    for (int i = 0; i < 3; ++i) {
-        Option_Refl[i] = control<QRadioButton>(Frame_Refl, QStringLiteral("Option_Refl(%1)").arg(i),
-                                               reflCaptions[i]);
-        Option_Refl[i]->setText(reflCaptions[i]);
-        Option_Refl[i]->setGeometry(tw.rect(reflLeft[i], 360, reflWidth[i], 255));
-    }
-    Check_CustomLimits[1] =
-        control<QCheckBox>(Frame_Refl, "Check_CustomLimits(1)", "Custom Limits");
-    Check_CustomLimits[1]->setGeometry(tw.rect(5100, 360, 1635, 255));
-    Text_CustomLimits[1] =
-        control<QLineEdit>(Frame_Refl, "Text_CustomLimits(1)", "Custom Limits dB");
-    Text_CustomLimits[1]->setGeometry(tw.rect(6840, 360, 495, 285));
-    Label_dB[1] = control<QLabel>(Frame_Refl, "Label_dB(1)", "dB");
-    Label_dB[1]->setGeometry(tw.rect(7380, 420, 195, 195));
-
+    buildAttnFrame(tw);
+    buildReflFrame(tw);
     for (QCheckBox* box : Check_CustomLimits)
         box->setText(QStringLiteral("Custom Limits"));
     for (QLabel* label : Label_dB)
         label->setText(QStringLiteral("dB"));
+    buildSidePanel(top, tw);
 
-    Label_Info = control<QLabel>(top, "Label_Info", "Information");
-    Label_Info->setText(QStringLiteral("Click inside one of the frames"));
-    Label_Info->setAlignment(Qt::AlignCenter);
-    Label_Info->setAutoFillBackground(true);
-    setBackground(Label_Info, Qt::white);
-    Label_Info->setGeometry(tw.rect(7980, 240, 2625, 255));
-
-    Label_Busy = control<QLabel>(top, "Label_Busy", "BUSY, Please Wait");
-    Label_Busy->setText(QStringLiteral("BUSY, Please Wait"));
-    Label_Busy->setAlignment(Qt::AlignCenter);
-    Label_Busy->setAutoFillBackground(true);
-    QFont busyFont = Label_Busy->font();
-    busyFont.setBold(true);
-    busyFont.setPointSize(12);
-    Label_Busy->setFont(busyFont);
-    QPalette busyPalette = Label_Busy->palette();
-    busyPalette.setColor(QPalette::Window, Qt::red);
-    busyPalette.setColor(QPalette::WindowText, Qt::white);
-    Label_Busy->setPalette(busyPalette);
-    Label_Busy->setGeometry(tw.rect(7980, 660, 2625, 375));
-
-    Command_Print = control<QPushButton>(top, "Command_Print", "Print");
-    Command_Print->setText(QStringLiteral("Print"));
-    Command_Print->setGeometry(tw.rect(9900, 690, 675, 315));
-    Command_Stop = control<QPushButton>(top, "Command_Stop", "Stop");
-    Command_Stop->setText(QStringLiteral("Stop"));
-    Command_Stop->setGeometry(tw.rect(9900, 1200, 675, 315));
-    Check_SkipMsg = control<QCheckBox>(top, "Check_SkipMsg", "Skip Messages");
-    Check_SkipMsg->setText(QStringLiteral("Skip Messages"));
-    Check_SkipMsg->setGeometry(tw.rect(7980, 1260, 1815, 255));
-    Label1 = control<QLabel>(top, "Label1", "Freq Step");
-    Label1->setText(QStringLiteral("Freq Step"));
-    Label1->setGeometry(tw.rect(7980, 1620, 1155, 195));
-    Combo_FreqStep = control<QComboBox>(top, "Combo_FreqStep", "Freq Step");
-    Combo_FreqStep->setGeometry(tw.rect(7980, 1860, 1155, 315));
-    Label1->setBuddy(Combo_FreqStep);
-    Command_Run = control<QPushButton>(top, "Command_Run", "Run");
-    Command_Run->setText(QStringLiteral("Run"));
-    Command_Run->setGeometry(tw.rect(9240, 1800, 1335, 375));
-
-    MSChart1 = new Chart(6, this);
     MSChart1->setObjectName(QStringLiteral("MSChart1"));
     MSChart1->setAccessibleName(QStringLiteral("Results chart"));
     MSChart1->setMinimumSize(tw(10455) * 2 / 3, tw(4335) * 2 / 3);
@@ -198,7 +112,111 @@ void MainForm::buildControls()
     layout->addLayout(chartRow, 1);
     resize(tw(10695), tw(6855));
 
-    // The state the window is created in.
+    setInitialState();
+    connectControls();
+}
+
+// A control's accessible name is its caption; only the "dB" boxes, which have none of their
+// own, are named here.
+void MainForm::buildAttnFrame(const Twips& tw)
+{
+    Frame_Attn = control<ClickFrame>(m_selectionArea, "Frame_Attn");
+    Frame_Attn->setTitle(QStringLiteral("Attenuation"));
+    Frame_Attn->setGeometry(tw.rect(0, 0, 7695, 1095));
+    const QStringList captions{"Reference", "1 X", "2 X", "2.5 X", "5 X", "10 X"};
+    const int left[] = {180, 1320, 1980, 2640, 3420, 4080};
+    const int width[] = {1095, 615, 555, 735, 615, 735};
+    for (int i = 0; i < 6; ++i) {
+        Option_Attn[i] =
+            control<QRadioButton>(Frame_Attn, QStringLiteral("Option_Attn(%1)").arg(i));
+        Option_Attn[i]->setText(captions[i]);
+        Option_Attn[i]->setGeometry(tw.rect(left[i], 420, width[i], 375));
+    }
+    Check_CustomAttn = control<QCheckBox>(Frame_Attn, "Check_CustomAttn");
+    Check_CustomAttn->setText(QStringLiteral("Custom Attenuation"));
+    Check_CustomAttn->setGeometry(tw.rect(5100, 270, 1695, 255));
+    Text_CustomAttn = control<QLineEdit>(Frame_Attn, "Text_CustomAttn", "Custom Attenuation dB");
+    Text_CustomAttn->setGeometry(tw.rect(6840, 240, 495, 285));
+    Label_dB[2] = control<QLabel>(Frame_Attn, "Label_dB(2)");
+    Label_dB[2]->setGeometry(tw.rect(7380, 300, 195, 195));
+    Check_CustomLimits[0] = control<QCheckBox>(Frame_Attn, "Check_CustomLimits(0)");
+    Check_CustomLimits[0]->setGeometry(tw.rect(5100, 660, 1635, 255));
+    Text_CustomLimits[0] =
+        control<QLineEdit>(Frame_Attn, "Text_CustomLimits(0)", "Custom Limits dB");
+    Text_CustomLimits[0]->setGeometry(tw.rect(6840, 660, 495, 285));
+    Label_dB[0] = control<QLabel>(Frame_Attn, "Label_dB(0)");
+    Label_dB[0]->setGeometry(tw.rect(7380, 720, 195, 195));
+}
+
+void MainForm::buildReflFrame(const Twips& tw)
+{
+    Frame_Refl = control<ClickFrame>(m_selectionArea, "Frame_Refl");
+    Frame_Refl->setTitle(QStringLiteral("Return Loss"));
+    Frame_Refl->setGeometry(tw.rect(0, 1200, 7695, 855));
+    const QStringList captions{"Reference", "Termination", "Attenuator"};
+    const int left[] = {180, 1320, 2640};
+    const int width[] = {1095, 1155, 1035};
+    for (int i = 0; i < 3; ++i) {
+        Option_Refl[i] =
+            control<QRadioButton>(Frame_Refl, QStringLiteral("Option_Refl(%1)").arg(i));
+        Option_Refl[i]->setText(captions[i]);
+        Option_Refl[i]->setGeometry(tw.rect(left[i], 360, width[i], 255));
+    }
+    Check_CustomLimits[1] = control<QCheckBox>(Frame_Refl, "Check_CustomLimits(1)");
+    Check_CustomLimits[1]->setGeometry(tw.rect(5100, 360, 1635, 255));
+    Text_CustomLimits[1] =
+        control<QLineEdit>(Frame_Refl, "Text_CustomLimits(1)", "Custom Limits dB");
+    Text_CustomLimits[1]->setGeometry(tw.rect(6840, 360, 495, 285));
+    Label_dB[1] = control<QLabel>(Frame_Refl, "Label_dB(1)");
+    Label_dB[1]->setGeometry(tw.rect(7380, 420, 195, 195));
+}
+
+void MainForm::buildSidePanel(QWidget* top, const Twips& tw)
+{
+    Label_Info = control<QLabel>(top, "Label_Info");
+    Label_Info->setText(QStringLiteral("Click inside one of the frames"));
+    Label_Info->setAlignment(Qt::AlignCenter);
+    Label_Info->setAutoFillBackground(true);
+    setBackground(Label_Info, Qt::white);
+    Label_Info->setGeometry(tw.rect(7980, 240, 2625, 255));
+
+    Label_Busy = control<QLabel>(top, "Label_Busy");
+    Label_Busy->setText(QStringLiteral("BUSY, Please Wait"));
+    Label_Busy->setAlignment(Qt::AlignCenter);
+    Label_Busy->setAutoFillBackground(true);
+    QFont busyFont = Label_Busy->font();
+    busyFont.setBold(true);
+    busyFont.setPointSize(12);
+    Label_Busy->setFont(busyFont);
+    QPalette busyPalette = Label_Busy->palette();
+    busyPalette.setColor(QPalette::Window, Qt::red);
+    busyPalette.setColor(QPalette::WindowText, Qt::white);
+    Label_Busy->setPalette(busyPalette);
+    Label_Busy->setGeometry(tw.rect(7980, 660, 2625, 375));
+
+    Command_Print = control<QPushButton>(top, "Command_Print");
+    Command_Print->setText(QStringLiteral("Print"));
+    Command_Print->setGeometry(tw.rect(9900, 690, 675, 315));
+    Command_Stop = control<QPushButton>(top, "Command_Stop");
+    Command_Stop->setText(QStringLiteral("Stop"));
+    Command_Stop->setGeometry(tw.rect(9900, 1200, 675, 315));
+    Check_SkipMsg = control<QCheckBox>(top, "Check_SkipMsg");
+    Check_SkipMsg->setText(QStringLiteral("Skip Messages"));
+    Check_SkipMsg->setGeometry(tw.rect(7980, 1260, 1815, 255));
+    Label1 = control<QLabel>(top, "Label1");
+    Label1->setText(QStringLiteral("Freq Step"));
+    Label1->setGeometry(tw.rect(7980, 1620, 1155, 195));
+    Combo_FreqStep = control<QComboBox>(top, "Combo_FreqStep");
+    Combo_FreqStep->setGeometry(tw.rect(7980, 1860, 1155, 315));
+    Label1->setBuddy(Combo_FreqStep);
+    Command_Run = control<QPushButton>(top, "Command_Run");
+    Command_Run->setText(QStringLiteral("Run"));
+    Command_Run->setGeometry(tw.rect(9240, 1800, 1335, 375));
+}
+
+// The state the window is created in.
+void MainForm::setInitialState()
+{
     for (QRadioButton* option : Option_Attn)
         option->setEnabled(false);
     for (QRadioButton* option : Option_Refl)
@@ -216,7 +234,10 @@ void MainForm::buildControls()
         label->hide();
     Label_Busy->hide();
     Command_Print->hide();
+}
 
+void MainForm::connectControls()
+{
     // An option's Click runs when it becomes selected, from code or by the operator, and
     // again when the operator clicks it while it is selected (Reference then gives the step
     // list back after a completed reference).
@@ -364,11 +385,10 @@ void MainForm::Intro(int seconds)
 
 void MainForm::closeEvent(QCloseEvent* event)
 {
-    if (m_running) {
+    if (running()) {
         // The sequence runs inside the Run handler below this call: wind it down first,
         // then ask the question once it has returned.
-        m_closeRequested = true;
-        State.StopRequested = true;
+        m_engine.requestClose();
         ShowBusy(false);
         event->ignore();
         return;
@@ -428,7 +448,7 @@ void MainForm::Frame_Attn_Click()
         Option_Attn_Click(0);
     else
         Option_Attn[0]->setChecked(true);
-    Globals.MeasType = 0;
+    Globals.MeasType = MeasType::AttReference;
     Command_Run->setEnabled(true);
     Check_SkipMsg->setChecked(false);
     Check_SkipMsg->setEnabled(false);
@@ -445,7 +465,7 @@ void MainForm::Frame_Refl_Click()
         Option_Refl_Click(0);
     else
         Option_Refl[0]->setChecked(true);
-    Globals.MeasType = 6;
+    Globals.MeasType = MeasType::RlReference;
     Command_Run->setEnabled(true);
     Check_SkipMsg->setChecked(false);
     Check_SkipMsg->setEnabled(false);
@@ -454,21 +474,21 @@ void MainForm::Frame_Refl_Click()
 
 void MainForm::Option_Attn_Click(int index)
 {
-    Globals.MeasType = qint16(index);
+    Globals.MeasType = optionType(MeasKind::Attenuation, index);
     Command_Print->hide();
     Combo_FreqStep->setEnabled(index == 0);
 }
 
 void MainForm::Option_Refl_Click(int index)
 {
-    Globals.MeasType = qint16(index + 6);
+    Globals.MeasType = optionType(MeasKind::ReturnLoss, index);
     Combo_FreqStep->setEnabled(index == 0);
 }
 
 void MainForm::Check_CustomAttn_Click()
 {
     if (Check_CustomAttn->isChecked()) {
-        Globals.MeasType = 9;
+        Globals.MeasType = MeasType::CustomAtt;
         EnableAttnControls(false, false, true);
         Text_CustomAttn->show();
         Check_CustomLimits[0]->setChecked(true);
@@ -481,7 +501,7 @@ void MainForm::Check_CustomAttn_Click()
         EnableAttnControls(true, true, true);
         for (int i = 0; i < 6; ++i) {
             if (Option_Attn[i]->isChecked()) {
-                Globals.MeasType = qint16(i);
+                Globals.MeasType = optionType(MeasKind::Attenuation, i);
                 break;
             }
         }
@@ -516,7 +536,7 @@ void MainForm::Combo_FreqStep_Click()
         m_firstClickDone = true;
         return;
     }
-    if (KindOf(Globals.MeasType) == ReturnLossKind) {
+    if (kindOf(Globals.MeasType) == MeasKind::ReturnLoss) {
         EnableReflControls(true, false);
         State.RefValid[ReturnLossKind] = false;
     } else {
@@ -541,44 +561,26 @@ void MainForm::ShowBusy(bool busy)
 
 void MainForm::Command_Stop_Click()
 {
-    State.StopRequested = true;
+    m_engine.requestStop();
     ShowBusy(false);
     // Run comes back only when the interrupted sequence has returned: a Run pressed in
     // between would start a second sequence inside the first.
-    if (!m_running)
+    if (!running())
         Command_Run->setEnabled(true);
-}
-
-void MainForm::ResetStopSeq()
-{
-    Command_Stop->setEnabled(false);
-    if (m_closeRequested)
-        return; // the operator is leaving; the close question follows
-    m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("Stop"),
-                      QStringLiteral("Sequence interupted by user."), MsgButtons::Ok);
 }
 
 void MainForm::Command_Run_Click()
 {
-    if (m_running)
+    if (running())
         return;
     Combo_FreqStep->setEnabled(false);
     Command_Run->setEnabled(false);
     Command_Print->hide();
 
     // The selection stays as it is while the sequence runs: it holds MeasType.
-    m_running = true;
     m_selectionArea->setEnabled(false);
-    m_sweptToEnd = false;
-    const qint16 measType = Globals.MeasType;
-    if (measType == 0 || measType == 6)
-        GetRef(measType);
-    else if ((measType >= 1 && measType <= 5) || measType == 9)
-        GetAttResult(measType);
-    else if (measType == 7 || measType == 8)
-        GetRetLossResult(measType);
+    m_engine.run();
     m_selectionArea->setEnabled(true);
-    m_running = false;
     if (m_pendingFocus) {
         m_pendingFocus->setFocus();
         m_pendingFocus.clear();
@@ -586,13 +588,13 @@ void MainForm::Command_Run_Click()
 
     // Print only after a device sweep that ran to its end: anything else would offer a
     // report of a measurement that never happened.
-    if (m_sweptToEnd)
+    if (m_engine.sweptToEnd())
         Command_Print->show();
     Command_Stop->setEnabled(false);
     Command_Run->setEnabled(true);
 
-    if (m_closeRequested) {
-        m_closeRequested = false;
+    if (m_engine.closeRequested()) {
+        m_engine.clearCloseRequest();
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     }
 }
@@ -604,39 +606,110 @@ void MainForm::Command_Print_Click()
     PrintResultForm::Command_Print_Click(source, m_dialogs, this);
 }
 
-// ---- Results chart ----------------------------------------------------------------------
+// ---- What the sequences see -------------------------------------------------------------
 
-void MainForm::ClearGraph(float graphValue)
+int MainForm::stepIndex() const
 {
-    MSChart1->setColumn(stepIndex() + 3);
-    for (int row = currentStepMult(); row <= GridPoints; ++row) {
-        if (row == 1 && currentStepMult() == 1)
-            row = 2;
-        MSChart1->setRow(row);
-        MSChart1->setData(Chart::text(graphValue));
+    return Combo_FreqStep->currentIndex();
+}
+
+bool MainForm::skipMessages() const
+{
+    return Check_SkipMsg->isChecked();
+}
+
+bool MainForm::customAttenuation() const
+{
+    return Check_CustomAttn->isChecked();
+}
+
+bool MainForm::customLimits(MeasKind kind) const
+{
+    return Check_CustomLimits[kindIndex(kind)]->isChecked();
+}
+
+QLineEdit* MainForm::entry(Entry which) const
+{
+    switch (which) {
+    case Entry::CustomAttn:
+        return Text_CustomAttn;
+    case Entry::CustomLimitsAtt:
+        return Text_CustomLimits[AttenuationKind];
+    case Entry::CustomLimitsRl:
+        break;
     }
+    return Text_CustomLimits[ReturnLossKind];
 }
 
-// ---- Helpers for the sequences ----------------------------------------------------------
-
-MsgResult MainForm::ask(MsgIcon icon, const QString& title, const QString& text, MsgButtons buttons)
+QString MainForm::entryText(Entry which) const
 {
-    // Once the operator has asked to close, no further connection is asked for.
-    if (m_closeRequested)
-        return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Cancel;
-    return m_dialogs.message(icon, title, text, buttons);
+    return entry(which)->text();
 }
 
-void MainForm::refuseEntry(QLineEdit* entry, const QString& message)
+bool MainForm::deviceOptionsEnabled(MeasKind kind) const
 {
-    m_dialogs.message(MsgIcon::Critical, QStringLiteral("Error"), message, MsgButtons::Ok);
-    entry->clear();
-    giveFocus(entry);
+    // The option's own flag: while a run locks the selection area every option reads as
+    // disabled through its parent.
+    const QWidget* first =
+        kind == MeasKind::ReturnLoss ? static_cast<QWidget*>(Option_Refl[1]) : Option_Attn[1];
+    return !first->testAttribute(Qt::WA_ForceDisabled);
+}
+
+void MainForm::setEntryText(Entry which, const QString& text)
+{
+    entry(which)->setText(text);
+}
+
+void MainForm::clearAndFocus(Entry which)
+{
+    entry(which)->clear();
+    giveFocus(entry(which));
+}
+
+void MainForm::uncheckCustomLimits(MeasKind kind)
+{
+    Check_CustomLimits[kindIndex(kind)]->setChecked(false);
+}
+
+void MainForm::enableFrame(MeasKind kind, bool enabled)
+{
+    (kind == MeasKind::ReturnLoss ? Frame_Refl : Frame_Attn)->setEnabled(enabled);
+}
+
+void MainForm::enableStepList(bool enabled)
+{
+    Combo_FreqStep->setEnabled(enabled);
+}
+
+void MainForm::enableSkipMessages(bool enabled)
+{
+    Check_SkipMsg->setEnabled(enabled);
+}
+
+void MainForm::uncheckSkipMessages()
+{
+    Check_SkipMsg->setChecked(false);
+}
+
+void MainForm::focusFirstDevice(MeasKind kind)
+{
+    giveFocus(kind == MeasKind::ReturnLoss ? static_cast<QWidget*>(Option_Refl[1])
+                                           : Option_Attn[1]);
+}
+
+void MainForm::enableStop(bool enabled)
+{
+    Command_Stop->setEnabled(enabled);
+}
+
+void MainForm::showProgress(const QString& text)
+{
+    Label_Info->setText(text);
 }
 
 void MainForm::giveFocus(QWidget* widget)
 {
-    if (m_running && !widget->isEnabled()) {
+    if (running() && !widget->isEnabled()) {
         m_pendingFocus = widget;
         return;
     }
@@ -646,37 +719,4 @@ void MainForm::giveFocus(QWidget* widget)
 void MainForm::letEventsRun()
 {
     QCoreApplication::processEvents();
-}
-
-int MainForm::stepIndex() const
-{
-    return Combo_FreqStep->currentIndex();
-}
-
-qint16 MainForm::currentStepMult() const
-{
-    return Globals.StepMult.at(size_t(stepIndex()));
-}
-
-void MainForm::writeRow(int row, float value)
-{
-    MSChart1->setRow(row);
-    MSChart1->setData(Chart::text(value));
-}
-
-void MainForm::writeColumn(int column, float value)
-{
-    MSChart1->setColumn(column);
-    for (int row = 1; row <= GridPoints; ++row)
-        writeRow(row, value);
-}
-
-void MainForm::fillBetween(int point, int step, float previous, float value)
-{
-    // Straight line from the previous point; a step under 0.01 dB is drawn flat.
-    const float d = value - previous;
-    for (int j = 1; j < step; ++j) {
-        const float fill = std::fabs(d) >= 0.01f ? previous + float(j) * d / float(step) : previous;
-        writeRow(point - step + j, fill);
-    }
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "app/OperatorDialogs.h"
-#include "measure/GlobalVar.h"
+#include "base/OperatorDialogs.h"
+#include "measure/MeasurementEngine.h"
+#include "measure/MeasurementView.h"
 
 #include <QGroupBox>
 #include <QPointer>
@@ -12,6 +13,7 @@
 
 class Chart;
 class Clock;
+class Twips;
 class InstrumentIO;
 class QCheckBox;
 class QComboBox;
@@ -32,9 +34,10 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 };
 
-// The main window: start-up and shut-down, the selection controls, Run and Stop, the results
-// chart, and (in measure/) the measurement sequences that run inside the Run handler.
-class MainForm : public QWidget {
+// The main window: start-up and shut-down, the selection controls, Run and Stop, and the
+// results chart. The measurement sequences run inside the Run handler, in the engine, which
+// sees the controls through MeasurementView.
+class MainForm : public QWidget, public MeasurementView {
     Q_OBJECT
 public:
     MainForm(InstrumentIO& io, OperatorDialogs& dialogs, QWidget* parent = nullptr);
@@ -43,15 +46,23 @@ public:
     // Caption, bus, analyser identification and the step list; may end the program.
     void Form_Load();
     bool activated() const { return m_activated; }
-    bool running() const { return m_running; }
+    bool running() const { return m_engine.running(); }
+    MeasurementEngine& engine() { return m_engine; }
 
     const QString AppTitle = QStringLiteral("Velmora");
     const QString AppVersion = QStringLiteral(VELMORA_VERSION);
     const QString AppDate = QStringLiteral("Nov 2017");
     const QString AppTag = QStringLiteral("QZ");
 
-    GlobalVar Globals;
-    MeasurementState State;
+    // Built before the engine, which draws into it.
+    Chart* const MSChart1;
+
+private:
+    MeasurementEngine m_engine;
+
+public:
+    GlobalVar& Globals;
+    MeasurementState& State;
 
     // Controls, named as the operator's documentation names them.
     ClickFrame* Frame_Attn = nullptr;
@@ -71,19 +82,37 @@ public:
     QPushButton* Command_Print = nullptr;
     QPushButton* Command_Stop = nullptr;
     QPushButton* Command_Run = nullptr;
-    Chart* MSChart1 = nullptr;
 
     void EnableAttnControls(bool refEnabled, bool optionsEnabled, bool customEnabled);
     void EnableReflControls(bool refEnabled, bool othersEnabled);
     void ShowBusy(bool busy);
-    void ResetStopSeq();
-    void ClearGraph(float graphValue);
 
-    // Measurement sequences (measure/MeasurementSequences.cpp)
-    void GetRef(const qint16& index);
-    void FillRefTable(int kind);
-    void GetRetLossResult(const qint16& index);
-    void GetAttResult(const qint16& index);
+    // What the sequences see of the controls.
+    int stepIndex() const override;
+    bool skipMessages() const override;
+    bool customAttenuation() const override;
+    bool customLimits(MeasKind kind) const override;
+    QString entryText(Entry entry) const override;
+    bool deviceOptionsEnabled(MeasKind kind) const override;
+    void setEntryText(Entry entry, const QString& text) override;
+    void clearAndFocus(Entry entry) override;
+    void uncheckCustomLimits(MeasKind kind) override;
+    void enableAttnControls(bool refEnabled, bool optionsEnabled, bool customEnabled) override
+    {
+        EnableAttnControls(refEnabled, optionsEnabled, customEnabled);
+    }
+    void enableReflControls(bool refEnabled, bool othersEnabled) override
+    {
+        EnableReflControls(refEnabled, othersEnabled);
+    }
+    void enableFrame(MeasKind kind, bool enabled) override;
+    void enableStepList(bool enabled) override;
+    void enableSkipMessages(bool enabled) override;
+    void uncheckSkipMessages() override;
+    void focusFirstDevice(MeasKind kind) override;
+    void enableStop(bool enabled) override;
+    void showBusy(bool busy) override { ShowBusy(busy); }
+    void showProgress(const QString& text) override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -91,6 +120,11 @@ protected:
 
 private:
     void buildControls();
+    void buildAttnFrame(const Twips& tw);
+    void buildReflFrame(const Twips& tw);
+    void buildSidePanel(QWidget* top, const Twips& tw);
+    void setInitialState();
+    void connectControls();
     void Form_Activate();
     void Intro(int seconds);
     void Form_QueryUnload(bool& cancel);
@@ -109,22 +143,9 @@ private:
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    // Sequence helpers
-    MsgResult ask(MsgIcon icon, const QString& title, const QString& text, MsgButtons buttons);
-    // A refused entry: the message, then the box cleared and focused.
-    void refuseEntry(QLineEdit* entry, const QString& message);
+    QLineEdit* entry(Entry which) const;
     void giveFocus(QWidget* widget);
     void letEventsRun();
-    int stepIndex() const;
-    qint16 currentStepMult() const;
-    void writeRow(int row, float value);
-    // A limit line: every row of the column at one value.
-    void writeColumn(int column, float value);
-    // The point loop of a device sweep: marker, settle, read, draw with the fill-in between
-    // points; it ends after the point at which a stop was asked for.
-    void sweepDevice(const QString& progress, bool startCurveAtFirstPoint,
-                     const std::function<float(int point, double reading)>& result);
-    void fillBetween(int point, int step, float previous, float value);
 
     InstrumentIO& m_io;
     OperatorDialogs& m_dialogs;
@@ -132,8 +153,5 @@ private:
     bool m_firstClickDone = false;
     bool m_activated = false;
     bool m_activationPosted = false;
-    bool m_running = false;
-    bool m_closeRequested = false;
-    bool m_sweptToEnd = false; // the last device sweep measured its last point
     QPointer<QWidget> m_pendingFocus;
 };

@@ -1,7 +1,7 @@
 #include "gpib/AdapterDriver.h"
 
 #include "gpib/AdapterLink.h"
-#include "gpib/Clock.h"
+#include "base/Clock.h"
 
 #include <QRegularExpression>
 

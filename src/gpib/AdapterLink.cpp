@@ -1,6 +1,6 @@
 #include "gpib/AdapterLink.h"
 
-#include "gpib/Clock.h"
+#include "base/Clock.h"
 
 #include <QSerialPort>
 #include <QTcpSocket>

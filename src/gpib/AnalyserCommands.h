@@ -1,6 +1,6 @@
 #pragma once
 
-#include "gpib/NumberText.h"
+#include "base/NumberText.h"
 
 #include <QString>
 

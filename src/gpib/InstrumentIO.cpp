@@ -1,7 +1,8 @@
 #include "gpib/InstrumentIO.h"
 
-#include "app/OperatorDialogs.h"
-#include "gpib/Clock.h"
+#include "base/OperatorDialogs.h"
+#include "base/ProgramEnd.h"
+#include "base/Clock.h"
 
 using namespace Ni488;
 

@@ -1,6 +1,6 @@
 #include "gpib/TracingDriver.h"
 
-#include "gpib/Clock.h"
+#include "base/Clock.h"
 
 #include <QFileDevice>
 

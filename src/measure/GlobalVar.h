@@ -1,5 +1,7 @@
 #pragma once
 
+#include "measure/MeasType.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -8,9 +10,7 @@
 // The selection that the Run command dispatches on, and the step multipliers of the
 // frequency-step list, shared by the main window, the sequences and the report.
 struct GlobalVar {
-    // 0 attenuation reference, 1..5 fixed attenuators, 6 return-loss reference,
-    // 7 termination, 8 attenuator return loss, 9 custom attenuation
-    qint16 MeasType = 0;
+    ::MeasType MeasType = ::MeasType::AttReference;
     std::array<qint16, 4> StepMult{};
 };
 
@@ -23,14 +23,9 @@ inline double PointFrequency(int point)
     return point * GridStepMHz;
 }
 
-// Kind index: 0 attenuation, 1 return loss.
-inline constexpr int AttenuationKind = 0;
-inline constexpr int ReturnLossKind = 1;
-
-inline int KindOf(qint16 measType)
-{
-    return measType >= 6 && measType <= 8 ? ReturnLossKind : AttenuationKind;
-}
+// Kind index into the per-kind tables: 0 attenuation, 1 return loss.
+inline constexpr int AttenuationKind = int(MeasKind::Attenuation);
+inline constexpr int ReturnLossKind = int(MeasKind::ReturnLoss);
 
 // Reference tables and the run state held by the main window.
 struct MeasurementState {

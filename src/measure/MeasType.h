@@ -33,19 +33,28 @@ struct MeasInfo {
     MeasType type;
     MeasKind kind;
     bool reference;
-    const char* word;        // the automation word: REF, X1 ... X10, CUSTom, TERM, PAD
-    float nominalDb;         // nominal attenuation; 0 for return loss and the custom value
-    LimitSet limits;         // default limit lines
-    float limitDb;           // their value: +-limitDb, or the return-loss floor
-    const char* promptText;  // the DUT as the connection prompt names it
-    const char* reportText;  // the DUT as the report's description names it
-    int optionIndex;         // index in its frame's option array; -1 for the custom attenuation
+    const char* word;       // the automation word: REF, X1 ... X10, CUSTom, TERM, PAD
+    float nominalDb;        // nominal attenuation; 0 for return loss and the custom value
+    LimitSet limits;        // default limit lines
+    float limitDb;          // their value: +-limitDb, or the return-loss floor
+    const char* promptText; // the DUT as the connection prompt names it
+    const char* reportText; // the DUT as the report's description names it
+    int optionIndex;        // index in its frame's option array; -1 for the custom attenuation
 };
 
 const MeasInfo& measInfo(MeasType type);
-inline MeasKind kindOf(MeasType type) { return measInfo(type).kind; }
-inline int kindIndex(MeasKind kind) { return int(kind); }
-inline bool isReference(MeasType type) { return measInfo(type).reference; }
+inline MeasKind kindOf(MeasType type)
+{
+    return measInfo(type).kind;
+}
+inline int kindIndex(MeasKind kind)
+{
+    return int(kind);
+}
+inline bool isReference(MeasType type)
+{
+    return measInfo(type).reference;
+}
 inline MeasType referenceOf(MeasKind kind)
 {
     return kind == MeasKind::ReturnLoss ? MeasType::RlReference : MeasType::AttReference;

@@ -27,9 +27,9 @@ struct ReferenceSnapshot {
 // points are here, never the chart's fill-ins between them.
 struct MeasurementResult {
     MeasType type = MeasType::Termination;
-    int stepIndex = 1;   // 0..3: 12.5, 25, 50, 100 MHz
-    int stepMult = 2;    // 1, 2, 4, 8
-    float nominalDb = 0; // attenuators: the nominal value the deviation is taken from
+    int stepIndex = 1;      // 0..3: 12.5, 25, 50, 100 MHz
+    int stepMult = 2;       // 1, 2, 4, 8
+    float nominalDb = 0;    // attenuators: the nominal value the deviation is taken from
     QString customAttnText; // the custom attenuation as the operator typed it
     bool customLimits = false;
     bool limitsShown = false; // whether the chart shows limit lines at all

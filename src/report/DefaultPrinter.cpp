@@ -1,6 +1,6 @@
 #include "report/DefaultPrinter.h"
 
-#include "app/OperatorDialogs.h"
+#include "base/OperatorDialogs.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 #include "report/PrintResultForm.h"
 
-#include "app/Chart.h"
-#include "app/OperatorDialogs.h"
+#include "base/OperatorDialogs.h"
+#include "chart/Chart.h"
 #include "measure/GlobalVar.h"
 #include "report/CupsJob.h"
 #include "report/DefaultPrinter.h"
@@ -123,7 +123,7 @@ PrintResultForm::PrintResultForm(const ReportSource& source, OperatorDialogs& di
     move(source.position);
     const int step = std::clamp(source.freqStepIndex, 0, 3);
     const double multiplier = source.globals.StepMult[step];
-    if (m_measType < 6 || m_measType == 9) {
+    if (kindOf(m_measType) == MeasKind::Attenuation) {
         Label_MeasType->setText(QStringLiteral("Attenuation"));
         Label6->show();
     } else {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "measure/MeasType.h"
+
 #include <QDialog>
 #include <QPoint>
 #include <QString>
@@ -56,7 +58,7 @@ private:
     void printFailed(const QString& reason);
 
     OperatorDialogs& m_dialogs;
-    qint16 m_measType;
+    MeasType m_measType;
     QString m_customAttnText;
     bool m_activating = false;
     bool m_activated = false;

@@ -33,31 +33,16 @@ void replaceSeparators(QLineEdit* edit)
 
 } // namespace
 
-QString PrintResultTextForm::DescriptionFor(qint16 measType, const QString& customAttnText)
+QString PrintResultTextForm::DescriptionFor(MeasType measType, const QString& customAttnText)
 {
-    switch (measType) {
-    case 1:
-        return QStringLiteral("1 X Attenuator (Cable)");
-    case 2:
-        return QStringLiteral("2 X Attenuator");
-    case 3:
-        return QStringLiteral("2.5 X Attenuator");
-    case 4:
-        return QStringLiteral("5 X Attenuator");
-    case 5:
-        return QStringLiteral("10 X Attenuator");
-    case 7:
-        return QStringLiteral("Termination");
-    case 8:
+    if (measType == MeasType::AttenuatorRl)
         return QString(15, u' ') + Select + QStringLiteral(" --->>");
-    case 9:
+    if (measType == MeasType::CustomAtt)
         return customAttnText + QStringLiteral(" dB Attenuator");
-    default:
-        return QString();
-    }
+    return QLatin1String(measInfo(measType).reportText);
 }
 
-PrintResultTextForm::PrintResultTextForm(qint16 measType, const QString& customAttnText,
+PrintResultTextForm::PrintResultTextForm(MeasType measType, const QString& customAttnText,
                                          const ReportLabels& labels, QWidget* parent)
     : QDialog(parent), m_labels(labels)
 {
@@ -134,7 +119,7 @@ PrintResultTextForm::PrintResultTextForm(qint16 measType, const QString& customA
 
     // Load
     const QString description = DescriptionFor(measType, customAttnText);
-    if (measType == 8) {
+    if (measType == MeasType::AttenuatorRl) {
         Combo_Att->addItems({QStringLiteral("2 X Attenuator"), QStringLiteral("2.5 X Attenuator"),
                              QStringLiteral("5 X Attenuator"), QStringLiteral("10 X Attenuator"),
                              QStringLiteral("Custom dB Attenuator")});

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "measure/MeasType.h"
+
 #include <QDialog>
 
 class QComboBox;
@@ -26,11 +28,11 @@ public:
     static constexpr int CommentsPlaceholderLength = 67;
 
     // Reads the saved entries from PrintComments.dat in the current working directory.
-    PrintResultTextForm(qint16 measType, const QString& customAttnText, const ReportLabels& labels,
-                        QWidget* parent = nullptr);
+    PrintResultTextForm(MeasType measType, const QString& customAttnText,
+                        const ReportLabels& labels, QWidget* parent = nullptr);
 
     // The description preset of a measurement type; empty for a reference or an unknown type.
-    static QString DescriptionFor(qint16 measType, const QString& customAttnText);
+    static QString DescriptionFor(MeasType measType, const QString& customAttnText);
 
     void reject() override;
 

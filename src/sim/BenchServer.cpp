@@ -1,8 +1,8 @@
 #include "sim/BenchServer.h"
 
 #include "gpib/AnalyserCommands.h"
-#include "gpib/Clock.h"
-#include "gpib/NumberText.h"
+#include "base/Clock.h"
+#include "base/NumberText.h"
 
 #include <QSocketNotifier>
 #include <QTcpSocket>

@@ -1,6 +1,6 @@
 #include "sim/SimulatedBench.h"
 
-#include "gpib/Clock.h"
+#include "base/Clock.h"
 #include "sim/SimulatedAnalyser.h"
 
 #include <algorithm>

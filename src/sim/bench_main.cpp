@@ -1,7 +1,7 @@
 // velmora-bench: the simulated bench as a GPIB adapter on a local TCP port or a
 // pseudo-terminal, for `velmora --adapter`.
 
-#include "gpib/Clock.h"
+#include "base/Clock.h"
 #include "sim/BenchServer.h"
 
 #include <QCommandLineParser>

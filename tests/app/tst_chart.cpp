@@ -1,4 +1,4 @@
-#include "app/Chart.h"
+#include "chart/Chart.h"
 
 #include <QCategoryAxis>
 #include <QLineSeries>

@@ -1,5 +1,5 @@
 #include "BenchFixture.h"
-#include "app/Chart.h"
+#include "chart/Chart.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -85,7 +85,7 @@ QString view(const MainForm& w)
             seen << c->objectName();
     if (w.Command_Print->isVisibleTo(&w))
         seen << w.Command_Print->objectName();
-    return seen.join(' ') + QStringLiteral(" MeasType %1").arg(w.Globals.MeasType);
+    return seen.join(' ') + QStringLiteral(" MeasType %1").arg(int(w.Globals.MeasType));
 }
 
 QString describe(const Shown& s)
@@ -381,7 +381,7 @@ private slots:
         click(option(index ? 0 : 1)); // start from another option, so that the click changes it
         w.Command_Print->show();      // as after a finished sweep
         click(option(index));
-        QCOMPARE(w.Globals.MeasType, measType);
+        QCOMPARE(int(w.Globals.MeasType), measType);
         QCOMPARE(w.Combo_FreqStep->isEnabled(), index == 0);
         // Only the attenuation options take Print away.
         QCOMPARE(w.Command_Print->isVisible(), returnLoss);
@@ -552,7 +552,7 @@ private slots:
         chart.setRow(1);
         chart.setData(QStringLiteral("7"));
 
-        f.w.ClearGraph(-0.25f);
+        f.w.engine().ClearGraph(-0.25f);
         for (int row = 1; row <= 80; ++row) {
             for (int c = 1; c <= 6; ++c) {
                 const QString expected = c != column       ? ""

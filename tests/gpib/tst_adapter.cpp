@@ -3,7 +3,7 @@
 // own faults reach the operator through the program's error paths without hanging it.
 
 #include "BenchFixture.h"
-#include "app/Chart.h"
+#include "chart/Chart.h"
 #include "gpib/AdapterDriver.h"
 #include "gpib/AnalyserCommands.h"
 #include "sim/BenchServer.h"

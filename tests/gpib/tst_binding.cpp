@@ -1,4 +1,4 @@
-#include "gpib/Clock.h"
+#include "base/Clock.h"
 #include "gpib/LinuxGpibDriver.h"
 #include "gpib/TracingDriver.h"
 

@@ -1,8 +1,8 @@
 #include "BenchFixture.h"
 #include "ScriptedDialogs.h"
-#include "gpib/Clock.h"
+#include "base/Clock.h"
 #include "gpib/InstrumentIO.h"
-#include "gpib/NumberText.h"
+#include "base/NumberText.h"
 #include "gpib/TracingDriver.h"
 #include "sim/SimulatedBench.h"
 

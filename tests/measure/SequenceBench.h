@@ -4,7 +4,7 @@
 // the bus traffic a sweep should make.
 
 #include "BenchFixture.h"
-#include "app/Chart.h"
+#include "chart/Chart.h"
 #include "gpib/AnalyserCommands.h"
 
 #include <QCheckBox>

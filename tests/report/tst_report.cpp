@@ -1,6 +1,6 @@
 #include "PrivateCups.h"
 #include "ScriptedDialogs.h"
-#include "app/Chart.h"
+#include "chart/Chart.h"
 #include "measure/GlobalVar.h"
 #include "report/DefaultPrinter.h"
 #include "report/PrintResultForm.h"
@@ -102,7 +102,7 @@ struct Bench {
 
     explicit Bench(int measType, const QString& printTo = {}) : to(printTo)
     {
-        globals.MeasType = qint16(measType);
+        globals.MeasType = MeasType(measType);
         globals.StepMult = {1, 2, 4, 8};
         // Every cell holds a text of its own, so that a copy of a wrong one shows.
         for (int cell = 0; cell < Chart::Rows * 6; ++cell) {
@@ -131,7 +131,7 @@ struct Bench {
 struct Details {
     QLabel dut, dutId, comments, measType{QStringLiteral("Attenuation")};
     PrintResultTextForm form;
-    explicit Details(int type) : form(qint16(type), "6", {&dut, &dutId, &comments, &measType})
+    explicit Details(int type) : form(MeasType(type), "6", {&dut, &dutId, &comments, &measType})
     {
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -213,7 +213,7 @@ private slots:
         if (root && ::seteuid(65534) != 0)
             QSKIP("cannot act as user nobody");
         QLabel a, b, c, d("Attenuation");
-        PrintResultTextForm form(2, QString(), {&a, &b, &c, &d}); // loads the entries
+        PrintResultTextForm form(MeasType::Att2X, QString(), {&a, &b, &c, &d}); // loads the entries
         const Saved result = SavedComments().save("B2", "x");
         QVERIFY(!root || ::seteuid(0) == 0);
         QCOMPARE(form.findChild<QComboBox*>("Combo_Saved")->currentText(), QString("Empty"));

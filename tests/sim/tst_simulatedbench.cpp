@@ -1,5 +1,5 @@
 #include "ScriptedDialogs.h"
-#include "gpib/Clock.h"
+#include "base/Clock.h"
 #include "sim/SimulatedBench.h"
 #include "sim/SimulatedOperator.h"
 

@@ -2,7 +2,7 @@
 
 #include "ScriptedDialogs.h"
 #include "app/MainForm.h"
-#include "gpib/Clock.h"
+#include "base/Clock.h"
 #include "gpib/InstrumentIO.h"
 #include "sim/SimulatedBench.h"
 #include "sim/SimulatedOperator.h"

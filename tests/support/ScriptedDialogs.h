@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/OperatorDialogs.h"
+#include "base/OperatorDialogs.h"
 
 #include <QList>
 #include <QString>

@@ -1,12 +1,8 @@
-#include "app/Chart.h"
-
-#include "gpib/NumberText.h"
+#include "chart/Chart.h"
 
 #include <QCategoryAxis>
 #include <QLineSeries>
 #include <QValueAxis>
-
-#include <charconv>
 
 namespace {
 
@@ -31,16 +27,9 @@ QPen seriesPen(int column)
 
 } // namespace
 
-QString Chart::text(float value)
-{
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return QString::fromLatin1(buffer, result.ptr - buffer);
-}
-
 // Built with its chart: a view made without one makes a default chart that setChart would
 // orphan.
-Chart::Chart(int columns, QWidget* parent) : QChartView(new QChart, parent)
+Chart::Chart(int columns, QWidget* parent) : QChartView(new QChart, parent), ResultGrid(columns)
 {
     setRenderHint(QPainter::Antialiasing);
     QChart* chart = this->chart();
@@ -64,9 +53,7 @@ Chart::Chart(int columns, QWidget* parent) : QChartView(new QChart, parent)
     m_valueAxis->setLabelFormat(QStringLiteral("%g"));
     chart->addAxis(m_valueAxis, Qt::AlignLeft);
 
-    m_cells.resize(columns);
     for (int column = 1; column <= columns; ++column) {
-        m_cells[column - 1].resize(Rows);
         auto* series = new QLineSeries;
         series->setName(QStringLiteral("C%1").arg(column));
         series->setPen(seriesPen(column));
@@ -75,87 +62,28 @@ Chart::Chart(int columns, QWidget* parent) : QChartView(new QChart, parent)
         series->attachAxis(m_valueAxis);
         m_series << series;
     }
-    applyValueScale();
+    scaleChanged();
 }
 
-void Chart::setColumn(int column)
+void Chart::seriesHiddenChanged(int series)
 {
-    Q_ASSERT(column >= 1 && column <= columnCount());
-    m_column = column;
+    m_series[series - 1]->setVisible(!seriesHidden(series));
 }
 
-void Chart::setRow(int row)
+void Chart::scaleChanged()
 {
-    Q_ASSERT(row >= 1 && row <= Rows);
-    m_row = row;
+    m_valueAxis->setRange(std::min(minimum(), maximum()), std::max(minimum(), maximum()));
+    m_valueAxis->setTickCount(std::max(2, majorDivision() + 1));
+    m_valueAxis->setMinorTickCount(std::max(0, minorDivision() - 1));
 }
 
-void Chart::setData(const QString& text)
-{
-    m_cells[m_column - 1][m_row - 1] = Cell{text, float(LeadingNumber(text))};
-    redrawColumn(m_column);
-}
-
-QString Chart::data() const
-{
-    return cell(m_row, m_column);
-}
-
-QString Chart::cell(int row, int column) const
-{
-    const auto& c = m_cells.value(column - 1).value(row - 1);
-    return c ? c->text : QString();
-}
-
-void Chart::setSeriesHidden(int series, bool hidden)
-{
-    m_series[series - 1]->setVisible(!hidden);
-}
-
-bool Chart::seriesHidden(int series) const
-{
-    return !m_series[series - 1]->isVisible();
-}
-
-void Chart::setMaximum(double value)
-{
-    m_maximum = value;
-    applyValueScale();
-}
-
-void Chart::setMinimum(double value)
-{
-    m_minimum = value;
-    applyValueScale();
-}
-
-void Chart::setMajorDivision(int divisions)
-{
-    m_majorDivision = divisions;
-    applyValueScale();
-}
-
-void Chart::setMinorDivision(int divisions)
-{
-    m_minorDivision = divisions;
-    applyValueScale();
-}
-
-void Chart::applyValueScale()
-{
-    m_valueAxis->setRange(std::min(m_minimum, m_maximum), std::max(m_minimum, m_maximum));
-    m_valueAxis->setTickCount(std::max(2, m_majorDivision + 1));
-    m_valueAxis->setMinorTickCount(std::max(0, m_minorDivision - 1));
-}
-
-void Chart::redrawColumn(int column)
+void Chart::columnChanged(int column)
 {
     // Only written cells are drawn; a curve starts at its first measured row.
     QList<QPointF> points;
-    const auto& cells = m_cells[column - 1];
-    for (int row = 0; row < Rows; ++row) {
-        if (cells[row])
-            points << QPointF(row + 1, cells[row]->value);
+    for (int row = 1; row <= Rows; ++row) {
+        if (const std::optional<float> value = cellValue(row, column))
+            points << QPointF(row, *value);
     }
     m_series[column - 1]->replace(points);
 }

@@ -1,12 +1,9 @@
-#include "app/OperatorDialogs.h"
+#include "app/DesktopDialogs.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
-
-#include <cstdio>
-#include <cstdlib>
 
 MsgResult DesktopDialogs::message(MsgIcon icon, const QString& title, const QString& text,
                                   MsgButtons buttons)
@@ -75,10 +72,4 @@ bool DesktopDialogs::choosePrinter(QPrinter& printer)
     dialog.setOption(QAbstractPrintDialog::PrintToFile, true);
     dialog.setOption(QAbstractPrintDialog::PrintCollateCopies, false);
     return dialog.exec() == QDialog::Accepted;
-}
-
-void EndProgram()
-{
-    std::fflush(nullptr);
-    std::_Exit(EXIT_FAILURE);
 }

@@ -1,24 +1,21 @@
 #pragma once
 
-#include <QChartView>
 #include <QString>
 #include <QVector>
 
 #include <optional>
 
-class QLineSeries;
-class QValueAxis;
-
-// The results grid drawn as a chart: 80 rows (the frequency points) by a few columns, each
-// column one line over the rows. Rows and columns count from 1; cells are given and read as
-// text; a series can be hidden without losing its cells; the value axis stays where the
-// program puts it while data arrive.
-class Chart : public QChartView {
-    Q_OBJECT
+// The results grid the sweeps write into: 80 rows (the frequency points) by a few columns,
+// each column one line over the rows. Rows and columns count from 1; cells are given and read
+// as text; a series can be hidden without losing its cells; the value axis stays where the
+// program puts it while data arrive. The window draws it as a chart; a run without a window
+// keeps it in memory alone.
+class ResultGrid {
 public:
     static constexpr int Rows = 80;
 
-    explicit Chart(int columns, QWidget* parent = nullptr);
+    explicit ResultGrid(int columns);
+    virtual ~ResultGrid();
 
     // The shortest text that reads back as exactly this value.
     static QString text(float value);
@@ -34,9 +31,10 @@ public:
 
     // Direct access for readers that do not need the selection; empty when never written.
     QString cell(int row, int column) const;
+    std::optional<float> cellValue(int row, int column) const;
 
     void setSeriesHidden(int series, bool hidden);
-    bool seriesHidden(int series) const;
+    bool seriesHidden(int series) const { return m_hidden.at(series - 1); }
 
     void setMaximum(double value);
     void setMinimum(double value);
@@ -47,18 +45,20 @@ public:
     int majorDivision() const { return m_majorDivision; }
     int minorDivision() const { return m_minorDivision; }
 
+protected:
+    // For a view of the grid: what changed, after the change.
+    virtual void columnChanged(int /*column*/) {}
+    virtual void seriesHiddenChanged(int /*series*/) {}
+    virtual void scaleChanged() {}
+
 private:
     struct Cell {
         QString text;
         float value = 0;
     };
 
-    void redrawColumn(int column);
-    void applyValueScale();
-
     QVector<QVector<std::optional<Cell>>> m_cells; // [column][row], both from 0
-    QVector<QLineSeries*> m_series;
-    QValueAxis* m_valueAxis = nullptr;
+    QVector<bool> m_hidden;
     int m_column = 1;
     int m_row = 1;
     double m_maximum = 40;

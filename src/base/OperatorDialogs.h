@@ -38,15 +38,3 @@ public:
     }
     bool choosePrinter(QPrinter&) override { return false; }
 };
-
-// Message boxes and the print dialog of the desktop.
-class DesktopDialogs : public OperatorDialogs {
-public:
-    MsgResult message(MsgIcon icon, const QString& title, const QString& text,
-                      MsgButtons buttons) override;
-    bool choosePrinter(QPrinter& printer) override;
-};
-
-// Ends the process at once with a failure status: no later step of the routine that called
-// it runs, nothing more goes over the bus and no window remains.
-[[noreturn]] void EndProgram();

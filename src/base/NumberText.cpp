@@ -1,4 +1,4 @@
-#include "gpib/NumberText.h"
+#include "base/NumberText.h"
 
 #include <cctype>
 #include <charconv>

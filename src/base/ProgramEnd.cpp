@@ -1,0 +1,10 @@
+#include "base/ProgramEnd.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+void EndProgram()
+{
+    std::fflush(nullptr);
+    std::_Exit(EXIT_FAILURE);
+}

@@ -1,0 +1,466 @@
+// The measurement sequences. Each runs inside run(); its waits let events run, which is how
+// a stop request reaches StopRequested between points.
+
+#include "measure/MeasurementEngine.h"
+
+#include "base/NumberText.h"
+#include "gpib/AnalyserCommands.h"
+#include "gpib/InstrumentIO.h"
+#include "measure/ResultGrid.h"
+
+#include <QCoreApplication>
+
+#include <cmath>
+
+using namespace AnalyserCommands;
+
+namespace {
+
+// Points of a sweep at multiplier m: m, 2m, ... <= 80; the device sweeps never measure
+// point 1, so at m = 1 they start at point 2.
+QVector<int> sweepPoints(int m, bool skipFirstPoint)
+{
+    QVector<int> points;
+    for (int i = m; i <= GridPoints; i += m) {
+        if (skipFirstPoint && i == 1)
+            continue;
+        points << i;
+    }
+    return points;
+}
+
+void letEventsRun()
+{
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+MeasurementEngine::MeasurementEngine(InstrumentIO& io, OperatorDialogs& dialogs, ResultGrid& grid,
+                                     MeasurementView& view, QObject* parent)
+    : QObject(parent), m_io(io), m_dialogs(dialogs), m_grid(grid), m_view(view)
+{}
+
+void MeasurementEngine::run()
+{
+    if (m_running)
+        return;
+    m_running = true;
+    m_sweptToEnd = false;
+    m_lastResult.reset();
+    const MeasType measType = Globals.MeasType;
+    if (isReference(measType))
+        GetRef(measType);
+    else if (kindOf(measType) == MeasKind::ReturnLoss)
+        GetRetLossResult(measType);
+    else
+        GetAttResult(measType);
+    m_running = false;
+}
+
+void MeasurementEngine::requestClose()
+{
+    m_closeRequested = true;
+    State.StopRequested = true;
+}
+
+void MeasurementEngine::GetRef(const MeasType& index)
+{
+    const qint16 device = State.AnalyserDevice;
+    const QString& name = State.AnalyserName;
+
+    State.StopRequested = false;
+    m_view.showBusy(true);
+    m_view.showProgress("Setting up the " + name);
+    m_io.GpibWrite(device, Reset);
+    m_io.Delay(5);
+    m_io.GpibWrite(device, GeneralSetup);
+    m_io.Delay(10);
+    m_view.showBusy(false);
+    for (int series = 1; series <= 6; ++series)
+        m_grid.setSeriesHidden(series, true);
+    m_view.uncheckSkipMessages();
+    m_view.enableSkipMessages(false);
+
+    // The two kinds differ only in the frames, the prompt, the value axis, the set-up
+    // message and the option that gets the focus.
+    const MeasKind kind = kindOf(index);
+    const bool returnLoss = kind == MeasKind::ReturnLoss;
+    const MeasKind otherKind = returnLoss ? MeasKind::Attenuation : MeasKind::ReturnLoss;
+    const auto enableThisFrame = [&](bool full) {
+        if (returnLoss)
+            m_view.enableReflControls(true, full);
+        else
+            m_view.enableAttnControls(true, full, full);
+    };
+    const QString title = returnLoss ? QStringLiteral("Return Loss Measurement Setup")
+                                     : QStringLiteral("Attenuator Measurement Setup");
+    const QString prompt =
+        returnLoss
+            ? "Connect the Impedance Bridge between the Tracking Generator output and the " + name +
+                  " input.\nIf possible connect the Bridge output directly to the " + name +
+                  " input using an NM-to-NM adapter.\nDon't connect anything the DUT input of "
+                  "the Bridge.\n\nClick OK when done and the " +
+                  name + " has finished setup."
+            : "Connect the Tracking Generator output to the " + name +
+                  " input.\n\nClick OK when done and the " + name + " has finished setup.";
+
+    if (m_view.deviceOptionsEnabled(kind))
+        enableThisFrame(false);
+    m_view.enableFrame(otherKind, false);
+    if (ask(MsgIcon::Information, title, prompt, MsgButtons::OkCancel) == MsgResult::Cancel) {
+        m_view.enableStepList(true);
+        if (State.RefValid[kindIndex(kind)])
+            enableThisFrame(true);
+        m_view.enableFrame(otherKind, true);
+        return;
+    }
+    // Return loss in dB, or the deviation from the nominal attenuation in dB.
+    m_grid.setMaximum(returnLoss ? 40 : 1);
+    m_grid.setMinimum(returnLoss ? 10 : -1);
+    m_grid.setMajorDivision(returnLoss ? 6 : 4);
+    m_grid.setMinorDivision(1);
+    m_view.showBusy(true);
+    m_view.showProgress("Setting up the " + name);
+    letEventsRun();
+    m_io.GpibWrite(device, returnLoss ? ReturnLossSetup : AttenuationSetup);
+    m_io.Delay(5);
+    m_io.GpibWrite(device, Signal);
+    m_io.GpibWaitSrq(device);
+    m_io.Delay(1);
+    FillRefTable(kindIndex(kind));
+    m_view.enableFrame(otherKind, true);
+    if (State.StopRequested) {
+        ResetStopSeq();
+        m_view.enableStepList(true);
+        return;
+    }
+    enableThisFrame(true);
+    m_view.focusFirstDevice(kind);
+}
+
+void MeasurementEngine::FillRefTable(int kind)
+{
+    const qint16 device = State.AnalyserDevice;
+    const qint16 m = currentStepMult();
+
+    // A table is offered again only at its own step or a coarser multiple of it.
+    if (State.RefValid[kind] && m % State.RefStep[kind] == 0) {
+        if (ask(MsgIcon::Question, QStringLiteral("Reference Table"),
+                QStringLiteral("Do want to use the already defined Reference table ?"),
+                MsgButtons::YesNo) == MsgResult::Yes) {
+            m_io.GpibWrite(device, TriggerFreeRun);
+            m_view.showBusy(false);
+            return;
+        }
+    }
+    State.RefStep[kind] = m;
+    State.RefTable[kind][0] = float(LeadingNumber(m_io.GpibQuery(device, ReferenceLevelQuery)));
+    m_view.enableStop(true);
+    for (int i : sweepPoints(m, false)) {
+        const double frequency = PointFrequency(i);
+        m_view.showProgress("Getting Ref value for" + NumberText(frequency) + " MHz");
+        m_io.GpibWrite(device, MarkerFrequency(frequency));
+        m_io.Delay(0.8f);
+        State.RefTable[kind][i] = float(LeadingNumber(m_io.GpibQuery(device, MarkerAmplitude)));
+        if (State.StopRequested)
+            break;
+    }
+    m_io.GpibWrite(device, TriggerFreeRun);
+    if (State.StopRequested) {
+        State.RefValid[kind] = false;
+        return;
+    }
+    State.RefValid[kind] = true;
+    m_refTaken[kind] = QDateTime::currentDateTimeUtc();
+    m_view.showBusy(false);
+    ask(MsgIcon::None,
+        QString(kind != AttenuationKind ? "Return Loss " : "Attenuator ") + "Reference",
+        QStringLiteral("Getting Reference values done."), MsgButtons::Ok);
+}
+
+void MeasurementEngine::GetRetLossResult(const MeasType& index)
+{
+    const qint16 device = State.AnalyserDevice;
+    const MeasInfo& info = measInfo(index);
+
+    State.StopRequested = false;
+    const bool customLimit = m_view.customLimits(MeasKind::ReturnLoss);
+    if (customLimit) {
+        const double value = LeadingNumber(m_view.entryText(Entry::CustomLimitsRl));
+        if (value < 10 || value > 40) {
+            refuse(Entry::CustomLimitsRl, QStringLiteral("Custom Limit must be between 10 and 40"));
+            return;
+        }
+    }
+    if (!m_view.skipMessages()) {
+        const QString prompt =
+            QStringLiteral("Connect the %1 to be measured to the DUT connector of the Impedance "
+                           "Bridge.\n%2Click OK when done.")
+                .arg(QLatin1String(info.promptText),
+                     index == MeasType::Termination
+                         ? QStringLiteral("\n")
+                         : QStringLiteral("Use a known good Termination on the open end of the "
+                                          "Attenuator.\n\n"));
+        if (ask(MsgIcon::Information, QStringLiteral("Return Loss Measurement Setup"), prompt,
+                MsgButtons::OkCancel) == MsgResult::Cancel) {
+            State.StopRequested = true;
+            return;
+        }
+    }
+    const float limit =
+        customLimit ? float(LeadingNumber(m_view.entryText(Entry::CustomLimitsRl))) : info.limitDb;
+    MeasurementResult result = startResult(index, 0, limit, customLimit, true);
+    m_view.showBusy(true);
+    m_view.showProgress("Setting up the " + State.AnalyserName);
+    letEventsRun();
+    writeColumn(1, limit);
+    m_grid.setSeriesHidden(1, false);
+    m_grid.setSeriesHidden(stepIndex() + 3, false);
+    m_io.GpibWrite(device, Signal);
+    m_io.Delay(2.0f);
+    m_grid.setColumn(stepIndex() + 3);
+    m_view.enableStop(true);
+
+    const float* reference = State.RefTable[ReturnLossKind].data();
+    sweepDevice(
+        QStringLiteral("Getting value for"), true,
+        [reference](int i, double reading) {
+            return float(std::fabs(reading - double(reference[i])));
+        },
+        result);
+    endDeviceSweep(result);
+}
+
+void MeasurementEngine::GetAttResult(const MeasType& index)
+{
+    const qint16 device = State.AnalyserDevice;
+    const MeasInfo& info = measInfo(index);
+
+    State.StopRequested = false;
+    if (!acceptCustomAttenuation() || !acceptCustomLimitsAtt())
+        return;
+
+    const bool custom = index == MeasType::CustomAtt;
+    const QString customText = m_view.entryText(Entry::CustomAttn);
+    QString dut = custom ? customText.trimmed() + " dB" : QLatin1String(info.promptText);
+    if (index != MeasType::Cable)
+        dut += QStringLiteral(" Attenuator");
+    const float nominal = custom ? float(LeadingNumber(customText)) : info.nominalDb;
+
+    m_io.GpibWrite(device, ReferenceLevel(State.RefTable[AttenuationKind][0] - nominal));
+    if (!m_view.skipMessages()) {
+        const QString prompt = "Connect the " + dut +
+                               " to be measured between the Tracking Generator output and the " +
+                               State.AnalyserName + " input.\n\nClick OK when done.";
+        if (ask(MsgIcon::Information, QStringLiteral("Attenuator Measurement Setup"), prompt,
+                MsgButtons::OkCancel) == MsgResult::Cancel) {
+            State.StopRequested = true;
+            return;
+        }
+    } else {
+        m_io.Delay(3.0f);
+    }
+
+    const bool customLimit = m_view.customLimits(MeasKind::Attenuation);
+    const float limit =
+        customLimit ? float(LeadingNumber(m_view.entryText(Entry::CustomLimitsAtt))) : info.limitDb;
+    const bool limitsShown = customLimit || info.limits != LimitSet::None;
+    MeasurementResult result = startResult(index, nominal, limit, customLimit, limitsShown);
+    result.customAttnText = customText;
+
+    m_view.showBusy(true);
+    m_view.enableAttnControls(false, false, false);
+    m_view.showProgress("Setting up the " + State.AnalyserName);
+    letEventsRun();
+    writeColumn(1, limit);
+    writeColumn(2, -limit);
+    m_grid.setSeriesHidden(1, !limitsShown);
+    m_grid.setSeriesHidden(2, !limitsShown);
+    ClearGraph(0);
+    m_io.GpibWrite(device, Signal);
+    m_io.GpibWaitSrq(device);
+    m_grid.setSeriesHidden(stepIndex() + 3, false);
+    m_grid.setColumn(stepIndex() + 3);
+    m_view.enableStop(true);
+
+    const float* reference = State.RefTable[AttenuationKind].data();
+    sweepDevice(
+        QStringLiteral("Getting Meas value for"), false,
+        [reference, nominal](int i, double reading) {
+            return float(double(reference[i]) - nominal - reading);
+        },
+        result);
+    endDeviceSweep(result);
+}
+
+bool MeasurementEngine::acceptCustomAttenuation()
+{
+    if (!m_view.customAttenuation())
+        return true;
+    m_view.setEntryText(Entry::CustomAttn, m_view.entryText(Entry::CustomAttn).replace(',', '.'));
+    const double value = LeadingNumber(m_view.entryText(Entry::CustomAttn));
+    if (value == 0) {
+        m_view.setEntryText(Entry::CustomAttn, QStringLiteral("0.0"));
+    } else if (value > 25) {
+        refuse(Entry::CustomAttn,
+               QStringLiteral("Custom Attenuation must be less than or equal to 25 dB."));
+        return false;
+    }
+    return true;
+}
+
+bool MeasurementEngine::acceptCustomLimitsAtt()
+{
+    if (!m_view.customLimits(MeasKind::Attenuation))
+        return true;
+    const QString text = m_view.entryText(Entry::CustomLimitsAtt).replace(',', '.');
+    m_view.setEntryText(Entry::CustomLimitsAtt, text);
+    if (text.isEmpty()) {
+        m_view.uncheckCustomLimits(MeasKind::Attenuation);
+        return true;
+    }
+    const double value = LeadingNumber(text);
+    if (value < 0.1 || value > 1.0) {
+        refuse(Entry::CustomLimitsAtt, QStringLiteral("Custom Limit must be between 0.1 and 1.0"));
+        return false;
+    }
+    return true;
+}
+
+void MeasurementEngine::endDeviceSweep(MeasurementResult& result)
+{
+    const bool attenuation = result.kind() == MeasKind::Attenuation;
+    m_io.GpibWrite(State.AnalyserDevice, TriggerFreeRun);
+    m_view.showBusy(false);
+    if (attenuation)
+        m_view.enableAttnControls(true, result.type != MeasType::CustomAtt, true);
+    if (State.StopRequested) {
+        ResetStopSeq();
+        return;
+    }
+    m_sweptToEnd = true;
+    result.ended = QDateTime::currentDateTimeUtc();
+    m_lastResult = result;
+    emit sweepCompleted(result);
+    if (!m_view.skipMessages())
+        ask(MsgIcon::None,
+            attenuation ? QStringLiteral("Attenuation Measurement")
+                        : QStringLiteral("Return Loss Measurement"),
+            attenuation ? QStringLiteral("Getting Attenuation values done.")
+                        : QStringLiteral("Getting Return Loss values done."),
+            MsgButtons::Ok);
+    m_view.enableSkipMessages(true);
+}
+
+MeasurementResult MeasurementEngine::startResult(MeasType type, float nominal, float limit,
+                                                 bool customLimit, bool limitsShown) const
+{
+    MeasurementResult result;
+    result.type = type;
+    result.stepIndex = stepIndex();
+    result.stepMult = currentStepMult();
+    result.nominalDb = nominal;
+    result.customLimits = customLimit;
+    result.limitsShown = limitsShown;
+    result.limitDb = limit;
+    result.started = QDateTime::currentDateTimeUtc();
+    result.analyserName = State.AnalyserName;
+    const int kind = kindIndex(kindOf(type));
+    ReferenceSnapshot& reference = result.reference;
+    reference.level = State.RefTable[kind][0];
+    reference.stepMult = State.RefStep[kind];
+    reference.taken = m_refTaken[kind];
+    for (int i : sweepPoints(reference.stepMult, false))
+        reference.points << MeasuredPoint{PointFrequency(i), State.RefTable[kind][i]};
+    return result;
+}
+
+void MeasurementEngine::sweepDevice(const QString& progress, bool startCurveAtFirstPoint,
+                                    const std::function<float(int point, double reading)>& value,
+                                    MeasurementResult& result)
+{
+    const qint16 device = State.AnalyserDevice;
+    const qint16 m = currentStepMult();
+    float previous = 0;
+    const QVector<int> points = sweepPoints(m, true);
+    for (int i : points) {
+        const double frequency = PointFrequency(i);
+        m_view.showProgress(progress + NumberText(frequency) + " MHz");
+        m_io.GpibWrite(device, MarkerFrequency(frequency));
+        m_io.Delay(0.7f);
+        const float v = value(i, LeadingNumber(m_io.GpibQuery(device, MarkerAmplitude)));
+        if (startCurveAtFirstPoint && i == points.first())
+            ClearGraph(v);
+        if (m > 1 && i > m)
+            fillBetween(i, m, previous, v);
+        writeRow(i, v);
+        result.points << MeasuredPoint{frequency, v};
+        previous = v;
+        if (State.StopRequested)
+            break;
+    }
+}
+
+void MeasurementEngine::ResetStopSeq()
+{
+    m_view.enableStop(false);
+    if (m_closeRequested)
+        return; // the operator is leaving; the close question follows
+    m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("Stop"),
+                      QStringLiteral("Sequence interupted by user."), MsgButtons::Ok);
+}
+
+void MeasurementEngine::ClearGraph(float graphValue)
+{
+    m_grid.setColumn(stepIndex() + 3);
+    for (int row = currentStepMult(); row <= GridPoints; ++row) {
+        if (row == 1 && currentStepMult() == 1)
+            row = 2;
+        m_grid.setRow(row);
+        m_grid.setData(ResultGrid::text(graphValue));
+    }
+}
+
+MsgResult MeasurementEngine::ask(MsgIcon icon, const QString& title, const QString& text,
+                                 MsgButtons buttons)
+{
+    // Once the operator has asked to close, no further connection is asked for.
+    if (m_closeRequested)
+        return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Cancel;
+    return m_dialogs.message(icon, title, text, buttons);
+}
+
+void MeasurementEngine::refuse(Entry entry, const QString& message)
+{
+    m_dialogs.message(MsgIcon::Critical, QStringLiteral("Error"), message, MsgButtons::Ok);
+    m_view.clearAndFocus(entry);
+}
+
+qint16 MeasurementEngine::currentStepMult() const
+{
+    return Globals.StepMult.at(size_t(stepIndex()));
+}
+
+void MeasurementEngine::writeRow(int row, float value)
+{
+    m_grid.setRow(row);
+    m_grid.setData(ResultGrid::text(value));
+}
+
+void MeasurementEngine::writeColumn(int column, float value)
+{
+    m_grid.setColumn(column);
+    for (int row = 1; row <= GridPoints; ++row)
+        writeRow(row, value);
+}
+
+void MeasurementEngine::fillBetween(int point, int step, float previous, float value)
+{
+    // Straight line from the previous point; a step under 0.01 dB is drawn flat.
+    const float d = value - previous;
+    for (int j = 1; j < step; ++j) {
+        const float fill = std::fabs(d) >= 0.01f ? previous + float(j) * d / float(step) : previous;
+        writeRow(point - step + j, fill);
+    }
+}

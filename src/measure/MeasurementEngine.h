@@ -1,0 +1,86 @@
+#pragma once
+
+#include "base/OperatorDialogs.h"
+#include "measure/GlobalVar.h"
+#include "measure/MeasurementResult.h"
+#include "measure/MeasurementView.h"
+
+#include <QObject>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+class InstrumentIO;
+class ResultGrid;
+
+// The measurement state and the sequences that the Run command dispatches to. A sequence runs
+// to its end inside run(); its waits let events run, which is how a stop request reaches it
+// between points. It knows the operator's controls only through MeasurementView.
+class MeasurementEngine : public QObject {
+    Q_OBJECT
+public:
+    MeasurementEngine(InstrumentIO& io, OperatorDialogs& dialogs, ResultGrid& grid,
+                      MeasurementView& view, QObject* parent = nullptr);
+
+    GlobalVar Globals;
+    MeasurementState State;
+
+    // The Run command's dispatch on MeasType; returns once the sequence has returned.
+    void run();
+    bool running() const { return m_running; }
+    // The last run was a device sweep that measured its last point.
+    bool sweptToEnd() const { return m_sweptToEnd; }
+    // The last completed device sweep, until the next run starts.
+    const std::optional<MeasurementResult>& lastResult() const { return m_lastResult; }
+
+    // Stop: the sweeps end after the point they are at.
+    void requestStop() { State.StopRequested = true; }
+    // The operator is leaving: stop, and ask for no further connection.
+    void requestClose();
+    bool closeRequested() const { return m_closeRequested; }
+    void clearCloseRequest() { m_closeRequested = false; }
+
+    void GetRef(const MeasType& index);
+    void FillRefTable(int kind);
+    void GetRetLossResult(const MeasType& index);
+    void GetAttResult(const MeasType& index);
+    void ResetStopSeq();
+    void ClearGraph(float graphValue);
+
+signals:
+    void sweepCompleted(const MeasurementResult& result);
+
+private:
+    MsgResult ask(MsgIcon icon, const QString& title, const QString& text, MsgButtons buttons);
+    // A refused entry: the message, then the box cleared and focused.
+    void refuse(Entry entry, const QString& message);
+    bool acceptCustomAttenuation();
+    bool acceptCustomLimitsAtt();
+    int stepIndex() const { return m_view.stepIndex(); }
+    qint16 currentStepMult() const;
+    void writeRow(int row, float value);
+    // A limit line: every row of the column at one value.
+    void writeColumn(int column, float value);
+    // The first part of a device sweep's record: what is known before its first point.
+    MeasurementResult startResult(MeasType type, float nominal, float limit, bool customLimit,
+                                  bool limitsShown) const;
+    // The point loop of a device sweep: marker, settle, read, draw with the fill-in between
+    // points; it ends after the point at which a stop was asked for.
+    void sweepDevice(const QString& progress, bool startCurveAtFirstPoint,
+                     const std::function<float(int point, double reading)>& value,
+                     MeasurementResult& result);
+    void fillBetween(int point, int step, float previous, float value);
+    // What every device sweep does after its last point.
+    void endDeviceSweep(MeasurementResult& result);
+
+    InstrumentIO& m_io;
+    OperatorDialogs& m_dialogs;
+    ResultGrid& m_grid;
+    MeasurementView& m_view;
+    bool m_running = false;
+    bool m_closeRequested = false;
+    bool m_sweptToEnd = false;
+    std::array<QDateTime, 2> m_refTaken; // UTC, by kind
+    std::optional<MeasurementResult> m_lastResult;
+};
