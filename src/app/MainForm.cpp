@@ -295,32 +295,9 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event)
 void MainForm::Form_Load()
 {
     setWindowTitle(AppTitle + ", v" + AppVersion + " - " + AppDate + " / " + AppTag);
-    m_io.DefaultTimeout = Ni488::T3s;
-    m_io.GpibInit(1);
+    m_engine.FindAnalyser();
 
-    const auto find = [this](QString query, QString expected) {
-        return m_io.FindDevice(query, expected);
-    };
-    State.AnalyserDevice = find(QStringLiteral("ID?"), QStringLiteral("!2710"));
-    if (State.AnalyserDevice != 0) {
-        State.AnalyserName = QStringLiteral("2710");
-    } else {
-        State.AnalyserDevice = find(QStringLiteral("ID?"), QStringLiteral("!2711"));
-        if (State.AnalyserDevice != 0) {
-            State.AnalyserName = QStringLiteral("2711");
-        } else {
-            State.AnalyserDevice = find(QStringLiteral("ID?"), QStringLiteral("2712"));
-            if (State.AnalyserDevice != 0)
-                State.AnalyserName = QStringLiteral("2712");
-        }
-    }
-
-    const QStringList steps{"12.5 MHz", "25 MHz", "50 MHz", "100 MHz"};
-    const qint16 multipliers[] = {1, 2, 4, 8};
-    for (int i = 0; i < 4; ++i) {
-        Combo_FreqStep->addItem(steps[i]);
-        Globals.StepMult[i] = multipliers[i];
-    }
+    Combo_FreqStep->addItems(MeasurementEngine::StepTexts);
     Combo_FreqStep->setCurrentIndex(1);
     Combo_FreqStep_Click();
     State.RefStep = {2, 2};
@@ -343,14 +320,7 @@ void MainForm::Form_Activate()
     Intro(2);
     m_activated = true;
 
-    const QString answer = m_io.GpibQuery(State.AnalyserDevice, AnalyserCommands::Identify);
-    if (!answer.contains(AnalyserCommands::TrackingGenerator)) {
-        m_dialogs.message(MsgIcon::Critical, QStringLiteral("Error"),
-                          "No Tracking Generator option found in the " + State.AnalyserName +
-                              ".\n\nThis program will quit.",
-                          MsgButtons::Ok);
-        EndProgram();
-    }
+    m_engine.CheckTrackingGenerator();
     // Draw the operator's eye to the hint.
     for (int blink = 0; blink < 4; ++blink) {
         setBackground(Label_Info, Qt::red);
@@ -590,7 +560,6 @@ void MainForm::Command_Run_Click()
     // report of a measurement that never happened.
     if (m_engine.sweptToEnd())
         Command_Print->show();
-    Command_Stop->setEnabled(false);
     Command_Run->setEnabled(true);
 
     if (m_engine.closeRequested()) {

@@ -4,6 +4,7 @@
 #include "measure/MeasurementEngine.h"
 
 #include "base/NumberText.h"
+#include "base/ProgramEnd.h"
 #include "gpib/AnalyserCommands.h"
 #include "gpib/InstrumentIO.h"
 #include "measure/ResultGrid.h"
@@ -41,6 +42,42 @@ MeasurementEngine::MeasurementEngine(InstrumentIO& io, OperatorDialogs& dialogs,
     : QObject(parent), m_io(io), m_dialogs(dialogs), m_grid(grid), m_view(view)
 {}
 
+const QStringList MeasurementEngine::StepTexts{"12.5 MHz", "25 MHz", "50 MHz", "100 MHz"};
+
+void MeasurementEngine::FindAnalyser()
+{
+    m_io.DefaultTimeout = Ni488::T3s;
+    m_io.GpibInit(1);
+
+    // The 2710 and 2711 answers are looked for exactly; anything else naming 2712 is one.
+    const auto find = [this](QString query, QString expected) {
+        return m_io.FindDevice(query, expected);
+    };
+    for (const auto& [expected, name] : {std::pair{"!2710", "2710"}, std::pair{"!2711", "2711"},
+                                         std::pair{"2712", "2712"}}) {
+        State.AnalyserDevice = find(QStringLiteral("ID?"), QLatin1String(expected));
+        if (State.AnalyserDevice != 0) {
+            State.AnalyserName = QLatin1String(name);
+            break;
+        }
+    }
+    const qint16 multipliers[] = {1, 2, 4, 8};
+    for (int i = 0; i < 4; ++i)
+        Globals.StepMult[i] = multipliers[i];
+}
+
+void MeasurementEngine::CheckTrackingGenerator()
+{
+    m_analyserId = m_io.GpibQuery(State.AnalyserDevice, Identify);
+    if (!m_analyserId.contains(TrackingGenerator)) {
+        m_dialogs.message(MsgIcon::Critical, QStringLiteral("Error"),
+                          "No Tracking Generator option found in the " + State.AnalyserName +
+                              ".\n\nThis program will quit.",
+                          MsgButtons::Ok);
+        EndProgram();
+    }
+}
+
 void MeasurementEngine::run()
 {
     if (m_running)
@@ -55,6 +92,7 @@ void MeasurementEngine::run()
         GetRetLossResult(measType);
     else
         GetAttResult(measType);
+    m_view.enableStop(false);
     m_running = false;
 }
 

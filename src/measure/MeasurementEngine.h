@@ -26,6 +26,17 @@ public:
     GlobalVar Globals;
     MeasurementState State;
 
+    // The frequency-step list, as the operator chooses from it.
+    static const QStringList StepTexts;
+
+    // Bus initialisation and the analyser found by its answer to "ID?"; ends the program
+    // where the bus or the analyser cannot be used. Fills StepMult.
+    void FindAnalyser();
+    // The analyser's identification must name its tracking generator; ends the program if not.
+    void CheckTrackingGenerator();
+    // The analyser's whole answer to "ID?" as last read.
+    const QString& analyserId() const { return m_analyserId; }
+
     // The Run command's dispatch on MeasType; returns once the sequence has returned.
     void run();
     bool running() const { return m_running; }
@@ -83,4 +94,5 @@ private:
     bool m_sweptToEnd = false;
     std::array<QDateTime, 2> m_refTaken; // UTC, by kind
     std::optional<MeasurementResult> m_lastResult;
+    QString m_analyserId;
 };

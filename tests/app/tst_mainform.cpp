@@ -1,6 +1,7 @@
 #include "BenchFixture.h"
 #include "chart/Chart.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -528,44 +529,101 @@ private slots:
         QCOMPARE(view(w), before);
     }
 
-    void clearGraph_data()
+    // A reference and a device sweep through the buttons: what the window shows between them,
+    // and what assistive technology hears.
+    void sweepThroughWindow()
     {
-        QTest::addColumn<int>("step");
-        QTest::addColumn<int>("column");
-        QTest::addColumn<int>("firstRow");
-        QTest::newRow("12.5 MHz") << 0 << 3 << 2;
-        QTest::newRow("25 MHz") << 1 << 4 << 2;
-        QTest::newRow("50 MHz") << 2 << 5 << 4;
-        QTest::newRow("100 MHz") << 3 << 6 << 8;
+        Started f;
+        MainForm& w = f.w;
+        // What a screen reader reads from the hint while the sweep runs.
+        QString heard;
+        f.dialogs.onMessage = [&](const Shown& shown) -> std::optional<MsgResult> {
+            if (shown.title == "Return Loss Measurement Setup")
+                f.clock.schedule(4.0, [&] {
+                    heard = QAccessible::queryAccessibleInterface(w.Label_Info)
+                                ->text(QAccessible::Name);
+                });
+            return std::nullopt;
+        };
+        clickFrame(w.Frame_Refl);
+        chooseStep(w.Combo_FreqStep, 3);
+        click(w.Command_Run);
+        QCOMPARE(w.focusWidget(), w.Option_Refl[1]);
+        QCOMPARE(groups(w), "000 11");
+        QVERIFY(!w.Combo_FreqStep->isEnabled() && !w.Check_SkipMsg->isEnabled());
+        click(w.Option_Refl[1]);
+        click(w.Command_Run);
+        QVERIFY(w.Command_Print->isVisible() && w.Check_SkipMsg->isEnabled());
+        QVERIFY(w.Command_Run->isEnabled() && !w.Command_Stop->isEnabled());
+        QVERIFY(!w.Label_Busy->isVisible());
+        QVERIFY(!w.MSChart1->seriesHidden(1) && !w.MSChart1->seriesHidden(6));
+        QCOMPARE(heard, "Getting value for 300 MHz");
+
+        // A label is named by its caption; only the chart and the "dB" boxes carry a name.
+        QCOMPARE(w.Label_Info->accessibleName(), "");
+        QCOMPARE(w.Command_Run->accessibleName(), "");
+        QCOMPARE(w.Text_CustomLimits[1]->accessibleName(), "Custom Limits dB");
+        QCOMPARE(w.Text_CustomAttn->accessibleName(), "Custom Attenuation dB");
+        QCOMPARE(w.MSChart1->accessibleName(), "Results chart");
     }
 
-    void clearGraph()
+    // Stop during a reference run from a frame whose devices were usable: the device options
+    // must not come back over a half-overwritten table.
+    void stopDuringReferenceFromFullSelection()
     {
-        QFETCH(int, step);
-        QFETCH(int, column);
-        QFETCH(int, firstRow);
         Started f;
-        f.activate(ReturnLossKind, false);
-        chooseStep(f.w.Combo_FreqStep, step);
-        Chart& chart = *f.w.MSChart1;
-        chart.setColumn(column);
-        chart.setRow(1);
-        chart.setData(QStringLiteral("7"));
+        MainForm& w = f.w;
+        f.activate(ReturnLossKind);
+        f.dialogs.onMessage = [&](const Shown& shown) -> std::optional<MsgResult> {
+            if (shown.icon == MsgIcon::Information)
+                f.clock.schedule(9.0, [&] { click(w.Command_Stop); });
+            if (shown.title == "Reference Table")
+                return MsgResult::No;
+            return std::nullopt;
+        };
+        click(w.Command_Run);
+        QCOMPARE(f.dialogs.titles(),
+                 (QStringList{"Return Loss Measurement Setup", "Reference Table", "Stop"}));
+        QVERIFY(!w.State.RefValid[ReturnLossKind]);
+        QCOMPARE(groups(w), "000 10");
+        QVERIFY(w.Combo_FreqStep->isEnabled() && w.Command_Run->isEnabled());
+        QVERIFY(w.Frame_Attn->isEnabled());
+    }
 
-        f.w.engine().ClearGraph(-0.25f);
-        for (int row = 1; row <= 80; ++row) {
-            for (int c = 1; c <= 6; ++c) {
-                const QString expected = c != column       ? ""
-                                         : row >= firstRow ? "-0.25"
-                                         : row == 1        ? "7"
-                                                           : "";
-                QVERIFY2(chart.cell(row, c) == expected,
-                         qPrintable(QStringLiteral("row %1 column %2: %3")
-                                        .arg(row)
-                                        .arg(c)
-                                        .arg(chart.cell(row, c))));
-            }
-        }
+    void closeDuringSweep_data()
+    {
+        QTest::addColumn<MsgResult>("answer");
+        QTest::newRow("yes") << MsgResult::Yes;
+        QTest::newRow("no") << MsgResult::No;
+        QTest::newRow("cancel") << MsgResult::Cancel;
+    }
+
+    // Closing while a sweep runs winds it down first, then asks once.
+    void closeDuringSweep()
+    {
+        QFETCH(MsgResult, answer);
+        Started f;
+        MainForm& w = f.w;
+        f.activate(AttenuationKind);
+        click(w.Option_Attn[2]);
+        f.bench.clearReceived();
+        f.dialogs.onMessage = [&](const Shown& shown) -> std::optional<MsgResult> {
+            if (shown.icon == MsgIcon::Information)
+                f.clock.schedule(5.0, [&] { w.close(); });
+            if (shown.title == "Terminate Program")
+                return answer;
+            return std::nullopt;
+        };
+        click(w.Command_Run);
+        for (int turn = 0; turn < 10; ++turn)
+            QCoreApplication::processEvents();
+        const QStringList received = f.bench.received();
+        QCOMPARE(f.dialogs.titles(),
+                 (QStringList{"Attenuator Measurement Setup", "Terminate Program"}));
+        QCOMPARE(received.count("TRI FRE"), 1);
+        QCOMPARE(received.last(), answer == MsgResult::Yes ? "REC 1" : "TRI FRE");
+        QCOMPARE(w.isVisible(), answer == MsgResult::Cancel);
+        QVERIFY(!w.running() && !w.Command_Print->isVisible());
     }
 };
 

@@ -1,4 +1,4 @@
-#include "BenchFixture.h"
+#include "ChildProcess.h"
 #include "ScriptedDialogs.h"
 #include "base/Clock.h"
 #include "gpib/InstrumentIO.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ScriptedDialogs.h"
+#include "EngineBench.h"
 #include "app/MainForm.h"
 #include "base/Clock.h"
 #include "gpib/InstrumentIO.h"
@@ -24,12 +24,3 @@ struct BenchFixture {
     InstrumentIO io{bench, clock, hands};
     std::unique_ptr<MainForm> form;
 };
-
-// Runs body in a child process and returns its exit status (-1 if it did not exit by
-// itself). What the child shows and sends is written to the returned log through report.
-struct ChildOutcome {
-    int exitStatus = -1;
-    QString log;
-};
-ChildOutcome
-runInChild(const std::function<void(std::function<void(const QString&)> report)>& body);

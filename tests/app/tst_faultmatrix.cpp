@@ -2,7 +2,12 @@
 // sees and whether the program goes on. Each row is one cell of docs/fault-matrix.md. Each
 // cell runs in a child process, so that a fault which ends the program can be seen to end it.
 
-#include "SequenceBench.h"
+#include "BenchFixture.h"
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
 
 namespace {
 
