@@ -1,5 +1,6 @@
 #include "ScriptedDialogs.h"
 #include "gpib/Clock.h"
+#include "sim/BenchProtocol.h"
 #include "sim/SimulatedBench.h"
 #include "sim/SimulatedOperator.h"
 
@@ -75,6 +76,30 @@ struct Bench {
             addresses << a;
         bench.FindLstn(0, addresses << NOADDR, found, 15);
         return found;
+    }
+};
+
+// The "++" adapter in front of a bench, as its host sees it: lines in, bytes out. A line
+// "wait N" lets N seconds pass instead.
+struct Adapter {
+    VirtualClock clock;
+    SimulatedBench bench{clock, BenchScenario{}};
+    BenchProtocol protocol{clock, bench, {}, {}};
+    QByteArray out;
+
+    Adapter()
+    {
+        protocol.output = [this](const QByteArray& bytes) { out += bytes; };
+    }
+    QByteArray talk(const QByteArrayList& lines)
+    {
+        for (const QByteArray& line : lines) {
+            if (line.startsWith("wait "))
+                clock.advance(line.mid(5).toDouble());
+            else
+                protocol.receive(line + '\n');
+        }
+        return std::exchange(out, {});
     }
 };
 
@@ -288,6 +313,90 @@ private slots:
         QCOMPARE(tell(), MsgResult::Ok);
         QCOMPARE(person.shown.last().text, text);
         QCOMPARE(b.bench.connection(), expected);
+    }
+
+    // Each setting at both ends of its range, then beyond: refused as an unknown command,
+    // and the setting stays.
+    void adapterSettingRanges_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArrayList>("values"); // lowest, highest, then refused ones
+        const auto row = [](const char* command, QByteArrayList values) {
+            QTest::newRow(command) << QByteArray(command).split(' ').first() << values;
+        };
+        row("addr", {"0", "30", "31", "-1", "5 127", "5 95", "5 96 97"});
+        row("addr PAD SAD", {"0 96", "30 126", "96", "5 6"});
+        row("auto", {"0", "3", "4", "7"});
+        row("eoi", {"0", "1", "2"});
+        row("eos", {"0", "3", "4"});
+        row("eot_enable", {"0", "1", "2"});
+        row("eot_char", {"0", "255", "256", "300"});
+        row("read_tmo_ms", {"0", "32000", "32001", "-5", "1e3"});
+        row("mode", {"0", "1", "2"});
+        row("savecfg", {"0", "1", "2", "on"});
+    }
+    void adapterSettingRanges()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArrayList, values);
+        Adapter a;
+        QByteArrayList lines;
+        QByteArray expected;
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            lines << "++" + command + ' ' + values.at(i) << "++" + command;
+            expected += (i < 2 ? QByteArray() : "Unrecognized command\r\n") +
+                        values.at(std::min<qsizetype>(i, 1)) + "\r\n";
+        }
+        QCOMPARE(a.talk(lines), expected);
+    }
+
+    // Whole exchanges: what the host gets back and what reaches the analyser.
+    void adapterTranscripts_data()
+    {
+        QTest::addColumn<QByteArrayList>("lines");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QStringList>("analyser");
+        const QByteArray id = "ID SIMULATED,2712,V1.04,OPTIONS:TRACKING GEN,NB FILTER";
+        QTest::newRow("start-up settings, a reset brings back what was saved")
+            << QByteArrayList{"++ver",        "++addr",     "++auto",        "++eoi",     "++eos",
+                              "++eot_enable", "++eot_char", "++read_tmo_ms", "++savecfg", "++eos 2",
+                              "++savecfg 0",  "++eos 3",    "++rst",         "++eos",     "wait 5",
+                              "++eos",        "++savecfg"}
+            << QByteArray("Velmora bench GPIB adapter, version " VELMORA_VERSION
+                          "\r\n0\r\n0\r\n1\r\n0\r\n0\r\n0\r\n500\r\n1\r\n2\r\n0\r\n")
+            << QStringList{};
+        QTest::newRow("++read eoi with the end mark; nothing read without a request")
+            << QByteArrayList{"++addr 18", "++eot_enable 1", "++eot_char 4",
+                              "ID?",       "++read eoi",     "RFATT?"}
+            << id + '\x04' << QStringList{"ID?\r\n", "RFATT?\r\n"};
+        QTest::newRow("++read to a character leaves the rest; to the time-out takes it")
+            << QByteArrayList{"++addr 18", "++eos 3", "ID?", "++read 44", "++read 256", "++read"}
+            << id.left(13) + "Unrecognized command\r\n" + id.mid(13) << QStringList{"ID?"};
+        QTest::newRow("++auto 1 reads after every message, ++auto 2 after queries")
+            << QByteArrayList{"++addr 18", "++eos 2",  "++auto 1", "REFLVL -10.0",
+                              "REFLVL?",   "++auto 2", "RFATT 10", "RFATT?"}
+            << QByteArray("REFLVL -10.0RFATT 10")
+            << QStringList{"REFLVL -10.0\n", "REFLVL?\n", "RFATT 10\n", "RFATT?\n"};
+        QTest::newRow("without EOI a message ends only at a line feed")
+            << QByteArrayList{"++addr 18", "++eoi 0", "++eos 1", "REFLVL -10.0",
+                              "++eos 0",   "RFATT?",  "++eos 3", "ID?"}
+            << QByteArray() << QStringList{"REFLVL -10.0\rRFATT?\r\n"};
+        QTest::newRow("a device neither addresses nor passes messages; others refused")
+            << QByteArrayList{"++mode 0", "++addr 18", "ID?",        "++read eoi",
+                              "++spoll",  "++mode 1",  "++spoll 31", "++trg 18 96 5",
+                              "++loc",    "++llo all", "++lon 1",    "++loc 5"}
+            << QByteArray("Unrecognized command\r\nUnrecognized command\r\n"
+                          "Unrecognized command\r\n")
+            << QStringList{};
+    }
+    void adapterTranscripts()
+    {
+        QFETCH(QByteArrayList, lines);
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, analyser);
+        Adapter a;
+        QCOMPARE(a.talk(lines), answer);
+        QCOMPARE(a.bench.received(), analyser);
     }
 
     void scenarioParsing()
