@@ -319,33 +319,30 @@ private slots:
     // and the setting stays.
     void adapterSettingRanges_data()
     {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArrayList>("values"); // lowest, highest, then refused ones
-        const auto row = [](const char* command, QByteArrayList values) {
-            QTest::newRow(command) << QByteArray(command).split(' ').first() << values;
-        };
-        row("addr", {"0", "30", "31", "-1", "5 127", "5 95", "5 96 97"});
-        row("addr PAD SAD", {"0 96", "30 126", "96", "5 6"});
-        row("auto", {"0", "3", "4", "7"});
-        row("eoi", {"0", "1", "2"});
-        row("eos", {"0", "3", "4"});
-        row("eot_enable", {"0", "1", "2"});
-        row("eot_char", {"0", "255", "256", "300"});
-        row("read_tmo_ms", {"0", "32000", "32001", "-5", "1e3"});
-        row("mode", {"0", "1", "2"});
-        row("savecfg", {"0", "1", "2", "on"});
+        QTest::addColumn<QByteArray>("values"); // lowest|highest|refused|...
+        QTest::newRow("addr") << QByteArray("0|30|31|-1|5 127|5 95|5 96 97");
+        QTest::newRow("addr PAD SAD") << QByteArray("0 96|30 126|96|5 6");
+        QTest::newRow("auto") << QByteArray("0|3|4|7");
+        QTest::newRow("eoi") << QByteArray("0|1|2");
+        QTest::newRow("eos") << QByteArray("0|3|4");
+        QTest::newRow("eot_enable") << QByteArray("0|1|2");
+        QTest::newRow("eot_char") << QByteArray("0|255|256|300");
+        QTest::newRow("read_tmo_ms") << QByteArray("0|32000|32001|-5|1e3");
+        QTest::newRow("mode") << QByteArray("0|1|2");
+        QTest::newRow("savecfg") << QByteArray("0|1|2|on");
     }
     void adapterSettingRanges()
     {
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArrayList, values);
+        QFETCH(QByteArray, values);
+        const QByteArray command = "++" + QByteArray(QTest::currentDataTag()).split(' ').first();
+        const QByteArrayList list = values.split('|');
         Adapter a;
         QByteArrayList lines;
         QByteArray expected;
-        for (qsizetype i = 0; i < values.size(); ++i) {
-            lines << "++" + command + ' ' + values.at(i) << "++" + command;
-            expected += (i < 2 ? QByteArray() : "Unrecognized command\r\n") +
-                        values.at(std::min<qsizetype>(i, 1)) + "\r\n";
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            lines << command + ' ' + list.at(i) << command;
+            expected += (i < 2 ? "" : "Unrecognized command\r\n") +
+                        list.at(std::min<qsizetype>(i, 1)) + "\r\n";
         }
         QCOMPARE(a.talk(lines), expected);
     }
@@ -353,50 +350,44 @@ private slots:
     // Whole exchanges: what the host gets back and what reaches the analyser.
     void adapterTranscripts_data()
     {
-        QTest::addColumn<QByteArrayList>("lines");
+        QTest::addColumn<QByteArray>("lines");
         QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QStringList>("analyser");
+        QTest::addColumn<QByteArray>("analyser");
         const QByteArray id = "ID SIMULATED,2712,V1.04,OPTIONS:TRACKING GEN,NB FILTER";
-        QTest::newRow("start-up settings, a reset brings back what was saved")
-            << QByteArrayList{"++ver",        "++addr",     "++auto",        "++eoi",     "++eos",
-                              "++eot_enable", "++eot_char", "++read_tmo_ms", "++savecfg", "++eos 2",
-                              "++savecfg 0",  "++eos 3",    "++rst",         "++eos",     "wait 5",
-                              "++eos",        "++savecfg"}
+        QTest::newRow("start-up settings; a reset brings back what was saved")
+            << QByteArray(
+                   "++ver|++addr|++auto|++eoi|++eos|++eot_enable|++eot_char|++read_tmo_ms|"
+                   "++savecfg|++eos 2|++savecfg 0|++eos 3|++rst|++eos|wait 5|++eos|++savecfg")
             << QByteArray("Velmora bench GPIB adapter, version " VELMORA_VERSION
                           "\r\n0\r\n0\r\n1\r\n0\r\n0\r\n0\r\n500\r\n1\r\n2\r\n0\r\n")
-            << QStringList{};
-        QTest::newRow("++read eoi with the end mark; nothing read without a request")
-            << QByteArrayList{"++addr 18", "++eot_enable 1", "++eot_char 4",
-                              "ID?",       "++read eoi",     "RFATT?"}
-            << id + '\x04' << QStringList{"ID?\r\n", "RFATT?\r\n"};
+            << QByteArray();
+        QTest::newRow("++read eoi with the end mark; nothing read unasked")
+            << QByteArray("++addr 18|++eot_enable 1|++eot_char 4|ID?|++read eoi|RFATT?")
+            << id + '\x04' << QByteArray("ID?\r\n|RFATT?\r\n");
         QTest::newRow("++read to a character leaves the rest; to the time-out takes it")
-            << QByteArrayList{"++addr 18", "++eos 3", "ID?", "++read 44", "++read 256", "++read"}
-            << id.left(13) + "Unrecognized command\r\n" + id.mid(13) << QStringList{"ID?"};
+            << QByteArray("++addr 18|++eos 3|ID?|++read 44|++read 256|++read")
+            << id.left(13) + "Unrecognized command\r\n" + id.mid(13) << QByteArray("ID?");
         QTest::newRow("++auto 1 reads after every message, ++auto 2 after queries")
-            << QByteArrayList{"++addr 18", "++eos 2",  "++auto 1", "REFLVL -10.0",
-                              "REFLVL?",   "++auto 2", "RFATT 10", "RFATT?"}
+            << QByteArray(
+                   "++addr 18|++eos 2|++auto 1|REFLVL -10.0|REFLVL?|++auto 2|RFATT 10|RFATT?")
             << QByteArray("REFLVL -10.0RFATT 10")
-            << QStringList{"REFLVL -10.0\n", "REFLVL?\n", "RFATT 10\n", "RFATT?\n"};
+            << QByteArray("REFLVL -10.0\n|REFLVL?\n|RFATT 10\n|RFATT?\n");
         QTest::newRow("without EOI a message ends only at a line feed")
-            << QByteArrayList{"++addr 18", "++eoi 0", "++eos 1", "REFLVL -10.0",
-                              "++eos 0",   "RFATT?",  "++eos 3", "ID?"}
-            << QByteArray() << QStringList{"REFLVL -10.0\rRFATT?\r\n"};
-        QTest::newRow("a device neither addresses nor passes messages; others refused")
-            << QByteArrayList{"++mode 0", "++addr 18", "ID?",        "++read eoi",
-                              "++spoll",  "++mode 1",  "++spoll 31", "++trg 18 96 5",
-                              "++loc",    "++llo all", "++lon 1",    "++loc 5"}
-            << QByteArray("Unrecognized command\r\nUnrecognized command\r\n"
-                          "Unrecognized command\r\n")
-            << QStringList{};
+            << QByteArray("++addr 18|++eoi 0|++eos 1|REFLVL -10.0|++eos 0|RFATT?|++eos 3|ID?")
+            << QByteArray() << QByteArray("REFLVL -10.0\rRFATT?\r\n");
+        QTest::newRow("a device neither addresses nor passes messages; wrong addresses")
+            << QByteArray("++mode 0|++addr 18|ID?|++read eoi|++spoll|++mode 1|++spoll 31|"
+                          "++trg 18 96 5|++loc|++llo all|++lon 1|++loc 5")
+            << QByteArray("Unrecognized command\r\n").repeated(3) << QByteArray();
     }
     void adapterTranscripts()
     {
-        QFETCH(QByteArrayList, lines);
+        QFETCH(QByteArray, lines);
         QFETCH(QByteArray, answer);
-        QFETCH(QStringList, analyser);
+        QFETCH(QByteArray, analyser);
         Adapter a;
-        QCOMPARE(a.talk(lines), answer);
-        QCOMPARE(a.bench.received(), analyser);
+        QCOMPARE(a.talk(lines.split('|')), answer);
+        QCOMPARE(a.bench.received().join(u'|'), QString::fromLatin1(analyser));
     }
 
     void scenarioParsing()
