@@ -29,10 +29,10 @@ public:
         int eoi = 1;       // EOI with the last byte of a message
         int eos = 0;       // appended to messages: 0 CR LF, 1 CR, 2 LF, 3 nothing
         int eotEnable = 0; // append eotChar to an answer that ended with EOI
-        int eotChar = 0;   //
-        int readTimeoutMs = 500;
-        int saveConfig = 1; // every change is kept over a reset
-        int ren = 1;        // remote enable held
+        int eotChar = 0;   // a byte, 0 to 255
+        int readTimeoutMs = 500; // between two bytes of an answer
+        int saveConfig = 1;      // every change is kept over a reset
+        int ren = 1;             // remote enable held
         bool operator==(const Settings&) const = default;
     };
     // Every setting away from its start-up value, as another program may leave an adapter.
