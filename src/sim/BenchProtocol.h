@@ -33,7 +33,6 @@ public:
         int readTimeoutMs = 500; // between two bytes of an answer
         int saveConfig = 1;      // every change is kept over a reset
         int ren = 1;             // remote enable held
-        bool operator==(const Settings&) const = default;
     };
     // Every setting away from its start-up value, as another program may leave an adapter.
     static Settings reconfigured();
