@@ -11,8 +11,10 @@ using namespace Ni488;
 
 namespace {
 
-// The adapter's longest read time-out, in milliseconds.
-constexpr int LongestAdapterTimeout = 32000;
+// The longest read time-out, in milliseconds, that every adapter takes; one refused would
+// leave its "Unrecognized command" in front of the next answer. Longer waits are the
+// driver's own deadlines.
+constexpr int LongestAdapterTimeout = 3000;
 // A serial adapter on a small board restarts when its port is opened and misses what comes
 // meanwhile: the first contact is repeated this often until it answers, for this long.
 constexpr double SerialRetry = 1.0;
@@ -69,6 +71,60 @@ QString AdapterDriver::name() const
     return QStringLiteral("GPIB adapter ") + m_link->address();
 }
 
+bool AdapterDriver::linkLost() const
+{
+    return !m_link->isUp();
+}
+
+QString AdapterDriver::linkAddress() const
+{
+    return m_link->address();
+}
+
+bool AdapterDriver::reconnect()
+{
+    if (m_link->isUp())
+        return true;
+    std::unique_ptr<AdapterLink> link = AdapterLink::open(m_link->address(), m_clock);
+    if (!link)
+        return false;
+    std::swap(m_link, link);
+    // A new adapter, or the same one restarted: nothing it was told before holds.
+    m_adapterAddress = -1;
+    m_adapterTimeoutMs = -1;
+    m_pending.clear();
+    m_statusBytes.clear();
+    if (setUp(nullptr))
+        return true;
+    // One that does not answer is as good as gone.
+    std::swap(m_link, link);
+    return false;
+}
+
+int AdapterDriver::ibdev(int board, int pad, int sad, int tmo, int eot, int eos)
+{
+    if (!m_link->isUp()) {
+        linkDown();
+        return -1;
+    }
+    return DescriptorDriver::ibdev(board, pad, sad, tmo, eot, eos);
+}
+
+int AdapterDriver::ibpad(int ud, int pad)
+{
+    return m_link->isUp() ? DescriptorDriver::ibpad(ud, pad) : linkDown();
+}
+
+int AdapterDriver::ibtmo(int ud, int tmo)
+{
+    return m_link->isUp() ? DescriptorDriver::ibtmo(ud, tmo) : linkDown();
+}
+
+int AdapterDriver::ibask(int ud, int option, int* value)
+{
+    return m_link->isUp() ? DescriptorDriver::ibask(ud, option, value) : linkDown();
+}
+
 bool AdapterDriver::setUp(QString* error)
 {
     const double limit = m_clock.now() + (m_link->isSerial() ? SerialStartLimit : AnswerLimit);
@@ -90,14 +146,17 @@ bool AdapterDriver::setUp(QString* error)
                                .arg(m_link->address());
         return false;
     }
-    // Controller mode; reads only on request; EOI on the last byte written and nothing
-    // appended, so messages go out exactly as composed; the end mark after every EOI read.
-    // Saving comes first so that none of this wears the adapter's configuration memory.
+    // Every setting it needs, whatever the adapter starts with or was left with: controller
+    // mode; reads only on request; EOI on the last byte written and nothing appended, so
+    // messages go out exactly as composed; the end mark after every EOI read; the time-out of
+    // the program's reads. Saving comes first so that none of this wears the adapter's
+    // configuration memory.
     for (const char* setting :
          {"++savecfg 0", "++mode 1", "++auto 0", "++eoi 1", "++eos 3", "++eot_enable 1"})
         command(setting);
     const QByteArray endMark = QByteArray::number(int(EndMark));
     command("++eot_char " + endMark);
+    readTimeout(milliseconds(T3s));
     // Asking the setting back also tells that everything before has been taken: a restarted
     // adapter may greet, or answer an earlier ++ver, late.
     command("++eot_char");
@@ -175,6 +234,8 @@ int AdapterDriver::ibrd(int ud, QByteArray& buffer)
     const Descriptor* d = descriptor(ud);
     if (!d)
         return finish(ERR, EDVR);
+    if (!m_link->isUp())
+        return linkDown();
     const int pad = d->pad;
     if (!m_pending.contains(pad)) {
         m_link->discardInput();
@@ -213,6 +274,8 @@ int AdapterDriver::ibrsp(int ud, char* statusByte)
     const Descriptor* d = descriptor(ud);
     if (!d)
         return finish(ERR, EDVR);
+    if (!m_link->isUp())
+        return linkDown();
     // A byte polled while waiting for the request is handed out first, as a driver that
     // polls automatically keeps it.
     QList<quint8>& kept = m_statusBytes[d->pad];
@@ -238,11 +301,12 @@ int AdapterDriver::ibwait(int ud, int mask)
     const auto requesting = [&] { return !m_statusBytes.value(pad).isEmpty(); };
     const auto current = [&] { return CMPL | (requesting() ? RQS : 0); };
 
+    // A wait answers from what is kept, but not over a lost link.
+    if (!m_link->isUp())
+        return linkDown();
     // No I/O runs in the background, so CMPL holds at once.
     if ((mask & CMPL) || !(mask & (RQS | TIMO)) || ((mask & RQS) && requesting()))
         return finish(current());
-    if (!m_link->isUp())
-        return linkDown();
 
     const double seconds = timeoutSeconds(tmo);
     const double limit = m_clock.now() + ((mask & TIMO) && seconds > 0 ? seconds : LongestWait);

@@ -15,8 +15,8 @@ class Clock;
 // semantics: the adapter is the controller at address 0 on board 0 and every device
 // descriptor is kept here. Reads, polls and waits end at the descriptor's time-out, measured
 // on the clock the driver was given, plus a margin for the link; the adapter itself stays
-// silent when it gives up. A link that goes down fails every later bus call at once with
-// ENOL, until the program ends.
+// silent when it gives up. A link that goes down fails every later call at once with ENOL,
+// until reconnect() opens the adapter again; the descriptors outlive it.
 class AdapterDriver : public DescriptorDriver {
 public:
     // The byte the adapter appends when a message ends with EOI. The program's messages are
@@ -37,7 +37,14 @@ public:
     ~AdapterDriver() override;
 
     QString name() const override;
+    bool linkLost() const override;
+    bool reconnect() override;
+    QString linkAddress() const override;
 
+    int ibdev(int board, int pad, int sad, int tmo, int eot, int eos) override;
+    int ibpad(int ud, int pad) override;
+    int ibtmo(int ud, int tmo) override;
+    int ibask(int ud, int option, int* value) override;
     int ibclr(int ud) override;
     int ibrsp(int ud, char* statusByte) override;
     int ibwrt(int ud, const QByteArray& data) override;

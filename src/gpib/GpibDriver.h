@@ -96,4 +96,12 @@ public:
                           int limit) = 0;
 
     virtual GpibStatus status() const = 0;
+
+    // A driver that reaches the bus over a link of its own (a USB or Ethernet adapter) may lose
+    // it: from then on every call fails at once, until reconnect() opens it again, at the
+    // address it was first opened with. False: still gone.
+    virtual bool linkLost() const { return false; }
+    virtual bool reconnect() { return false; }
+    // That address as it was given; empty for a driver without a link.
+    virtual QString linkAddress() const { return {}; }
 };

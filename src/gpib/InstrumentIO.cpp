@@ -71,8 +71,14 @@ QString GpibErrorText(int iberr)
 }
 
 InstrumentIO::InstrumentIO(GpibDriver& driver, Clock& clock, OperatorDialogs& dialogs)
-    : m_bus(driver), m_clock(clock), m_dialogs(dialogs)
+    : m_driver(driver), m_bus(driver), m_clock(clock), m_dialogs(dialogs)
 {}
+
+QString InstrumentIO::adapterLostText() const
+{
+    return QStringLiteral("The GPIB adapter ") + m_driver.linkAddress() +
+           QStringLiteral(" does not answer any more.\n\nReconnect it, then press Run again.");
+}
 
 void InstrumentIO::GpibWrite(qint16 device, const QString& command)
 {

@@ -31,6 +31,14 @@ public:
     // trailing "!": exact match. Both strings lose their modifiers.
     qint16 FindDevice(QString& query, QString& expected);
 
+    // A USB or Ethernet adapter that stopped answering: every bus call fails at once until
+    // reconnect() has it back (false: still gone). Never for a GPIB board.
+    bool linkLost() const { return m_driver.linkLost(); }
+    bool reconnect() { return m_driver.reconnect(); }
+    // The operator's message for a lost adapter, shown with an exclamation icon and OK.
+    static constexpr const char* AdapterLostTitle = "GPIB Adapter Lost";
+    QString adapterLostText() const;
+
     const NiGlobal& status() const { return m_bus.status(); }
     Clock& clock() { return m_clock; }
 
@@ -49,6 +57,7 @@ public:
 private:
     void waitForServiceRequest(qint16 device);
 
+    GpibDriver& m_driver;
     GpibBinding m_bus;
     Clock& m_clock;
     OperatorDialogs& m_dialogs;

@@ -27,6 +27,23 @@ GpibStatus TracingDriver::status() const
     return m_inner.status();
 }
 
+bool TracingDriver::linkLost() const
+{
+    return m_inner.linkLost();
+}
+
+bool TracingDriver::reconnect()
+{
+    const bool back = m_inner.reconnect();
+    trace("reconnect", 0, back ? "ok" : "gone");
+    return back;
+}
+
+QString TracingDriver::linkAddress() const
+{
+    return m_inner.linkAddress();
+}
+
 QByteArray TracingDriver::escaped(const QByteArray& bytes)
 {
     QByteArray text;

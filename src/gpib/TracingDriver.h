@@ -32,6 +32,9 @@ public:
                   int limit) override;
 
     GpibStatus status() const override;
+    bool linkLost() const override;
+    bool reconnect() override;
+    QString linkAddress() const override;
 
     // Bytes as C-escaped text: \r \n \t \" \\ and \xNN for anything else not printable.
     static QByteArray escaped(const QByteArray& bytes);

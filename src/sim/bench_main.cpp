@@ -19,7 +19,10 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(
         QStringLiteral("Serves Velmora's simulated bench as a GPIB adapter of the \"++\" command "
                        "kind, on 127.0.0.1 or on a pseudo-terminal. Start velmora with --adapter "
-                       "and the address printed at start."));
+                       "and the address printed at start.\n\nThe adapter starts with ") +
+        BenchProtocol::describe(BenchProtocol::Settings{}) +
+        QStringLiteral(", as a new one does; refused values are answered \"Unrecognized "
+                       "command\" and change nothing."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption port(

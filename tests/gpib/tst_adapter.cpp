@@ -14,7 +14,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSerialPort>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <optional>
@@ -26,11 +28,11 @@ namespace {
 // velmora-bench in this process, on the program's virtual clock; the binding's link waits on
 // the wall clock, as the socket or terminal under it is real.
 struct Served {
-    explicit Served(const QString& words, bool terminal = false)
+    explicit Served(const QString& words, bool terminal = false, quint16 port = 0)
         : server(clock, BenchServer::parse(words).value())
     {
         QString error;
-        if (!(terminal ? server.openTerminal(&error) : server.listen(0, &error)))
+        if (!(terminal ? server.openTerminal(&error) : server.listen(port, &error)))
             qFatal("cannot serve: %s", qPrintable(error));
     }
     std::unique_ptr<AdapterDriver> open(QString* error = nullptr)
@@ -41,6 +43,35 @@ struct Served {
     VirtualClock clock;
     SteadyClock wall;
     BenchServer server;
+};
+
+// A host program written from the adapters' manual, not from the binding: lines out, and
+// answers read up to the line feed that the end-of-transmission character puts after them.
+struct Client {
+    explicit Client(const QString& address)
+    {
+        if (address.startsWith(QLatin1String("tcp://"))) {
+            auto* socket = new QTcpSocket;
+            socket->connectToHost(QHostAddress::LocalHost,
+                                  quint16(address.section(u':', -1).toUInt()));
+            io.reset(socket);
+        } else {
+            auto* port = new QSerialPort(address);
+            port->open(QIODevice::ReadWrite);
+            io.reset(port);
+        }
+    }
+    void send(const QByteArray& line) { io->write(line + '\n'); }
+    QByteArray line()
+    {
+        if (!QTest::qWaitFor([&] { return (in += io->readAll()).contains('\n'); }, 10000))
+            return "(no answer)";
+        const QByteArray line = in.left(in.indexOf('\n'));
+        in.remove(0, line.size() + 1);
+        return line;
+    }
+    std::unique_ptr<QIODevice> io;
+    QByteArray in;
 };
 
 // The program's window over any driver, started as at program start. A forked child must
@@ -144,6 +175,8 @@ private slots:
             "split,no-findlstn", true);
         row("tcp, long answers, stale service requests", "long-answers,stale-srq", "", false);
         row("tcp, a reading never answered", "timeout=MAMPL?@7", "", false);
+        row("tcp, adapter left set up otherwise", "", "reconfigured", false);
+        row("pty, adapter left set up otherwise, split", "", "reconfigured,split", true);
     }
 
     void sameChecksAsInProcess()
@@ -194,6 +227,39 @@ private slots:
         const std::unique_ptr<AdapterDriver> driver = served.open();
         QVERIFY(driver);
         QCOMPARE(listeners(*driver), listeners(local));
+    }
+
+    // Both habits of the programs in the field: ++read eoi after each query, or read after
+    // write set once. Either gets every answer, and the analyser sees what each sends.
+    void clientHabits_data()
+    {
+        QTest::addColumn<bool>("terminal");
+        QTest::addColumn<QByteArray>("setUp");
+        QTest::addColumn<QByteArray>("afterQuery");
+        for (const bool pty : {false, true}) {
+            const char* link = pty ? "pty" : "tcp";
+            QTest::addRow("%s, ++read eoi", link)
+                << pty << QByteArray("0") << QByteArray("++read eoi");
+            QTest::addRow("%s, ++auto 1", link) << pty << QByteArray("1") << QByteArray();
+        }
+    }
+    void clientHabits()
+    {
+        QFETCH(bool, terminal);
+        QFETCH(QByteArray, setUp);
+        QFETCH(QByteArray, afterQuery);
+        Served served(QString{}, terminal);
+        Client client(served.server.address());
+        client.send("++mode 1\n++addr 18\n++eos 2\n++eot_enable 1\n++eot_char 10\n++auto " + setUp);
+        QByteArrayList answers;
+        for (const char* query : {"ID?", "REFLVL -10.0;REFLVL?", "MFREQ?"}) {
+            client.send(query + (afterQuery.isEmpty() ? QByteArray() : '\n' + afterQuery));
+            answers << client.line();
+        }
+        QCOMPARE(answers, (QByteArrayList{"ID SIMULATED,2712,V1.04,OPTIONS:TRACKING GEN,NB FILTER",
+                                          "REFLVL -10.0", "MFREQ 5.0000E+08"}));
+        QCOMPARE(served.server.bench().received(),
+                 (QStringList{"ID?\n", "REFLVL -10.0;REFLVL?\n", "MFREQ?\n"}));
     }
 
     void messagesPassUnchanged()
@@ -287,13 +353,42 @@ private slots:
         // Failing calls return at once: eleven waits for a time-out would take half a minute.
         QVERIFY2(elapsed.elapsed() < 15000, qPrintable(QString::number(elapsed.elapsed())));
 
-        // Later calls fail the same way, without waiting.
+        // Every later call fails the same way at once, waits included.
         const int ud = w.State.AnalyserDevice;
-        QCOMPARE(driver->ibwrt(ud, "SIG"), ERR);
-        QCOMPARE(driver->status().iberr, ENOL);
         QByteArray buffer(512, ' ');
-        QCOMPARE(driver->ibrd(ud, buffer), ERR);
-        QCOMPARE(driver->status().iberr, ENOL);
+        char statusByte = 0;
+        int value = 0;
+        QVector<short> found(15);
+        QStringList outcomes;
+        const auto note = [&](auto) {
+            outcomes
+                << QStringLiteral("%1/%2").arg(driver->status().ibsta).arg(driver->status().iberr);
+        };
+        elapsed.restart();
+        note(driver->ibwrt(ud, "SIG")), note(driver->ibrd(ud, buffer)), note(driver->ibclr(ud));
+        note(driver->ibwait(ud, TIMO | CMPL)), note(driver->ibwait(ud, RQS)),
+            note(driver->ibsre(0, 1));
+        note(driver->ibrsp(ud, &statusByte)), note(driver->ibtmo(ud, T1s)),
+            note(driver->ibpad(ud, 5));
+        note(driver->ibask(ud, IbaTMO, &value)), note(driver->ibdev(0, 18, 0, T3s, 1, 0));
+        driver->SendIFC(0), note(0), driver->FindLstn(0, {18, NOADDR}, found, 15), note(0);
+        QCOMPARE(outcomes, QStringList(13, QStringLiteral("%1/%2").arg(ERR).arg(ENOL)));
+        QVERIFY2(elapsed.elapsed() < 2000, qPrintable(QString::number(elapsed.elapsed())));
+
+        // The program learns that the adapter is gone, and has it back once it is.
+        InstrumentIO& io = program.io;
+        QVERIFY(io.linkLost() && !io.reconnect() && io.linkLost());
+        QCOMPARE(io.adapterLostText(), "The GPIB adapter " + served.server.address() +
+                                           " does not answer any more.\n\nReconnect it, then "
+                                           "press Run again.");
+        if (terminal)
+            return; // a terminal that closed does not come back under its name
+        Served restarted(QString{}, false,
+                         quint16(served.server.address().section(u':', -1).toUInt()));
+        QVERIFY(io.reconnect() && !io.linkLost());
+        QCOMPARE(driver->ibwrt(ud, "ID?"), CMPL);
+        QCOMPARE(driver->ibrd(ud, buffer), CMPL | END);
+        QVERIFY2(buffer.startsWith("ID SIMULATED,2712"), buffer.constData());
     }
 
     void cancelAfterDropEndsProgram()

@@ -1,5 +1,6 @@
 #include "ScriptedDialogs.h"
 #include "base/Clock.h"
+#include "sim/BenchProtocol.h"
 #include "sim/SimulatedBench.h"
 #include "sim/SimulatedOperator.h"
 
@@ -75,6 +76,30 @@ struct Bench {
             addresses << a;
         bench.FindLstn(0, addresses << NOADDR, found, 15);
         return found;
+    }
+};
+
+// The "++" adapter in front of a bench, as its host sees it: lines in, bytes out. A line
+// "wait N" lets N seconds pass instead.
+struct Adapter {
+    VirtualClock clock;
+    SimulatedBench bench{clock, BenchScenario{}};
+    BenchProtocol protocol{clock, bench, {}, {}};
+    QByteArray out;
+
+    Adapter()
+    {
+        protocol.output = [this](const QByteArray& bytes) { out += bytes; };
+    }
+    QByteArray talk(const QByteArrayList& lines)
+    {
+        for (const QByteArray& line : lines) {
+            if (line.startsWith("wait "))
+                clock.advance(line.mid(5).toDouble());
+            else
+                protocol.receive(line + '\n');
+        }
+        return std::exchange(out, {});
     }
 };
 
@@ -288,6 +313,81 @@ private slots:
         QCOMPARE(tell(), MsgResult::Ok);
         QCOMPARE(person.shown.last().text, text);
         QCOMPARE(b.bench.connection(), expected);
+    }
+
+    // Each setting at both ends of its range, then beyond: refused as an unknown command,
+    // and the setting stays.
+    void adapterSettingRanges_data()
+    {
+        QTest::addColumn<QByteArray>("values"); // lowest|highest|refused|...
+        QTest::newRow("addr") << QByteArray("0|30|31|-1|5 127|5 95|5 96 97");
+        QTest::newRow("addr PAD SAD") << QByteArray("0 96|30 126|96|5 6");
+        QTest::newRow("auto") << QByteArray("0|3|4|7");
+        QTest::newRow("eoi") << QByteArray("0|1|2");
+        QTest::newRow("eos") << QByteArray("0|3|4");
+        QTest::newRow("eot_enable") << QByteArray("0|1|2");
+        QTest::newRow("eot_char") << QByteArray("0|255|256|300");
+        QTest::newRow("read_tmo_ms") << QByteArray("0|32000|32001|-5|1e3");
+        QTest::newRow("mode") << QByteArray("0|1|2");
+        QTest::newRow("savecfg") << QByteArray("0|1|2|on");
+    }
+    void adapterSettingRanges()
+    {
+        QFETCH(QByteArray, values);
+        const QByteArray command = "++" + QByteArray(QTest::currentDataTag()).split(' ').first();
+        const QByteArrayList list = values.split('|');
+        Adapter a;
+        QByteArrayList lines;
+        QByteArray expected;
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            lines << command + ' ' + list.at(i) << command;
+            expected += (i < 2 ? "" : "Unrecognized command\r\n") +
+                        list.at(std::min<qsizetype>(i, 1)) + "\r\n";
+        }
+        QCOMPARE(a.talk(lines), expected);
+    }
+
+    // Whole exchanges: what the host gets back and what reaches the analyser.
+    void adapterTranscripts_data()
+    {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QByteArray>("analyser");
+        const QByteArray id = "ID SIMULATED,2712,V1.04,OPTIONS:TRACKING GEN,NB FILTER";
+        QTest::newRow("start-up settings; a reset brings back what was saved")
+            << QByteArray(
+                   "++ver|++addr|++auto|++eoi|++eos|++eot_enable|++eot_char|++read_tmo_ms|"
+                   "++savecfg|++eos 2|++savecfg 0|++eos 3|++rst|++eos|wait 5|++eos|++savecfg")
+            << QByteArray("Velmora bench GPIB adapter, version " VELMORA_VERSION
+                          "\r\n0\r\n0\r\n1\r\n0\r\n0\r\n0\r\n500\r\n1\r\n2\r\n0\r\n")
+            << QByteArray();
+        QTest::newRow("++read eoi with the end mark; nothing read unasked")
+            << QByteArray("++addr 18|++eot_enable 1|++eot_char 4|ID?|++read eoi|RFATT?")
+            << id + '\x04' << QByteArray("ID?\r\n|RFATT?\r\n");
+        QTest::newRow("++read to a character leaves the rest; to the time-out takes it")
+            << QByteArray("++addr 18|++eos 3|ID?|++read 44|++read 256|++read")
+            << id.left(13) + "Unrecognized command\r\n" + id.mid(13) << QByteArray("ID?");
+        QTest::newRow("++auto 1 reads after every message, ++auto 2 after queries")
+            << QByteArray(
+                   "++addr 18|++eos 2|++auto 1|REFLVL -10.0|REFLVL?|++auto 2|RFATT 10|RFATT?")
+            << QByteArray("REFLVL -10.0RFATT 10")
+            << QByteArray("REFLVL -10.0\n|REFLVL?\n|RFATT 10\n|RFATT?\n");
+        QTest::newRow("without EOI a message ends only at a line feed")
+            << QByteArray("++addr 18|++eoi 0|++eos 1|REFLVL -10.0|++eos 0|RFATT?|++eos 3|ID?")
+            << QByteArray() << QByteArray("REFLVL -10.0\rRFATT?\r\n");
+        QTest::newRow("a device neither addresses nor passes messages; wrong addresses")
+            << QByteArray("++mode 0|++addr 18|ID?|++read eoi|++spoll|++mode 1|++spoll 31|"
+                          "++trg 18 96 5|++loc|++llo all|++lon 1|++loc 5")
+            << QByteArray("Unrecognized command\r\n").repeated(3) << QByteArray();
+    }
+    void adapterTranscripts()
+    {
+        QFETCH(QByteArray, lines);
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, analyser);
+        Adapter a;
+        QCOMPARE(a.talk(lines.split('|')), answer);
+        QCOMPARE(a.bench.received().join(u'|'), QString::fromLatin1(analyser));
     }
 
     void scenarioParsing()
