@@ -24,7 +24,7 @@ int DescriptorDriver::ibdev(int board, int pad, int sad, int tmo, int eot, int e
     Q_UNUSED(eot);
     Q_UNUSED(eos);
     if (!boardPresent(board)) {
-        finish(ERR, ENEB);
+        finish(ERR, missingBoardError(true));
         return -1;
     }
     if (pad < 0 || pad > HighestAddress || tmo < TNONE || tmo > T1000s) {

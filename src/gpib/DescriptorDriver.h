@@ -24,6 +24,12 @@ protected:
     };
 
     virtual bool boardPresent(int board) const { return board == 0; }
+    // The error of a call on a missing board: opening a device, or a call on the bus.
+    virtual int missingBoardError(bool opening) const
+    {
+        Q_UNUSED(opening);
+        return Ni488::ENEB;
+    }
     // Records the outcome of a call and returns its ibsta; iberr counts only with ERR.
     int finish(int ibsta, int iberr = 0, long count = 0);
     const Descriptor* descriptor(int ud) const;

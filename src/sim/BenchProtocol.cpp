@@ -1,8 +1,8 @@
 #include "sim/BenchProtocol.h"
 
-#include "gpib/AnalyserCommands.h"
 #include "base/Clock.h"
 #include "base/NumberText.h"
+#include "gpib/AnalyserCommands.h"
 #include "sim/SimulatedBench.h"
 
 #include <utility>

@@ -43,7 +43,11 @@ std::optional<BenchScenario> BenchScenario::parse(const QString& words)
             else if (key == u"failing")
                 s.quality = DutQuality::Failing;
             else if (key == u"no-board")
-                s.board = false;
+                s.board = Board::NoConfiguration;
+            else if (key == u"no-board-device")
+                s.board = Board::NoBoardDevice;
+            else if (key == u"instant")
+                s.instant = true;
             else if (key == u"no-listener")
                 s.noListener = true;
             else if (key == u"14-listeners")
@@ -96,7 +100,9 @@ QString BenchScenario::help()
         "good                 parts under test well within their limits (default)\n"
         "marginal             parts under test just inside their limits\n"
         "failing              parts under test out of their limits at the upper frequencies\n"
-        "no-board             no GPIB board 0\n"
+        "instant              no real waiting: a whole sweep takes milliseconds\n"
+        "no-board             no GPIB configuration file (as linux-gpib without one)\n"
+        "no-board-device      a configuration but no board device\n"
         "no-listener          no instrument on the bus\n"
         "14-listeners         14 instruments on the bus, the analyser among them\n"
         "15-listeners         15 instruments on the bus, the analyser among them\n"

@@ -22,7 +22,9 @@ struct BenchScenario {
     QString model = QStringLiteral("2712");
     bool trackingGenerator = true;
     DutQuality quality = DutQuality::Good;
-    bool board = true;
+    enum class Board { Present, NoConfiguration, NoBoardDevice };
+    Board board = Board::Present;
+    bool instant = false; // the bench and every wait of the program on a virtual clock
     int analyserAddress = 18;
     bool noListener = false;
     int listeners = 0; // instruments wanted on the bus; 0: just the ones named

@@ -227,14 +227,14 @@ int SimulatedBench::ibsre(int board, int value)
 {
     Q_UNUSED(value);
     if (!boardPresent(board))
-        return finish(ERR, ENEB);
+        return finish(ERR, missingBoardError(false));
     return finish(CMPL);
 }
 
 void SimulatedBench::SendIFC(int board)
 {
     if (!boardPresent(board)) {
-        finish(ERR, ENEB);
+        finish(ERR, missingBoardError(false));
         return;
     }
     finish(CMPL);
@@ -244,7 +244,7 @@ void SimulatedBench::FindLstn(int board, const QVector<short>& addresses, QVecto
                               int limit)
 {
     if (!boardPresent(board)) {
-        finish(ERR, ENEB);
+        finish(ERR, missingBoardError(false));
         return;
     }
     // The controller always listens; it comes first.
@@ -256,4 +256,13 @@ void SimulatedBench::FindLstn(int board, const QVector<short>& addresses, QVecto
             found.append(a);
     }
     reportListeners(found, results, limit);
+}
+
+int SimulatedBench::missingBoardError(bool opening) const
+{
+    // As linux-gpib answers: without a configuration file the bus calls fail with EARG and
+    // opening a device with EDVR; with one but no board device, everything fails with EDVR.
+    if (m_scenario.board == BenchScenario::Board::NoConfiguration && !opening)
+        return EARG;
+    return EDVR;
 }

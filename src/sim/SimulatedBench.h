@@ -56,7 +56,11 @@ public:
 private:
     SimulatedDevice* deviceAt(int pad) const;
     double timeoutOf(int tmo) const;
-    bool boardPresent(int board) const override { return board == 0 && m_scenario.board; }
+    bool boardPresent(int board) const override
+    {
+        return board == 0 && m_scenario.board == BenchScenario::Board::Present;
+    }
+    int missingBoardError(bool opening) const override;
     void addDevice(std::unique_ptr<SimulatedDevice> device);
     bool writeFails(const QByteArray& data);
 

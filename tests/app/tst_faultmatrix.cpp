@@ -78,7 +78,8 @@ void FaultMatrixTest::cell_data()
     };
 
     // Identification: the bus and the analyser as found at start-up.
-    row("no-board", "identification", false, "Initialization Error 7 | ended 1");
+    row("no-board", "identification", false, "Initialization Error 4 | ended 1");
+    row("no-board-device", "identification", false, "Initialization Error 0 | ended 1");
     row("no-listener", "identification", false, "Initialization Error 14 | ended 1");
     row("15-listeners", "identification", false, "Initialization Error 20 | ended 1");
     row("14-listeners", "identification", false, "finished");

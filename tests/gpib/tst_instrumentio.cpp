@@ -467,8 +467,8 @@ private slots:
         init("GpibInit, empty bus, 0", "no-listener", 0, 14, "No listeners found.");
         init("GpibInit, 15 listeners, 0", "15-listeners", 0, 20,
              "Too many listeners found.\nMax 14 listeners allowed." + restart);
-        init("GpibInit, no board, 1", "no-board", 1, 7, restart);
-        init("GpibInit, no board, -1", "no-board", -1, 7, restart);
+        init("GpibInit, no configuration, 1", "no-board", 1, 4, restart);
+        init("GpibInit, no board device, -1", "no-board-device", -1, 0, restart);
     }
     void childRuns()
     {

@@ -121,7 +121,8 @@ private slots:
         QTest::newRow("14 fit") << "14-listeners" << (low.first(14) << 18) << -1;
         QTest::newRow("15 overflow") << "15-listeners" << low << ETAB;
         QTest::newRow("no listener") << "no-listener" << QVector<short>{} << EBUS;
-        QTest::newRow("no board") << "no-board" << QVector<short>{} << ENEB;
+        QTest::newRow("no configuration") << "no-board" << QVector<short>{} << EARG;
+        QTest::newRow("no board device") << "no-board-device" << QVector<short>{} << EDVR;
     }
     void findListeners()
     {
