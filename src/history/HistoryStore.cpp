@@ -133,6 +133,14 @@ Verdict::Outcome outcomeOf(const QString& word)
     return Verdict::Outcome::None;
 }
 
+// A null QString binds as NULL; every text column wants "" instead.
+QVariant bound(const QVariant& value)
+{
+    if (value.typeId() == QMetaType::QString && value.toString().isNull())
+        return QStringLiteral("");
+    return value;
+}
+
 QString nextConnectionName()
 {
     static QAtomicInt counter;
@@ -496,7 +504,7 @@ bool HistoryStore::writeRecord(const HistoryRecord& record, const QString& outbo
                        .arg(QLatin1String(RecordColumns),
                             QStringList(values.size(), QStringLiteral("?")).join(u',')));
     for (const QVariant& value : values)
-        insert.addBindValue(value);
+        insert.addBindValue(bound(value));
     if (!exec(insert, nullptr))
         return false;
     if (!outboxTarget.isEmpty()) {
@@ -528,7 +536,7 @@ bool HistoryStore::writePrint(const QUuid& recordId, const PrintRow& row,
              row.dateText, row.stepText, encodePoints(row.cells), row.destination,
              row.printed.isValid() ? row.printed.toMSecsSinceEpoch()
                                    : QDateTime::currentMSecsSinceEpoch()})
-        insert.addBindValue(value);
+        insert.addBindValue(bound(value));
     if (!exec(insert, nullptr))
         return false;
     if (!outboxTarget.isEmpty()) {
