@@ -273,7 +273,10 @@ QString HistoryStore::sql(QString text) const
 std::optional<int> HistoryStore::schemaVersion()
 {
     QSqlQuery query(m_db);
-    const char* exists = m_shared ? "SELECT to_regclass('schema_version') IS NOT NULL"
+    // Read from the catalog table with this statement's snapshot: to_regclass() takes no lock
+    // and may answer from a cache made before another bench created the table.
+    const char* exists = m_shared ? "SELECT count(*) FROM pg_catalog.pg_tables WHERE "
+                                    "schemaname = current_schema() AND tablename = 'schema_version'"
                                   : "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
                                     "name = 'schema_version'";
     if (!exec(query, exists) || !query.next())
