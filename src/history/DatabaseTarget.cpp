@@ -31,9 +31,7 @@ DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
         rest.remove(0, 11);
     else
         return refuse(QStringLiteral("it is neither \"local\" nor starts with postgresql://"));
-    const auto decoded = [](QStringView part) {
-        return QUrl::fromPercentEncoding(part.toUtf8());
-    };
+    const auto decoded = [](QStringView part) { return QUrl::fromPercentEncoding(part.toUtf8()); };
     QString queryText;
     if (const qsizetype q = rest.indexOf(u'?'); q >= 0) {
         queryText = rest.mid(q + 1);

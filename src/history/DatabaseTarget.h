@@ -6,7 +6,7 @@
 struct DatabaseTarget {
     enum class Kind { Local, Shared };
     Kind kind = Kind::Local;
-    QString url;            // as written; empty for the local file
+    QString url;                  // as written; empty for the local file
     bool fromCommandLine = false; // named by --database for this run
 
     // PostgreSQL connection parts taken from the URL.

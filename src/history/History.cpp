@@ -62,18 +62,19 @@ void History::query(const HistoryFilter& filter, QObject* context, QueryAnswer a
 
 void History::load(const QUuid& id, QObject* context, LoadAnswer answer)
 {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker, id, to = QPointer<QObject>(context),
-                                         answer = std::move(answer)] {
-        QString error;
-        const HistoryRecord record = w->load(id, &error);
-        if (to)
-            QMetaObject::invokeMethod(to, [record, error, answer] { answer(record, error); });
-    });
+    QMetaObject::invokeMethod(
+        m_worker, [w = m_worker, id, to = QPointer<QObject>(context), answer = std::move(answer)] {
+            QString error;
+            const HistoryRecord record = w->load(id, &error);
+            if (to)
+                QMetaObject::invokeMethod(to, [record, error, answer] { answer(record, error); });
+        });
 }
 
 void History::drain()
 {
-    QMetaObject::invokeMethod(m_worker, [] {}, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [] {}, Qt::BlockingQueuedConnection);
     // What the worker announced on the way is delivered before this returns.
     QCoreApplication::sendPostedEvents(this);
 }

@@ -89,8 +89,8 @@ int exportRecord(const QString& idOrDutId, const QString& format, const QString&
     const Opened opened = openForReading(database, store, err);
     if (opened == Opened::Failed)
         return 2;
-    const QString missing = QStringLiteral("there is no record with the ID or DUT ID \"%1\".")
-                                .arg(idOrDutId);
+    const QString missing =
+        QStringLiteral("there is no record with the ID or DUT ID \"%1\".").arg(idOrDutId);
     if (opened == Opened::Empty)
         return failed(missing, err);
 
@@ -111,14 +111,14 @@ int exportRecord(const QString& idOrDutId, const QString& format, const QString&
         return failed(missing, err);
     const MeasKind kind = record->result.kind();
     if (!HistoryExport::fits(*chosen, kind)) {
-        return failed(QStringLiteral("record %1 is %2: write it as csv or %3, not %4.")
-                          .arg(record->id.toString(QUuid::WithoutBraces),
-                               kind == MeasKind::ReturnLoss ? QStringLiteral("a return loss")
-                                                            : QStringLiteral("an attenuation"),
-                               kind == MeasKind::ReturnLoss ? QStringLiteral("s1p")
-                                                            : QStringLiteral("s2p"),
-                               HistoryExport::formatName(*chosen)),
-                      err);
+        return failed(
+            QStringLiteral("record %1 is %2: write it as csv or %3, not %4.")
+                .arg(record->id.toString(QUuid::WithoutBraces),
+                     kind == MeasKind::ReturnLoss ? QStringLiteral("a return loss")
+                                                  : QStringLiteral("an attenuation"),
+                     kind == MeasKind::ReturnLoss ? QStringLiteral("s1p") : QStringLiteral("s2p"),
+                     HistoryExport::formatName(*chosen)),
+            err);
     }
     out << HistoryExport::write(*record, *chosen);
     out.flush();

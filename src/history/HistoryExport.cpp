@@ -76,7 +76,8 @@ QList<std::pair<QString, QString>> metadata(const HistoryRecord& record)
         {"limit_db", r.limitsShown ? floatText(r.limitDb) : QString()},
         {"verdict", record.verdict.text()},
         {"worst_margin_db", none ? QString() : Verdict::marginText(record.verdict.marginDb)},
-        {"worst_margin_mhz", none ? QString() : Verdict::frequencyText(record.verdict.frequencyMHz)},
+        {"worst_margin_mhz",
+         none ? QString() : Verdict::frequencyText(record.verdict.frequencyMHz)},
         {"started", timeText(r.started)},
         {"ended", timeText(r.ended)},
         {"reference_taken", timeText(r.reference.taken)},
@@ -102,17 +103,16 @@ QString write(const HistoryRecord& record, Format format)
     const MeasurementResult& r = record.result;
     // Touchstone readers want rising frequencies; so does a spreadsheet's chart.
     QVector<MeasuredPoint> points = r.points;
-    std::stable_sort(points.begin(), points.end(), [](const auto& a, const auto& b) {
-        return a.frequencyMHz < b.frequencyMHz;
-    });
+    std::stable_sort(points.begin(), points.end(),
+                     [](const auto& a, const auto& b) { return a.frequencyMHz < b.frequencyMHz; });
     QString text;
     if (format == Format::Csv) {
         for (const auto& [key, value] : metadata(record))
             text += QStringLiteral("# %1: %2\n").arg(key, value);
         text += QStringLiteral("frequency_mhz,value_db\n");
         for (const MeasuredPoint& point : points) {
-            text += Verdict::frequencyText(point.frequencyMHz) + u',' + floatText(point.value) +
-                    u'\n';
+            text +=
+                Verdict::frequencyText(point.frequencyMHz) + u',' + floatText(point.value) + u'\n';
         }
         return text;
     }

@@ -13,10 +13,10 @@
 enum class BenchInterface { Board, Adapter, Simulated };
 
 struct BenchInfo {
-    QString analyserModel;  // "2710", "2711" or "2712"
-    QString idAnswer;       // the analyser's whole answer to "ID?"
+    QString analyserModel; // "2710", "2711" or "2712"
+    QString idAnswer;      // the analyser's whole answer to "ID?"
     BenchInterface interface = BenchInterface::Board;
-    QString address;        // board and GPIB address, adapter device or URL
+    QString address; // board and GPIB address, adapter device or URL
 };
 
 enum class StartedFrom { Window, Remote, Batch };
@@ -87,8 +87,8 @@ struct RecordSummary {
 };
 
 struct HistoryFilter {
-    QString dutId;         // exact, the record's own or a print's; empty: any
-    QDateTime from, to;    // sweep end within [from, to]; invalid: open
+    QString dutId;      // exact, the record's own or a print's; empty: any
+    QDateTime from, to; // sweep end within [from, to]; invalid: open
     std::optional<MeasKind> kind;
     std::optional<Verdict::Outcome> outcome;
     bool newestFirst = true;

@@ -90,11 +90,11 @@ QVariant msOf(const QDateTime& time)
 
 QDateTime timeOf(const QVariant& value)
 {
-    return value.isNull() ? QDateTime() : QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
+    return value.isNull() ? QDateTime()
+                          : QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
 }
 
-template <typename Enum, size_t N>
-Enum enumOf(const QVariant& value, const char* const (&words)[N])
+template <typename Enum, size_t N> Enum enumOf(const QVariant& value, const char* const (&words)[N])
 {
     for (size_t i = 0; i < N; ++i) {
         if (value.toString() == QLatin1String(words[i]))
@@ -151,12 +151,12 @@ QString nextConnectionName()
 
 QByteArray encodePoints(const QVector<MeasuredPoint>& points)
 {
-    QByteArray bytes(points.size() * 12, Qt::Uninitialized);
+    QByteArray bytes(points.size() * 8, Qt::Uninitialized);
     char* at = bytes.data();
     for (const MeasuredPoint& point : points) {
-        qToLittleEndian(point.frequencyMHz, at);
-        qToLittleEndian(point.value, at + 8);
-        at += 12;
+        qToLittleEndian(float(point.frequencyMHz), at);
+        qToLittleEndian(point.value, at + 4);
+        at += 8;
     }
     return bytes;
 }
@@ -164,9 +164,9 @@ QByteArray encodePoints(const QVector<MeasuredPoint>& points)
 QVector<MeasuredPoint> decodePoints(const QByteArray& bytes)
 {
     QVector<MeasuredPoint> points;
-    for (qsizetype at = 0; at + 12 <= bytes.size(); at += 12) {
-        points.append({qFromLittleEndian<double>(bytes.constData() + at),
-                       qFromLittleEndian<float>(bytes.constData() + at + 8)});
+    for (qsizetype at = 0; at + 8 <= bytes.size(); at += 8) {
+        points.append({double(qFromLittleEndian<float>(bytes.constData() + at)),
+                       qFromLittleEndian<float>(bytes.constData() + at + 4)});
     }
     return points;
 }
@@ -266,7 +266,8 @@ QString HistoryStore::sql(QString text) const
     text.replace(QLatin1String("%UUID%"), m_shared ? QLatin1String("uuid") : QLatin1String("TEXT"));
     text.replace(QLatin1String("%REAL%"),
                  m_shared ? QLatin1String("double precision") : QLatin1String("REAL"));
-    text.replace(QLatin1String("%BLOB%"), m_shared ? QLatin1String("bytea") : QLatin1String("BLOB"));
+    text.replace(QLatin1String("%BLOB%"),
+                 m_shared ? QLatin1String("bytea") : QLatin1String("BLOB"));
     return text;
 }
 
@@ -331,9 +332,8 @@ bool HistoryStore::migrate()
     std::optional<int> from = schemaVersion();
     if (!from)
         return false;
-    if (*from == 0 &&
-        (!exec(query, "CREATE TABLE schema_version (version INTEGER NOT NULL)") ||
-         !exec(query, "INSERT INTO schema_version (version) VALUES (0)")))
+    if (*from == 0 && (!exec(query, "CREATE TABLE schema_version (version INTEGER NOT NULL)") ||
+                       !exec(query, "INSERT INTO schema_version (version) VALUES (0)")))
         return false;
     for (const SchemaStep& step : Steps) {
         if (step.version <= *from || (step.localOnly && m_shared))
@@ -431,7 +431,8 @@ bool HistoryStore::fail(const QSqlError& error)
     const QString database = QStringLiteral("The shared history database %1").arg(m_where);
     if (code == QLatin1String("28P01") || code == QLatin1String("28000") ||
         code == QLatin1String("3D000") || detail.contains(QLatin1String("password")) ||
-        (error.type() == QSqlError::ConnectionError && detail.contains(QLatin1String("does not exist")))) {
+        (error.type() == QSqlError::ConnectionError &&
+         detail.contains(QLatin1String("does not exist")))) {
         return failWith(Problem::Refused,
                         QStringLiteral("%1 refused the user %2 (%3). Check the user and database "
                                        "names, and put the password in ~/.pgpass (mode 0600).")
@@ -446,7 +447,8 @@ bool HistoryStore::fail(const QSqlError& error)
     }
     // A broken link fails every statement; anything else leaves the connection usable.
     const bool linkDown = error.type() == QSqlError::ConnectionError || code.startsWith(u"08") ||
-                          code.startsWith(u"57P") || !QSqlQuery(m_db).exec(QStringLiteral("SELECT 1"));
+                          code.startsWith(u"57P") ||
+                          !QSqlQuery(m_db).exec(QStringLiteral("SELECT 1"));
     if (linkDown) {
         m_db.close();
         return failWith(Problem::Unreachable,
@@ -460,7 +462,8 @@ bool HistoryStore::fail(const QSqlError& error)
 bool HistoryStore::writeRecord(const HistoryRecord& record, const QString& outboxTarget)
 {
     if (record.id.isNull())
-        return failWith(Problem::Other, QStringLiteral("A reference or an empty run is no record."));
+        return failWith(Problem::Other,
+                        QStringLiteral("A reference or an empty run is no record."));
     const MeasurementResult& r = record.result;
     const RunContext& c = record.context;
     const bool none = record.verdict.outcome == Verdict::Outcome::None;
@@ -503,9 +506,10 @@ bool HistoryStore::writeRecord(const HistoryRecord& record, const QString& outbo
     if (!begin())
         return false;
     QSqlQuery insert(m_db);
-    insert.prepare(QStringLiteral("INSERT INTO records (%1) VALUES (%2) ON CONFLICT (id) DO NOTHING")
-                       .arg(QLatin1String(RecordColumns),
-                            QStringList(values.size(), QStringLiteral("?")).join(u',')));
+    insert.prepare(
+        QStringLiteral("INSERT INTO records (%1) VALUES (%2) ON CONFLICT (id) DO NOTHING")
+            .arg(QLatin1String(RecordColumns),
+                 QStringList(values.size(), QStringLiteral("?")).join(u',')));
     for (const QVariant& value : values)
         insert.addBindValue(bound(value));
     if (!exec(insert, nullptr))
@@ -534,11 +538,11 @@ bool HistoryStore::writePrint(const QUuid& recordId, const PrintRow& row,
     insert.prepare(QStringLiteral("INSERT INTO prints (%1) VALUES (?,?,?,?,?,?,?,?,?,?) "
                                   "ON CONFLICT (id) DO NOTHING")
                        .arg(QLatin1String(PrintColumns)));
-    for (const QVariant& value : QVariantList{
-             idText(id), idText(recordId), row.dutDescription, row.dutId, row.comments,
-             row.dateText, row.stepText, encodePoints(row.cells), row.destination,
-             row.printed.isValid() ? row.printed.toMSecsSinceEpoch()
-                                   : QDateTime::currentMSecsSinceEpoch()})
+    for (const QVariant& value :
+         QVariantList{idText(id), idText(recordId), row.dutDescription, row.dutId, row.comments,
+                      row.dateText, row.stepText, encodePoints(row.cells), row.destination,
+                      row.printed.isValid() ? row.printed.toMSecsSinceEpoch()
+                                            : QDateTime::currentMSecsSinceEpoch()})
         insert.addBindValue(bound(value));
     if (!exec(insert, nullptr))
         return false;
@@ -641,7 +645,8 @@ std::optional<HistoryRecord> HistoryStore::load(const QUuid& id)
     if (!m_hasSchema)
         return record;
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("SELECT %1 FROM records WHERE id = ?").arg(QLatin1String(RecordColumns)));
+    query.prepare(
+        QStringLiteral("SELECT %1 FROM records WHERE id = ?").arg(QLatin1String(RecordColumns)));
     query.addBindValue(idText(id));
     if (!exec(query, nullptr))
         return std::nullopt;
@@ -680,8 +685,9 @@ std::optional<HistoryRecord> HistoryStore::load(const QUuid& id)
     c.startedFrom = enumOf<StartedFrom>(v(31), StartedFromWords);
     r.unattended = v(32).toInt() != 0;
 
-    query.prepare(QStringLiteral("SELECT %1 FROM prints WHERE record_id = ? ORDER BY printed_ms, id")
-                      .arg(QLatin1String(PrintColumns)));
+    query.prepare(
+        QStringLiteral("SELECT %1 FROM prints WHERE record_id = ? ORDER BY printed_ms, id")
+            .arg(QLatin1String(PrintColumns)));
     query.addBindValue(idText(id));
     if (!exec(query, nullptr))
         return std::nullopt;

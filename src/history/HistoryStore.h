@@ -104,7 +104,8 @@ private:
     Problem m_problem = Problem::None;
 };
 
-// A sweep's points as stored: little-endian pairs of a float64 frequency in MHz and a float32
-// value in dB.
+// A sweep's points as stored: little-endian float32 pairs, frequency in MHz and value in dB.
+// The grid's frequencies (multiples of 12.5 MHz) are exact in float32, and two records of the
+// largest sweep fit in a page.
 QByteArray encodePoints(const QVector<MeasuredPoint>& points);
 QVector<MeasuredPoint> decodePoints(const QByteArray& bytes);

@@ -14,8 +14,7 @@ const QString KeptOnBench =
 
 HistoryWorker::HistoryWorker(const DatabaseTarget& target, const QString& localPath)
     : m_target(target), m_localPath(localPath)
-{
-}
+{}
 
 HistoryWorker::~HistoryWorker()
 {
@@ -278,7 +277,8 @@ void HistoryWorker::sharedOk(int sent)
     if (!m_sharedDown)
         return;
     m_sharedDown = false;
-    const QString back = QStringLiteral("The shared history database %1 answers again.").arg(m_target.url);
+    const QString back =
+        QStringLiteral("The shared history database %1 answers again.").arg(m_target.url);
     emit restored(sent == 0 ? back
                             : back + QStringLiteral(" %1 waiting entries were sent.").arg(sent));
 }

@@ -61,15 +61,23 @@ HistoryRecord fixed(const char* id, MeasurementResult r, const QString& dutId, i
 
 PrintRow print(const QString& dutId, const QVector<MeasuredPoint>& cells)
 {
-    return {QUuid::createUuid(), "Termination", dutId, "re-checked", "5.3.2024", "100 MHz", cells,
-            "/tmp/report.pdf", QDateTime(QDate(2024, 3, 9), QTime(8, 0), Qt::UTC)};
+    return {QUuid::createUuid(),
+            "Termination",
+            dutId,
+            "re-checked",
+            "5.3.2024",
+            "100 MHz",
+            cells,
+            "/tmp/report.pdf",
+            QDateTime(QDate(2024, 3, 9), QTime(8, 0), Qt::UTC)};
 }
 
 int writeRecords(const QString& where, int count)
 {
     HistoryStore store;
-    const bool open = where.startsWith("postgresql:") ? store.openShared(DatabaseTarget::parse(where))
-                                                      : store.openLocal(where);
+    const bool open = where.startsWith("postgresql:")
+                          ? store.openShared(DatabaseTarget::parse(where))
+                          : store.openLocal(where);
     for (int i = 0; open && i < count; ++i) {
         const auto dut = QString("P%1-%2").arg(getpid()).arg(i);
         if (!store.writeRecord(HistoryRecord::make(sweep(MeasType::Att5X, 2), context(false, dut))))
@@ -246,13 +254,13 @@ struct PgServer {
         if (error.isEmpty())
             error = start();
         if (error.isEmpty()) {
-            error = admin("postgres", {"CREATE ROLE bench LOGIN PASSWORD 'benchpw'",
-                                       "CREATE ROLE visitor LOGIN PASSWORD 'visitorpw'",
-                                       "CREATE ROLE intruder LOGIN PASSWORD 'right'",
-                                       "CREATE DATABASE velmora OWNER bench",
-                                       "CREATE DATABASE benches OWNER bench",
-                                       "CREATE DATABASE newer OWNER bench",
-                                       "CREATE DATABASE foreign_db"});
+            error =
+                admin("postgres",
+                      {"CREATE ROLE bench LOGIN PASSWORD 'benchpw'",
+                       "CREATE ROLE visitor LOGIN PASSWORD 'visitorpw'",
+                       "CREATE ROLE intruder LOGIN PASSWORD 'right'",
+                       "CREATE DATABASE velmora OWNER bench", "CREATE DATABASE benches OWNER bench",
+                       "CREATE DATABASE newer OWNER bench", "CREATE DATABASE foreign_db"});
         }
     }
     ~PgServer()
@@ -268,17 +276,16 @@ void writeCommandLineRecords()
 {
     HistoryStore store;
     QVERIFY(store.openLocal(DatabaseTarget::localPath()));
-    const HistoryRecord b = fixed("22222222-2222-2222-2222-222222222222",
-                                  sweep(MeasType::Termination, 3), "", 1);
+    const HistoryRecord b =
+        fixed("22222222-2222-2222-2222-222222222222", sweep(MeasType::Termination, 3), "", 1);
     for (const HistoryRecord& r :
          {fixed("11111111-1111-1111-1111-111111111111", sweep(MeasType::Att2X, 1), "AT-7", 0), b,
-          fixed("33333333-3333-3333-3333-333333333333", sweep(MeasType::CustomAtt, 2, 7.5f),
-                "AT-7", 2),
+          fixed("33333333-3333-3333-3333-333333333333", sweep(MeasType::CustomAtt, 2, 7.5f), "AT-7",
+                2),
           fixed("44444444-4444-4444-4444-444444444444", sweep(MeasType::Termination, 0, 0, -2),
                 "T-1", 3, true)})
         QVERIFY2(store.writeRecord(r), qPrintable(store.lastError()));
     QVERIFY(store.writePrint(b.id, print("T-1", b.result.points)));
-
 }
 
 class TestHistory : public QObject {
@@ -323,8 +330,10 @@ void TestHistory::databaseUrl_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("seen");
-    QTest::newRow("local") << "local" << "local";
-    QTest::newRow("empty") << "" << "local";
+    QTest::newRow("local") << "local"
+                           << "local";
+    QTest::newRow("empty") << ""
+                           << "local";
     QTest::newRow("tcp") << "postgresql://lab@db.example:5433/velmora?connect_timeout=3"
                          << "lab|db.example|5433|velmora|connect_timeout=3;keepalives=1;"
                             "keepalives_idle=10;keepalives_interval=5;keepalives_count=3";
@@ -332,8 +341,10 @@ void TestHistory::databaseUrl_data()
                             << "lab|/run/postgresql|-1|hist db|connect_timeout=5";
     QTest::newRow("password") << "postgresql://lab:pw@db/velmora"
                               << "a password does not belong in the address; put it in ~/.pgpass";
-    QTest::newRow("no user") << "postgresql://db/velmora" << "it names no user (USER@)";
-    QTest::newRow("no database") << "postgresql://lab@db" << "it names no database (/DBNAME)";
+    QTest::newRow("no user") << "postgresql://db/velmora"
+                             << "it names no user (USER@)";
+    QTest::newRow("no database") << "postgresql://lab@db"
+                                 << "it names no database (/DBNAME)";
     QTest::newRow("scheme") << "mysql://lab@db/x"
                             << "it is neither \"local\" nor starts with postgresql://";
     QTest::newRow("port") << "postgresql://lab@db:99999/x"
@@ -348,9 +359,11 @@ void TestHistory::databaseUrl()
 {
     QFETCH(QString, text);
     const DatabaseTarget t = DatabaseTarget::parse(text);
-    const QString seen = !t.isShared()  ? QString("local")
-                         : !t.valid()   ? t.error
-                                        : QString("%1|%2|%3|%4|%5").arg(t.user, t.host).arg(t.port)
+    const QString seen = !t.isShared() ? QString("local")
+                         : !t.valid()  ? t.error
+                                       : QString("%1|%2|%3|%4|%5")
+                                            .arg(t.user, t.host)
+                                            .arg(t.port)
                                             .arg(t.database, t.connectOptions);
     QTEST(seen, "seen");
 }
@@ -418,7 +431,8 @@ void TestHistory::commandLine_data()
     const QString a = "11111111-1111-1111-1111-111111111111\t2024-03-05T09:03:15Z\t";
     const QString d = "44444444-4444-4444-4444-444444444444\t2024-03-08T09:03:15Z\tT-1\t";
     QTest::newRow("all") << QStringList{"list", "", ""} << 0
-                         << a + "AT-7\tATT\tX2\tPASS\t0.26\t75\n"
+                         << a +
+                                "AT-7\tATT\tX2\tPASS\t0.26\t75\n"
                                 "22222222-2222-2222-2222-222222222222\t2024-03-06T09:03:15Z\tT-1\t"
                                 "RL\tTERM\tPASS\t1.00\t1000\n"
                                 "33333333-3333-3333-3333-333333333333\t2024-03-07T09:03:15Z\tAT-7\t"
@@ -430,19 +444,24 @@ void TestHistory::commandLine_data()
                                        "\tT-1\tRL\tTERM\tPASS\t1.00\t1000\n" +
                                            d + "RL\tTERM\tFAIL\t-1.00\t1000\n"
                                     << "";
-    QTest::newRow("unknown DUT") << QStringList{"list", "T-10", ""} << 0 << "" << "";
+    QTest::newRow("unknown DUT") << QStringList{"list", "T-10", ""} << 0 << ""
+                                 << "";
     QTest::newRow("latest of a DUT") << QStringList{"export", "AT-7", "", ""} << 0
-                                     << "^# record: 33333333-3333-3333-3333-333333333333" << "";
-    QTest::newRow("by id") << QStringList{"export", "22222222-2222-2222-2222-222222222222", "s1p", ""}
-                           << 0 << "^! Velmora measurement record, Touchstone 1.1" << "";
+                                     << "^# record: 33333333-3333-3333-3333-333333333333"
+                                     << "";
+    QTest::newRow("by id") << QStringList{"export", "22222222-2222-2222-2222-222222222222", "s1p",
+                                          ""}
+                           << 0 << "^! Velmora measurement record, Touchstone 1.1"
+                           << "";
     QTest::newRow("wrong kind")
         << QStringList{"export", "T-1", "s2p", ""} << 2 << ""
         << "velmora: record 44444444-4444-4444-4444-444444444444 is a return loss: write it as "
            "csv or s1p, not s2p.\n";
-    QTest::newRow("unknown id")
-        << QStringList{"export", "55555555-5555-5555-5555-555555555555", "", ""} << 2 << ""
-        << "velmora: there is no record with the ID or DUT ID "
-           "\"55555555-5555-5555-5555-555555555555\".\n";
+    QTest::newRow("unknown id") << QStringList{"export", "55555555-5555-5555-5555-555555555555", "",
+                                               ""}
+                                << 2 << ""
+                                << "velmora: there is no record with the ID or DUT ID "
+                                   "\"55555555-5555-5555-5555-555555555555\".\n";
     QTest::newRow("format") << QStringList{"export", "AT-7", "xls", ""} << 2 << ""
                             << "velmora: the export format \"xls\" is not known: use csv, s1p or "
                                "s2p.\n";
@@ -461,8 +480,9 @@ void TestHistory::commandLine()
     QFETCH(QString, out);
     QString outText, errText;
     QTextStream o(&outText), e(&errText);
-    const int exit = args[0] == "list" ? HistoryCommand::list(args[1], args[2], o, e)
-                                       : HistoryCommand::exportRecord(args[1], args[2], args[3], o, e);
+    const int exit = args[0] == "list"
+                         ? HistoryCommand::list(args[1], args[2], o, e)
+                         : HistoryCommand::exportRecord(args[1], args[2], args[3], o, e);
     QTEST(errText, "err");
     QTEST(exit, "exit");
     if (out.startsWith('^'))
@@ -551,9 +571,10 @@ void TestHistory::localFaults()
     QVERIFY(reader.openLocal(path, HistoryStore::Access::ReadOnly));
     QVERIFY(!reader.writeRecord(HistoryRecord::make(sweep(MeasType::Att2X, 1), context())));
     QCOMPARE(reader.lastProblem(), Problem::ReadOnly);
-    QCOMPARE(reader.lastError(), "The history file " + path + " cannot be written (attempt to "
-                                 "write a readonly database). Make the file and its folder "
-                                 "writable for this user.");
+    QCOMPARE(reader.lastError(), "The history file " + path +
+                                     " cannot be written (attempt to "
+                                     "write a readonly database). Make the file and its folder "
+                                     "writable for this user.");
 
     // A full disk in the middle of a record and its outbox entry leaves neither behind.
     QSqlQuery pages(writer.connection());
@@ -561,12 +582,13 @@ void TestHistory::localFaults()
     QVERIFY(pages.exec(QString("PRAGMA max_page_count = %1").arg(pages.value(0).toInt())));
     const HistoryRecord big = HistoryRecord::make(sweep(MeasType::Att2X, 0), context());
     int written = 0;
-    while (written < 50 && writer.writeRecord(big.id.isNull() ? big : HistoryRecord::make(
-                                                                    big.result, big.context),
-                                              "postgresql://lab@db/h"))
+    while (written < 50 &&
+           writer.writeRecord(big.id.isNull() ? big : HistoryRecord::make(big.result, big.context),
+                              "postgresql://lab@db/h"))
         ++written;
     QCOMPARE(writer.lastProblem(), Problem::Full);
-    QVERIFY(writer.lastError().startsWith("The history file " + path + " is full: the disk has "
+    QVERIFY(writer.lastError().startsWith("The history file " + path +
+                                          " is full: the disk has "
                                           "no room left (database or disk is full)."));
     QCOMPARE(reader.recordCount(), 1 + written);
     QCOMPARE(reader.pendingOutbox("postgresql://lab@db/h")->size(), 1 + written);
@@ -580,9 +602,10 @@ void TestHistory::localFaults()
     QVERIFY(raw.open() && QSqlQuery(raw).exec("UPDATE schema_version SET version = 99"));
     raw.close();
     QVERIFY(!writer.openLocal(path));
-    QCOMPARE(writer.lastError(), "The history database " + path + " was written by a newer "
-                                 "Velmora (schema 99; this one knows up to 1). Update Velmora "
-                                 "on this bench.");
+    QCOMPARE(writer.lastError(), "The history database " + path +
+                                     " was written by a newer "
+                                     "Velmora (schema 99; this one knows up to 1). Update Velmora "
+                                     "on this bench.");
 
     // A damaged file: the command line says so and touches nothing; the program sets it aside.
     QFile::remove(path + "-wal");
@@ -609,8 +632,9 @@ void TestHistory::localFaults()
     QCOMPARE(outage.size(), 1);
     QCOMPARE(restored.size(), 1);
     const QString aside = restored[0][0].toString().section(" kept as ", 1).chopped(1);
-    QCOMPARE(restored[0][0].toString(),
-             "A new history file " + path + " was started; the damaged one is kept as " + aside + ".");
+    QCOMPARE(restored[0][0].toString(), "A new history file " + path +
+                                            " was started; the damaged one is kept as " + aside +
+                                            ".");
     QFile kept(aside);
     QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == QByteArray(4096, 'x'));
     QVERIFY(reader.openLocal(path, HistoryStore::Access::ReadOnly));
@@ -634,9 +658,10 @@ void TestHistory::serviceKeepsRecordsUntilTheFileWorks()
     history.drain();
     QCOMPARE(outage.size(), 1);
     QCOMPARE(outage[0][0].toString(),
-             "The folder of the history file " + path + " cannot be made. Make sure this user may "
-             "write there. Until then records are kept in memory; they are lost if the program "
-             "ends first.");
+             "The folder of the history file " + path +
+                 " cannot be made. Make sure this user may "
+                 "write there. Until then records are kept in memory; they are lost if the program "
+                 "ends first.");
     QVERIFY(QFile::remove(dir.filePath("blocked")));
     clock.advance(History::RetrySeconds);
     history.drain();
@@ -652,24 +677,30 @@ void TestHistory::sharedFaults_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("database");
     QTest::addColumn<QString>("error");
-    QTest::newRow("lab's own database") << "bench" << "velmora" << "";
+    QTest::newRow("lab's own database") << "bench"
+                                        << "velmora"
+                                        << "";
     QTest::newRow("wrong password")
-        << "intruder" << "velmora"
+        << "intruder"
+        << "velmora"
         << "refused the user intruder (connection to server on socket \"%1/.s.PGSQL.5432\" "
            "failed: FATAL: password authentication failed for user \"intruder\" password "
            "retrieved from file \"%2\"). Check the user and database names, and put the "
            "password in ~/.pgpass (mode 0600).";
     QTest::newRow("no such database")
-        << "bench" << "nodb"
+        << "bench"
+        << "nodb"
         << "refused the user bench (connection to server on socket \"%1/.s.PGSQL.5432\" failed: "
            "FATAL: database \"nodb\" does not exist).";
     QTest::newRow("not the owner")
-        << "visitor" << "foreign_db"
+        << "visitor"
+        << "foreign_db"
         << "does not let the user visitor make or write the history tables (ERROR: permission "
            "denied for schema public LINE 1: CREATE TABLE schema_version (version INTEGER NOT "
            "NULL) ^ (42501)). The database must be owned by the lab's role: ALTER DATABASE name "
            "OWNER TO visitor.";
-    QTest::newRow("newer schema") << "bench" << "newer"
+    QTest::newRow("newer schema") << "bench"
+                                  << "newer"
                                   << "was written by a newer Velmora (schema 99; this one knows "
                                      "up to 1). Update Velmora on this bench.";
 }
