@@ -467,7 +467,7 @@ bool HistoryStore::writeRecord(const HistoryRecord& record, const QString& outbo
     const MeasurementResult& r = record.result;
     const RunContext& c = record.context;
     const bool none = record.verdict.outcome == Verdict::Outcome::None;
-    const QVariant noReal(QMetaType(QMetaType::Double));
+    const QVariant noReal{QMetaType(QMetaType::Double)};
     const QVariantList values{
         idText(record.id),
         c.dutId,

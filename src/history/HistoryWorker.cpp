@@ -71,7 +71,7 @@ std::optional<QString> HistoryWorker::printQueueFor(const QUuid& recordId)
 {
     // A print follows its record; one of another bench's records, known only to the shared
     // database, goes there.
-    const std::optional<QString> queued = m_local.outboxTargetOf(recordId);
+    std::optional<QString> queued = m_local.outboxTargetOf(recordId);
     if (!queued || !queued->isEmpty())
         return queued;
     const std::optional<bool> here = m_local.hasRecord(recordId);
