@@ -1,7 +1,8 @@
 // Measures what a lab leaving the program on a bench all day cares about: waits that cost no
 // processor, a window that stays responsive during sweeps, sweeps that take the time the
 // sequence prescribes and no more, quick start-up, bounded memory, a fast chart and a fast
-// saved-entries list. Runs the real main window offscreen on the simulated bench, real clock.
+// saved-entries list, and a history that records quickly and finds a DUT among 100,000
+// records. Runs the real main window offscreen on the simulated bench, real clock.
 //
 // Prints one line per figure, "name value unit goal", then how many figures miss their goal.
 
@@ -10,6 +11,7 @@
 #include "base/OperatorDialogs.h"
 #include "base/Clock.h"
 #include "gpib/InstrumentIO.h"
+#include "history/HistoryStore.h"
 #include "report/PrintResultForm.h"
 #include "report/PrintResultTextForm.h"
 #include "sim/SimulatedBench.h"
@@ -22,11 +24,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -260,6 +264,75 @@ double savedEntriesMilliseconds()
     return ms;
 }
 
+struct HistoryFigures {
+    double writeMs = 0;
+    double listMs = 0;
+    double kilobytesPerRecord = 0;
+};
+
+// The history file of a busy bench: 100,000 records of 79 points (the largest sweep), four a
+// DUT, every tenth printed. Filling skips the disk flush; the timed writes make it.
+HistoryFigures historyFigures()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+    HistoryStore store;
+    store.openLocal(path);
+    MeasurementResult result;
+    result.type = MeasType::Att5X;
+    result.stepIndex = 0;
+    result.stepMult = 1;
+    result.nominalDb = 14;
+    result.limitsShown = true;
+    result.limitDb = 0.4f;
+    for (int i = 2; i <= 80; ++i) {
+        result.points.append({i * 12.5, 0.013f * float(i % 11) - 0.07f});
+        result.reference.points.append({i * 12.5, -20.37f - 0.041f * float(i)});
+    }
+    result.reference.taken = result.started = result.ended = QDateTime::currentDateTimeUtc();
+    RunContext context;
+    context.bench = {QStringLiteral("2712"), QStringLiteral("ID TEK/2712,V81.1,TRACKING GEN"),
+                     BenchInterface::Board, QStringLiteral("GPIB0::1")};
+    context.comments = QStringLiteral("checked after repair");
+    const int records = 100000;
+    QSqlQuery(store.connection()).exec(QStringLiteral("PRAGMA synchronous=OFF"));
+    for (int i = 0; i < records; ++i) {
+        context.dutId = QStringLiteral("AT-%1").arg(i % (records / 4));
+        result.ended = result.ended.addSecs(60);
+        const HistoryRecord record = HistoryRecord::make(result, context);
+        store.writeRecord(record);
+        if (i % 10 == 0) {
+            store.writePrint(record.id,
+                             {QUuid::createUuid(), QStringLiteral("5 X Attenuator"), context.dutId,
+                              context.comments, QString(), QStringLiteral("12.5 MHz"),
+                              result.points, QStringLiteral("lab-printer"), result.ended});
+        }
+    }
+    QSqlQuery(store.connection()).exec(QStringLiteral("PRAGMA synchronous=FULL"));
+
+    HistoryFigures figures;
+    QVector<double> write, list;
+    for (int i = 0; i < 20; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        store.writeRecord(HistoryRecord::make(result, context));
+        write << timer.nsecsElapsed() / 1e6;
+    }
+    for (int i = 0; i < 20; ++i) {
+        HistoryFilter filter;
+        filter.dutId = QStringLiteral("AT-%1").arg(i * 1237);
+        QElapsedTimer timer;
+        timer.start();
+        const auto found = store.query(filter);
+        list << (found && found->size() == 4 ? timer.nsecsElapsed() / 1e6 : 1e9);
+    }
+    figures.writeMs = median(write);
+    figures.listMs = median(list);
+    QSqlQuery(store.connection()).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    figures.kilobytesPerRecord = double(QFileInfo(path).size()) / 1024.0 / (records + 20);
+    return figures;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -304,6 +377,7 @@ int main(int argc, char* argv[])
         entries << savedEntriesMilliseconds();
     }
     memory << peakMemoryMegabytes();
+    const HistoryFigures history = historyFigures();
 
     QVector<Figure> figures{
         {"wait-cost", median(wait), "cpu/wall", 0.01},
@@ -312,6 +386,9 @@ int main(int argc, char* argv[])
         {"memory-peak", median(memory), "MB", 80},
         {"chart-480-cells", median(chart), "ms", 20},
         {"saved-entries-100k", median(entries), "ms", 200},
+        {"history-write", history.writeMs, "ms", 10},
+        {"history-list-100k-by-dut", history.listMs, "ms", 100},
+        {"history-file-per-record", history.kilobytesPerRecord, "KB", 4},
     };
     const char* stepNames[] = {"12.5MHz", "25MHz", "50MHz", "100MHz"};
     for (int step = 0; step < 4; ++step)

@@ -1,0 +1,115 @@
+#include "history/DatabaseTarget.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QUrlQuery>
+
+QString DatabaseTarget::displayName() const
+{
+    return isShared() ? url : QStringLiteral("the local history file");
+}
+
+DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
+{
+    DatabaseTarget target;
+    target.fromCommandLine = fromCommandLine;
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || trimmed == QLatin1String("local"))
+        return target;
+    target.kind = Kind::Shared;
+    target.url = trimmed;
+    auto refuse = [&](const QString& why) {
+        target.error = why;
+        return target;
+    };
+
+    QString rest = trimmed;
+    if (rest.startsWith(QLatin1String("postgresql://")))
+        rest.remove(0, 13);
+    else if (rest.startsWith(QLatin1String("postgres://")))
+        rest.remove(0, 11);
+    else
+        return refuse(QStringLiteral("it is neither \"local\" nor starts with postgresql://"));
+    const auto decoded = [](QStringView part) { return QUrl::fromPercentEncoding(part.toUtf8()); };
+    QString queryText;
+    if (const qsizetype q = rest.indexOf(u'?'); q >= 0) {
+        queryText = rest.mid(q + 1);
+        rest.truncate(q);
+    }
+    const qsizetype slash = rest.indexOf(u'/');
+    if (slash < 0)
+        return refuse(QStringLiteral("it names no database (/DBNAME)"));
+    target.database = decoded(QStringView(rest).mid(slash + 1));
+    const QString authority = rest.left(slash);
+    const qsizetype at = authority.lastIndexOf(u'@');
+    const QString userInfo = at < 0 ? QString() : authority.left(at);
+    QString hostPort = authority.mid(at + 1);
+    if (userInfo.contains(u':'))
+        return refuse(QStringLiteral("a password does not belong in the address; put it in "
+                                     "~/.pgpass"));
+    target.user = decoded(userInfo);
+    if (hostPort.startsWith(u'[')) { // [IPv6]:port
+        const qsizetype close = hostPort.indexOf(u']');
+        if (close < 0)
+            return refuse(QStringLiteral("the host's \"[\" is never closed"));
+        target.host = hostPort.mid(1, close - 1);
+        hostPort.remove(0, close + 1);
+    } else {
+        const qsizetype colon = hostPort.indexOf(u':');
+        target.host = decoded(QStringView(hostPort).left(colon < 0 ? hostPort.size() : colon));
+        hostPort.remove(0, colon < 0 ? hostPort.size() : colon);
+    }
+    if (!hostPort.isEmpty()) {
+        bool number = false;
+        target.port = hostPort.startsWith(u':') ? hostPort.mid(1).toInt(&number) : 0;
+        if (!number || target.port <= 0 || target.port > 65535)
+            return refuse(QStringLiteral("the port \"%1\" is not a number from 1 to 65535")
+                              .arg(hostPort.mid(1)));
+    }
+    if (target.user.isEmpty())
+        return refuse(QStringLiteral("it names no user (USER@)"));
+    if (target.database.isEmpty() || target.database.contains(u'/'))
+        return refuse(QStringLiteral("it names no database (/DBNAME)"));
+
+    QStringList options;
+    int timeout = DefaultConnectTimeout;
+    for (const auto& [key, value] : QUrlQuery(queryText).queryItems(QUrl::FullyDecoded)) {
+        bool number = false;
+        const int n = value.toInt(&number);
+        if (key == QLatin1String("connect_timeout") && number && n > 0) {
+            timeout = n;
+        } else if (key == QLatin1String("host") && value.startsWith(u'/') &&
+                   target.host.isEmpty()) {
+            target.host = value; // libpq takes a host starting with "/" as a socket directory
+        } else if (key == QLatin1String("port") && number && n > 0 && n < 65536 &&
+                   target.port < 0) {
+            target.port = n;
+        } else {
+            return refuse(QStringLiteral("the option \"%1=%2\" is not known here").arg(key, value));
+        }
+    }
+    if (target.host.isEmpty())
+        return refuse(QStringLiteral("it names no host (@HOST, or ?host=/socket/dir)"));
+    options << QStringLiteral("connect_timeout=%1").arg(timeout);
+    if (!target.host.startsWith(u'/')) {
+        // A peer that vanishes mid-query is noticed in seconds, not after the system's hours.
+        options << QStringLiteral("keepalives=1") << QStringLiteral("keepalives_idle=10")
+                << QStringLiteral("keepalives_interval=5") << QStringLiteral("keepalives_count=3");
+    }
+    target.connectOptions = options.join(u';');
+    return target;
+}
+
+DatabaseTarget DatabaseTarget::choose(const QString& commandLine)
+{
+    if (!commandLine.isEmpty())
+        return parse(commandLine, true);
+    return parse(QSettings().value(QLatin1String(SettingsKey)).toString(), false);
+}
+
+QString DatabaseTarget::localPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/history.sqlite");
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// Where records go: the SQLite file of this bench, or a lab's shared PostgreSQL database.
+struct DatabaseTarget {
+    enum class Kind { Local, Shared };
+    Kind kind = Kind::Local;
+    QString url;                  // as written; empty for the local file
+    bool fromCommandLine = false; // named by --database for this run
+
+    // PostgreSQL connection parts taken from the URL.
+    QString user, host, database, connectOptions;
+    int port = -1;
+    QString error; // why the URL is not understood; empty when it is
+
+    bool isShared() const { return kind == Kind::Shared; }
+    bool valid() const { return error.isEmpty(); }
+    // The URL, or "the local history file".
+    QString displayName() const;
+
+    // "local", or postgresql://USER@HOST[:PORT]/DBNAME[?connect_timeout=N], or
+    // postgresql://USER@/DBNAME?host=/socket/dir[&port=N]. A password is refused: it belongs in
+    // ~/.pgpass.
+    static DatabaseTarget parse(const QString& text, bool fromCommandLine = false);
+    // --database when given, else the "database/url" setting, else the local file.
+    static DatabaseTarget choose(const QString& commandLine);
+
+    // The bench's own SQLite file, under the user's application-data folder.
+    static QString localPath();
+
+    static constexpr const char* SettingsKey = "database/url";
+    static constexpr int DefaultConnectTimeout = 5; // seconds
+};

@@ -1,0 +1,785 @@
+#include "history/HistoryStore.h"
+
+#include <QAtomicInt>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QtEndian>
+
+namespace {
+
+// Serialises schema creation across benches that start at once; any constant will do, as long
+// as every bench uses the same.
+constexpr qint64 SchemaLockKey = 0x56454c4d4f5241; // "VELMORA"
+
+struct SchemaStep {
+    int version;
+    bool localOnly; // the outbox lives in the bench's own file only
+    const char* sql;
+};
+
+// Forward migrations: a database at version v gets every step above v, in order, in one
+// transaction. %UUID%, %REAL% and %BLOB% become each database's own types.
+const SchemaStep Steps[] = {
+    {1, false,
+     "CREATE TABLE records ("
+     " id %UUID% PRIMARY KEY,"
+     " dut_id TEXT NOT NULL, comments TEXT NOT NULL,"
+     " meas_type INTEGER NOT NULL, kind INTEGER NOT NULL, device TEXT NOT NULL,"
+     " step_index INTEGER NOT NULL, step_mult INTEGER NOT NULL,"
+     " nominal_db %REAL% NOT NULL, custom_attn_text TEXT NOT NULL,"
+     " custom_limits INTEGER NOT NULL, limits_shown INTEGER NOT NULL,"
+     " limit_set TEXT NOT NULL, limit_db %REAL% NOT NULL,"
+     " verdict TEXT NOT NULL, margin_db %REAL%, margin_mhz %REAL%,"
+     " points %BLOB% NOT NULL,"
+     " ref_level %REAL% NOT NULL, ref_step_mult INTEGER NOT NULL, ref_points %BLOB% NOT NULL,"
+     " ref_taken_ms BIGINT, started_ms BIGINT, ended_ms BIGINT NOT NULL,"
+     " analyser_model TEXT NOT NULL, analyser_id TEXT NOT NULL,"
+     " bench_interface TEXT NOT NULL, bench_address TEXT NOT NULL, simulated INTEGER NOT NULL,"
+     " operator TEXT NOT NULL, program_version TEXT NOT NULL,"
+     " started_from TEXT NOT NULL, unattended INTEGER NOT NULL)"},
+    {1, false, "CREATE INDEX records_dut_id ON records (dut_id)"},
+    {1, false, "CREATE INDEX records_ended ON records (ended_ms)"},
+    // No foreign key: a print may reach a database before or without its record (another
+    // bench's record re-printed here), and an outbox must never stick on one row.
+    {1, false,
+     "CREATE TABLE prints ("
+     " id %UUID% PRIMARY KEY, record_id %UUID% NOT NULL,"
+     " dut_description TEXT NOT NULL, dut_id TEXT NOT NULL, comments TEXT NOT NULL,"
+     " date_text TEXT NOT NULL, step_text TEXT NOT NULL, cells %BLOB% NOT NULL,"
+     " destination TEXT NOT NULL, printed_ms BIGINT NOT NULL)"},
+    {1, false, "CREATE INDEX prints_dut_id ON prints (dut_id)"},
+    {1, false, "CREATE INDEX prints_record_id ON prints (record_id)"},
+    {1, true,
+     "CREATE TABLE outbox ("
+     " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+     " item_id TEXT NOT NULL, record_id TEXT NOT NULL, is_print INTEGER NOT NULL,"
+     " target TEXT NOT NULL, queued_ms BIGINT NOT NULL, sent_ms BIGINT)"},
+    {1, true, "CREATE INDEX outbox_pending ON outbox (target, sent_ms)"},
+    {1, true, "CREATE INDEX outbox_record_id ON outbox (record_id)"},
+};
+
+const char* const RecordColumns =
+    "id, dut_id, comments, meas_type, kind, device, step_index, step_mult, nominal_db,"
+    " custom_attn_text, custom_limits, limits_shown, limit_set, limit_db, verdict, margin_db,"
+    " margin_mhz, points, ref_level, ref_step_mult, ref_points, ref_taken_ms, started_ms,"
+    " ended_ms, analyser_model, analyser_id, bench_interface, bench_address, simulated,"
+    " operator, program_version, started_from, unattended";
+const char* const PrintColumns = "id, record_id, dut_description, dut_id, comments, date_text,"
+                                 " step_text, cells, destination, printed_ms";
+
+const char* const InterfaceWords[] = {"board", "adapter", "simulated"};
+const char* const StartedFromWords[] = {"window", "remote", "batch"};
+
+QString idText(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces);
+}
+
+QUuid idOf(const QVariant& value)
+{
+    return QUuid::fromString(value.toString());
+}
+
+QVariant msOf(const QDateTime& time)
+{
+    return time.isValid() ? QVariant(time.toMSecsSinceEpoch())
+                          : QVariant(QMetaType(QMetaType::LongLong));
+}
+
+QDateTime timeOf(const QVariant& value)
+{
+    return value.isNull() ? QDateTime()
+                          : QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
+}
+
+template <typename Enum, size_t N> Enum enumOf(const QVariant& value, const char* const (&words)[N])
+{
+    for (size_t i = 0; i < N; ++i) {
+        if (value.toString() == QLatin1String(words[i]))
+            return Enum(i);
+    }
+    return Enum(0);
+}
+
+QString limitSetWord(const MeasurementResult& result)
+{
+    if (!result.limitsShown)
+        return QStringLiteral("NONE");
+    if (result.customLimits)
+        return QStringLiteral("CUSTOM");
+    switch (measInfo(result.type).limits) {
+    case LimitSet::Att03:
+        return QStringLiteral("ATT03");
+    case LimitSet::Att04:
+        return QStringLiteral("ATT04");
+    case LimitSet::Termination:
+        return QStringLiteral("TERM");
+    case LimitSet::AttenuatorRl:
+        return QStringLiteral("PAD");
+    case LimitSet::None:
+        break;
+    }
+    return QStringLiteral("NONE");
+}
+
+Verdict::Outcome outcomeOf(const QString& word)
+{
+    if (word == QLatin1String("PASS"))
+        return Verdict::Outcome::Pass;
+    if (word == QLatin1String("FAIL"))
+        return Verdict::Outcome::Fail;
+    return Verdict::Outcome::None;
+}
+
+// A null QString binds as NULL; every text column wants "" instead.
+QVariant bound(const QVariant& value)
+{
+    if (value.typeId() == QMetaType::QString && value.toString().isNull())
+        return QStringLiteral("");
+    return value;
+}
+
+QString nextConnectionName()
+{
+    static QAtomicInt counter;
+    return QStringLiteral("velmora-history-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+} // namespace
+
+QByteArray encodePoints(const QVector<MeasuredPoint>& points)
+{
+    QByteArray bytes(points.size() * 8, Qt::Uninitialized);
+    char* at = bytes.data();
+    for (const MeasuredPoint& point : points) {
+        qToLittleEndian(float(point.frequencyMHz), at);
+        qToLittleEndian(point.value, at + 4);
+        at += 8;
+    }
+    return bytes;
+}
+
+QVector<MeasuredPoint> decodePoints(const QByteArray& bytes)
+{
+    QVector<MeasuredPoint> points;
+    for (qsizetype at = 0; at + 8 <= bytes.size(); at += 8) {
+        points.append({double(qFromLittleEndian<float>(bytes.constData() + at)),
+                       qFromLittleEndian<float>(bytes.constData() + at + 4)});
+    }
+    return points;
+}
+
+HistoryStore::HistoryStore() : m_name(nextConnectionName()) {}
+
+HistoryStore::~HistoryStore()
+{
+    close();
+}
+
+void HistoryStore::close()
+{
+    if (!m_db.isValid())
+        return;
+    m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+bool HistoryStore::open(const QString& driver)
+{
+    close();
+    m_error.clear();
+    m_problem = Problem::None;
+    m_hasSchema = false;
+    m_db = QSqlDatabase::addDatabase(driver, m_name);
+    if (!m_db.isValid()) {
+        return failWith(Problem::Other,
+                        QStringLiteral("The Qt SQL driver %1 is not installed (Debian package %2).")
+                            .arg(driver, driver == QLatin1String("QPSQL")
+                                             ? QStringLiteral("libqt6sql6-psql")
+                                             : QStringLiteral("libqt6sql6-sqlite")));
+    }
+    return true;
+}
+
+bool HistoryStore::openLocal(const QString& path, Access access)
+{
+    m_shared = false;
+    m_where = path;
+    if (!open(QStringLiteral("QSQLITE")))
+        return false;
+    if (access == Access::ReadWrite && !QDir().mkpath(QFileInfo(path).absolutePath())) {
+        return failWith(Problem::ReadOnly,
+                        QStringLiteral("The folder of the history file %1 cannot be made. Make "
+                                       "sure this user may write there.")
+                            .arg(path));
+    }
+    m_db.setDatabaseName(path);
+    // Other benches' processes on this machine write the same file: wait for them, briefly.
+    m_db.setConnectOptions(access == Access::ReadOnly
+                               ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY")
+                               : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!m_db.open())
+        return fail(m_db.lastError());
+    QSqlQuery pragma(m_db);
+    if (access == Access::ReadWrite) {
+        // WAL lets readers go on while a bench writes; FULL makes a committed record survive a
+        // power cut.
+        if (!exec(pragma, "PRAGMA journal_mode=WAL") || !exec(pragma, "PRAGMA synchronous=FULL"))
+            return false;
+    }
+    return prepareSchema(access);
+}
+
+bool HistoryStore::openShared(const DatabaseTarget& target, Access access)
+{
+    m_shared = true;
+    m_where = target.url;
+    m_user = target.user;
+    if (!target.valid()) {
+        m_db = QSqlDatabase();
+        return failWith(
+            Problem::Other,
+            QStringLiteral("The history database address \"%1\" is not understood: %2. Write "
+                           "postgresql://USER@HOST[:PORT]/DBNAME, "
+                           "postgresql://USER@/DBNAME?host=/socket/dir, or \"local\".")
+                .arg(target.url, target.error));
+    }
+    if (!open(QStringLiteral("QPSQL")))
+        return false;
+    m_db.setHostName(target.host);
+    if (target.port > 0)
+        m_db.setPort(target.port);
+    m_db.setDatabaseName(target.database);
+    m_db.setUserName(target.user);
+    // No password: libpq takes it from ~/.pgpass (or PGPASSFILE) as it always does.
+    m_db.setConnectOptions(target.connectOptions);
+    if (!m_db.open())
+        return fail(m_db.lastError());
+    return prepareSchema(access);
+}
+
+QString HistoryStore::sql(QString text) const
+{
+    text.replace(QLatin1String("%UUID%"), m_shared ? QLatin1String("uuid") : QLatin1String("TEXT"));
+    text.replace(QLatin1String("%REAL%"),
+                 m_shared ? QLatin1String("double precision") : QLatin1String("REAL"));
+    text.replace(QLatin1String("%BLOB%"),
+                 m_shared ? QLatin1String("bytea") : QLatin1String("BLOB"));
+    return text;
+}
+
+std::optional<int> HistoryStore::schemaVersion()
+{
+    QSqlQuery query(m_db);
+    // Read from the catalog table with this statement's snapshot: to_regclass() takes no lock
+    // and may answer from a cache made before another bench created the table.
+    const char* exists = m_shared ? "SELECT count(*) FROM pg_catalog.pg_tables WHERE "
+                                    "schemaname = current_schema() AND tablename = 'schema_version'"
+                                  : "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND "
+                                    "name = 'schema_version'";
+    if (!exec(query, exists) || !query.next())
+        return std::nullopt;
+    if (!query.value(0).toBool())
+        return 0;
+    if (!exec(query, "SELECT version FROM schema_version"))
+        return std::nullopt;
+    return query.next() ? query.value(0).toInt() : 0;
+}
+
+bool HistoryStore::prepareSchema(Access access)
+{
+    std::optional<int> version = schemaVersion();
+    if (!version)
+        return false;
+    if (*version < SchemaVersion && access == Access::ReadWrite) {
+        // Another bench may be doing the same right now: lock, then look again.
+        if (!begin())
+            return false;
+        QSqlQuery lock(m_db);
+        if (m_shared) {
+            lock.prepare(QStringLiteral("SELECT pg_advisory_xact_lock(?)"));
+            lock.addBindValue(SchemaLockKey);
+            if (!exec(lock, nullptr))
+                return false;
+        }
+        if (!(version = schemaVersion()))
+            return false;
+        if (*version < SchemaVersion && !migrate())
+            return false;
+        if (!commit())
+            return false;
+    }
+    if (*version > SchemaVersion) {
+        close();
+        return failWith(Problem::Newer,
+                        QStringLiteral("The history database %1 was written by a newer Velmora "
+                                       "(schema %2; this one knows up to %3). Update Velmora on "
+                                       "this bench.")
+                            .arg(m_where)
+                            .arg(*version)
+                            .arg(SchemaVersion));
+    }
+    m_hasSchema = *version > 0 || access == Access::ReadWrite;
+    return true;
+}
+
+bool HistoryStore::migrate()
+{
+    QSqlQuery query(m_db);
+    std::optional<int> from = schemaVersion();
+    if (!from)
+        return false;
+    if (*from == 0 && (!exec(query, "CREATE TABLE schema_version (version INTEGER NOT NULL)") ||
+                       !exec(query, "INSERT INTO schema_version (version) VALUES (0)")))
+        return false;
+    for (const SchemaStep& step : Steps) {
+        if (step.version <= *from || (step.localOnly && m_shared))
+            continue;
+        if (!query.exec(sql(QString::fromLatin1(step.sql))))
+            return fail(query.lastError());
+    }
+    query.prepare(QStringLiteral("UPDATE schema_version SET version = ?"));
+    query.addBindValue(SchemaVersion);
+    return exec(query, nullptr);
+}
+
+bool HistoryStore::begin()
+{
+    QSqlQuery query(m_db);
+    // IMMEDIATE takes the write lock at once: a deferred one could not wait for another
+    // writer in WAL mode.
+    if (!exec(query, m_shared ? "BEGIN" : "BEGIN IMMEDIATE"))
+        return false;
+    m_inTransaction = true;
+    return true;
+}
+
+bool HistoryStore::commit()
+{
+    QSqlQuery query(m_db);
+    const bool ok = exec(query, "COMMIT");
+    m_inTransaction = false;
+    return ok;
+}
+
+void HistoryStore::rollback()
+{
+    if (!m_inTransaction)
+        return;
+    m_inTransaction = false;
+    QSqlQuery(m_db).exec(QStringLiteral("ROLLBACK"));
+}
+
+bool HistoryStore::exec(QSqlQuery& query, const char* text)
+{
+    if (text ? query.exec(QString::fromLatin1(text)) : query.exec())
+        return true;
+    return fail(query.lastError());
+}
+
+bool HistoryStore::failWith(Problem problem, const QString& message)
+{
+    m_problem = problem;
+    m_error = message;
+    return false;
+}
+
+bool HistoryStore::fail(const QSqlError& error)
+{
+    // Nothing half-written stays behind.
+    rollback();
+    const QString detail =
+        (error.databaseText().isEmpty() ? error.driverText() : error.databaseText()).simplified();
+    const QString code = error.nativeErrorCode();
+    if (!m_shared) {
+        const QString file = QStringLiteral("The history file %1").arg(m_where);
+        switch (code.toInt()) { // SQLite's primary result codes
+        case 13:
+            return failWith(Problem::Full,
+                            QStringLiteral("%1 is full: the disk has no room left (%2). Free some "
+                                           "space on that disk.")
+                                .arg(file, detail));
+        case 8:
+            return failWith(Problem::ReadOnly,
+                            QStringLiteral("%1 cannot be written (%2). Make the file and its "
+                                           "folder writable for this user.")
+                                .arg(file, detail));
+        case 14:
+            return failWith(Problem::ReadOnly,
+                            QStringLiteral("%1 cannot be opened (%2). Make sure its folder exists "
+                                           "and this user may write there.")
+                                .arg(file, detail));
+        case 11:
+        case 26:
+            return failWith(Problem::Damaged,
+                            QStringLiteral("%1 is damaged (%2). Move it aside; a new one is "
+                                           "started with the next record.")
+                                .arg(file, detail));
+        case 5:
+        case 6:
+            return failWith(Problem::Other,
+                            QStringLiteral("%1 is held by another program (%2). Try again when "
+                                           "it has finished.")
+                                .arg(file, detail));
+        default:
+            return failWith(Problem::Other, QStringLiteral("%1 failed (%2).").arg(file, detail));
+        }
+    }
+    const QString database = QStringLiteral("The shared history database %1").arg(m_where);
+    if (code == QLatin1String("28P01") || code == QLatin1String("28000") ||
+        code == QLatin1String("3D000") || detail.contains(QLatin1String("password")) ||
+        (error.type() == QSqlError::ConnectionError &&
+         detail.contains(QLatin1String("does not exist")))) {
+        return failWith(Problem::Refused,
+                        QStringLiteral("%1 refused the user %2 (%3). Check the user and database "
+                                       "names, and put the password in ~/.pgpass (mode 0600).")
+                            .arg(database, m_user, detail));
+    }
+    if (code == QLatin1String("42501")) {
+        return failWith(Problem::Permission,
+                        QStringLiteral("%1 does not let the user %2 make or write the history "
+                                       "tables (%3). The database must be owned by the lab's "
+                                       "role: ALTER DATABASE name OWNER TO %2.")
+                            .arg(database, m_user, detail));
+    }
+    // A broken link fails every statement; anything else leaves the connection usable.
+    const bool linkDown = error.type() == QSqlError::ConnectionError || code.startsWith(u"08") ||
+                          code.startsWith(u"57P") ||
+                          !QSqlQuery(m_db).exec(QStringLiteral("SELECT 1"));
+    if (linkDown) {
+        m_db.close();
+        return failWith(Problem::Unreachable,
+                        QStringLiteral("%1 cannot be reached (%2). Check the network and that the "
+                                       "database server runs.")
+                            .arg(database, detail));
+    }
+    return failWith(Problem::Other, QStringLiteral("%1 failed (%2).").arg(database, detail));
+}
+
+bool HistoryStore::writeRecord(const HistoryRecord& record, const QString& outboxTarget)
+{
+    if (record.id.isNull())
+        return failWith(Problem::Other,
+                        QStringLiteral("A reference or an empty run is no record."));
+    const MeasurementResult& r = record.result;
+    const RunContext& c = record.context;
+    const bool none = record.verdict.outcome == Verdict::Outcome::None;
+    const QVariant noReal{QMetaType(QMetaType::Double)};
+    const QVariantList values{
+        idText(record.id),
+        c.dutId,
+        c.comments,
+        int(r.type),
+        int(r.kind()),
+        deviceWord(r.type, r.nominalDb),
+        r.stepIndex,
+        r.stepMult,
+        double(r.nominalDb),
+        r.customAttnText,
+        int(r.customLimits),
+        int(r.limitsShown),
+        limitSetWord(r),
+        double(r.limitDb),
+        record.verdict.word(),
+        none ? noReal : QVariant(record.verdict.marginDb),
+        none ? noReal : QVariant(record.verdict.frequencyMHz),
+        encodePoints(r.points),
+        double(r.reference.level),
+        r.reference.stepMult,
+        encodePoints(r.reference.points),
+        msOf(r.reference.taken),
+        msOf(r.started),
+        r.ended.isValid() ? r.ended.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch(),
+        r.analyserName.isEmpty() ? c.bench.analyserModel : r.analyserName,
+        c.bench.idAnswer,
+        QLatin1String(InterfaceWords[int(c.bench.interface)]),
+        c.bench.address,
+        int(record.simulated()),
+        c.operatorLogin,
+        c.programVersion,
+        QLatin1String(StartedFromWords[int(c.startedFrom)]),
+        int(r.unattended),
+    };
+    if (!begin())
+        return false;
+    QSqlQuery insert(m_db);
+    insert.prepare(
+        QStringLiteral("INSERT INTO records (%1) VALUES (%2) ON CONFLICT (id) DO NOTHING")
+            .arg(QLatin1String(RecordColumns),
+                 QStringList(values.size(), QStringLiteral("?")).join(u',')));
+    for (const QVariant& value : values)
+        insert.addBindValue(bound(value));
+    if (!exec(insert, nullptr))
+        return false;
+    if (!outboxTarget.isEmpty()) {
+        QSqlQuery queue(m_db);
+        queue.prepare(QStringLiteral("INSERT INTO outbox (item_id, record_id, is_print, target, "
+                                     "queued_ms) VALUES (?, ?, 0, ?, ?)"));
+        queue.addBindValue(idText(record.id));
+        queue.addBindValue(idText(record.id));
+        queue.addBindValue(outboxTarget);
+        queue.addBindValue(QDateTime::currentMSecsSinceEpoch());
+        if (!exec(queue, nullptr))
+            return false;
+    }
+    return commit();
+}
+
+bool HistoryStore::writePrint(const QUuid& recordId, const PrintRow& row,
+                              const QString& outboxTarget)
+{
+    const QUuid id = row.id.isNull() ? QUuid::createUuid() : row.id;
+    if (!begin())
+        return false;
+    QSqlQuery insert(m_db);
+    insert.prepare(QStringLiteral("INSERT INTO prints (%1) VALUES (?,?,?,?,?,?,?,?,?,?) "
+                                  "ON CONFLICT (id) DO NOTHING")
+                       .arg(QLatin1String(PrintColumns)));
+    for (const QVariant& value :
+         QVariantList{idText(id), idText(recordId), row.dutDescription, row.dutId, row.comments,
+                      row.dateText, row.stepText, encodePoints(row.cells), row.destination,
+                      row.printed.isValid() ? row.printed.toMSecsSinceEpoch()
+                                            : QDateTime::currentMSecsSinceEpoch()})
+        insert.addBindValue(bound(value));
+    if (!exec(insert, nullptr))
+        return false;
+    if (!outboxTarget.isEmpty()) {
+        QSqlQuery queue(m_db);
+        queue.prepare(QStringLiteral("INSERT INTO outbox (item_id, record_id, is_print, target, "
+                                     "queued_ms) VALUES (?, ?, 1, ?, ?)"));
+        queue.addBindValue(idText(id));
+        queue.addBindValue(idText(recordId));
+        queue.addBindValue(outboxTarget);
+        queue.addBindValue(QDateTime::currentMSecsSinceEpoch());
+        if (!exec(queue, nullptr))
+            return false;
+    }
+    return commit();
+}
+
+std::optional<QVector<RecordSummary>> HistoryStore::query(const HistoryFilter& filter)
+{
+    QVector<RecordSummary> list;
+    if (!m_hasSchema)
+        return list;
+    QStringList where;
+    QVariantList values;
+    if (!filter.dutId.isEmpty()) {
+        where << QStringLiteral("(r.dut_id = ? OR r.id IN "
+                                "(SELECT p.record_id FROM prints p WHERE p.dut_id = ?))");
+        values << filter.dutId << filter.dutId;
+    }
+    if (filter.from.isValid()) {
+        where << QStringLiteral("r.ended_ms >= ?");
+        values << filter.from.toMSecsSinceEpoch();
+    }
+    if (filter.to.isValid()) {
+        where << QStringLiteral("r.ended_ms <= ?");
+        values << filter.to.toMSecsSinceEpoch();
+    }
+    if (filter.kind) {
+        where << QStringLiteral("r.kind = ?");
+        values << int(*filter.kind);
+    }
+    if (filter.outcome) {
+        where << QStringLiteral("r.verdict = ?");
+        values << Verdict{*filter.outcome, 0, 0}.word();
+    }
+    QString text = QStringLiteral(
+        "SELECT r.id, r.ended_ms, r.dut_id, r.meas_type, r.device, r.verdict, r.margin_db,"
+        " r.margin_mhz, r.simulated,"
+        " (SELECT p.dut_id FROM prints p WHERE p.record_id = r.id AND p.dut_id <> ''"
+        "  ORDER BY p.printed_ms DESC LIMIT 1),"
+        " (SELECT count(*) FROM prints p WHERE p.record_id = r.id)"
+        " FROM records r");
+    if (!where.isEmpty())
+        text += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    text += filter.newestFirst ? QStringLiteral(" ORDER BY r.ended_ms DESC, r.id")
+                               : QStringLiteral(" ORDER BY r.ended_ms, r.id");
+    if (filter.limit > 0)
+        text += QStringLiteral(" LIMIT %1").arg(filter.limit);
+
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    query.prepare(text);
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!exec(query, nullptr))
+        return std::nullopt;
+    while (query.next()) {
+        RecordSummary s;
+        s.id = idOf(query.value(0));
+        s.ended = timeOf(query.value(1));
+        s.dutId = query.value(2).toString();
+        if (s.dutId.isEmpty())
+            s.dutId = query.value(9).toString();
+        s.type = MeasType(query.value(3).toInt());
+        s.device = query.value(4).toString();
+        s.verdict.outcome = outcomeOf(query.value(5).toString());
+        s.verdict.marginDb = query.value(6).toDouble();
+        s.verdict.frequencyMHz = query.value(7).toDouble();
+        s.simulated = query.value(8).toInt() != 0;
+        s.prints = query.value(10).toInt();
+        list.append(s);
+    }
+    return list;
+}
+
+std::optional<QUuid> HistoryStore::latestFor(const QString& dutId)
+{
+    HistoryFilter filter;
+    filter.dutId = dutId;
+    filter.limit = 1;
+    const auto list = query(filter);
+    if (!list)
+        return std::nullopt;
+    return list->isEmpty() ? QUuid() : list->first().id;
+}
+
+std::optional<HistoryRecord> HistoryStore::load(const QUuid& id)
+{
+    HistoryRecord record;
+    if (!m_hasSchema)
+        return record;
+    QSqlQuery query(m_db);
+    query.prepare(
+        QStringLiteral("SELECT %1 FROM records WHERE id = ?").arg(QLatin1String(RecordColumns)));
+    query.addBindValue(idText(id));
+    if (!exec(query, nullptr))
+        return std::nullopt;
+    if (!query.next())
+        return record;
+    const auto v = [&](int column) { return query.value(column); };
+    MeasurementResult& r = record.result;
+    RunContext& c = record.context;
+    record.id = idOf(v(0));
+    c.dutId = v(1).toString();
+    c.comments = v(2).toString();
+    r.type = MeasType(v(3).toInt());
+    r.stepIndex = v(6).toInt();
+    r.stepMult = v(7).toInt();
+    r.nominalDb = v(8).toFloat();
+    r.customAttnText = v(9).toString();
+    r.customLimits = v(10).toInt() != 0;
+    r.limitsShown = v(11).toInt() != 0;
+    r.limitDb = v(13).toFloat();
+    record.verdict.outcome = outcomeOf(v(14).toString());
+    record.verdict.marginDb = v(15).toDouble();
+    record.verdict.frequencyMHz = v(16).toDouble();
+    r.points = decodePoints(v(17).toByteArray());
+    r.reference.level = v(18).toFloat();
+    r.reference.stepMult = v(19).toInt();
+    r.reference.points = decodePoints(v(20).toByteArray());
+    r.reference.taken = timeOf(v(21));
+    r.started = timeOf(v(22));
+    r.ended = timeOf(v(23));
+    r.analyserName = c.bench.analyserModel = v(24).toString();
+    c.bench.idAnswer = v(25).toString();
+    c.bench.interface = enumOf<BenchInterface>(v(26), InterfaceWords);
+    c.bench.address = v(27).toString();
+    c.operatorLogin = v(29).toString();
+    c.programVersion = v(30).toString();
+    c.startedFrom = enumOf<StartedFrom>(v(31), StartedFromWords);
+    r.unattended = v(32).toInt() != 0;
+
+    query.prepare(
+        QStringLiteral("SELECT %1 FROM prints WHERE record_id = ? ORDER BY printed_ms, id")
+            .arg(QLatin1String(PrintColumns)));
+    query.addBindValue(idText(id));
+    if (!exec(query, nullptr))
+        return std::nullopt;
+    while (query.next()) {
+        PrintRow row;
+        row.id = idOf(v(0));
+        row.dutDescription = v(2).toString();
+        row.dutId = v(3).toString();
+        row.comments = v(4).toString();
+        row.dateText = v(5).toString();
+        row.stepText = v(6).toString();
+        row.cells = decodePoints(v(7).toByteArray());
+        row.destination = v(8).toString();
+        row.printed = timeOf(v(9));
+        record.prints.append(row);
+    }
+    return record;
+}
+
+std::optional<PrintRow> HistoryStore::loadPrint(const QUuid& printId)
+{
+    // Prints are few per record: load the one record they belong to.
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT record_id FROM prints WHERE id = ?"));
+    query.addBindValue(idText(printId));
+    if (!exec(query, nullptr))
+        return std::nullopt;
+    if (!query.next())
+        return PrintRow{};
+    const QUuid recordId = idOf(query.value(0));
+    const auto record = load(recordId);
+    if (!record)
+        return std::nullopt;
+    for (const PrintRow& row : record->prints) {
+        if (row.id == printId)
+            return row;
+    }
+    return PrintRow{};
+}
+
+std::optional<int> HistoryStore::recordCount()
+{
+    if (!m_hasSchema)
+        return 0;
+    QSqlQuery query(m_db);
+    if (!exec(query, "SELECT count(*) FROM records") || !query.next())
+        return std::nullopt;
+    return query.value(0).toInt();
+}
+
+std::optional<bool> HistoryStore::hasRecord(const QUuid& id)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT 1 FROM records WHERE id = ?"));
+    query.addBindValue(idText(id));
+    if (!exec(query, nullptr))
+        return std::nullopt;
+    return query.next();
+}
+
+std::optional<QVector<HistoryStore::OutboxItem>> HistoryStore::pendingOutbox(const QString& target)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT seq, item_id, record_id, is_print FROM outbox "
+                                 "WHERE target = ? AND sent_ms IS NULL ORDER BY seq"));
+    query.addBindValue(target);
+    if (!exec(query, nullptr))
+        return std::nullopt;
+    QVector<OutboxItem> items;
+    while (query.next()) {
+        items.append({query.value(0).toLongLong(), idOf(query.value(1)), idOf(query.value(2)),
+                      query.value(3).toInt() != 0});
+    }
+    return items;
+}
+
+bool HistoryStore::markSent(qint64 seq)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("UPDATE outbox SET sent_ms = ? WHERE seq = ?"));
+    query.addBindValue(QDateTime::currentMSecsSinceEpoch());
+    query.addBindValue(seq);
+    return exec(query, nullptr);
+}
+
+std::optional<QString> HistoryStore::outboxTargetOf(const QUuid& recordId)
+{
+    QSqlQuery query(m_db);
+    query.prepare(
+        QStringLiteral("SELECT target FROM outbox WHERE record_id = ? AND is_print = 0 LIMIT 1"));
+    query.addBindValue(idText(recordId));
+    if (!exec(query, nullptr))
+        return std::nullopt;
+    return query.next() ? query.value(0).toString() : QString();
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "history/DatabaseTarget.h"
+#include "history/HistoryStore.h"
+
+#include <QList>
+#include <QObject>
+
+// History's side in the worker thread: owns both connections and the records not yet in the
+// local file. Only History uses it.
+class HistoryWorker : public QObject {
+    Q_OBJECT
+public:
+    HistoryWorker(const DatabaseTarget& target, const QString& localPath);
+    ~HistoryWorker() override;
+
+    void start();
+    void write(const HistoryRecord& record);
+    void writePrint(const QUuid& recordId, const PrintRow& row);
+    void retry();
+    QVector<RecordSummary> query(const HistoryFilter& filter, QString* note);
+    HistoryRecord load(const QUuid& id, QString* error);
+
+signals:
+    void outage(const QString& message);
+    void restored(const QString& message);
+    void retryWanted();
+
+private:
+    struct Pending {
+        HistoryRecord record; // a record, or the record id of a print
+        PrintRow print;
+        bool isPrint = false;
+    };
+    bool sharedWanted() const { return m_target.isShared() && m_target.valid(); }
+    QString queueFor(const HistoryRecord& record) const;
+    std::optional<QString> printQueueFor(const QUuid& recordId);
+    bool localReady();
+    bool setAsideDamaged();
+    bool writePending();
+    void spillToShared();
+    bool sharedReady();
+    void sendOutbox();
+    void localFailed();
+    void localOk();
+    void sharedFailed(const QString& message);
+    void sharedOk(int sent);
+
+    DatabaseTarget m_target;
+    QString m_localPath;
+    HistoryStore m_local;
+    HistoryStore m_shared;
+    QList<Pending> m_pending;
+    bool m_localDown = false;
+    bool m_sharedDown = false;
+    QString m_setAside; // where a damaged file went, until a new one works
+};
