@@ -361,7 +361,9 @@ bool RemoteConnection::takeLine(QByteArray* line)
         m_scanFrom = m_input.size();
         if (!m_socket || m_socket->bytesAvailable() <= 0)
             return false;
-        m_input += m_socket->read(ReadChunk);
+        // All of it, at most the socket's read buffer: a read that stops exactly at a full
+        // buffer would leave the socket no longer watching for input.
+        m_input += m_socket->readAll();
     }
 }
 
