@@ -93,6 +93,13 @@ void RemoteServer::takeConnections()
 void RemoteServer::runEnded()
 {
     m_runInProgress = false;
+    // Later, from the event loop: the bench is still inside its run when it reports the end,
+    // and the next line of a waiting client may well start another.
+    QMetaObject::invokeMethod(this, &RemoteServer::resumeWaiting, Qt::QueuedConnection);
+}
+
+void RemoteServer::resumeWaiting()
+{
     // Connections waiting in *OPC? or *WAI go on; serving one may close another.
     QList<QPointer<RemoteConnection>> waiting;
     for (RemoteConnection* connection : std::as_const(m_connections))

@@ -40,6 +40,7 @@ public:
 private:
     void takeConnections();
     void runEnded();
+    void resumeWaiting();
     void forget(RemoteConnection* connection);
 
     RemoteBench& m_bench;

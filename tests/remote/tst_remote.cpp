@@ -1,5 +1,3 @@
-#include "FakeBench.h"
-
 #include "remote/RemoteConnection.h"
 #include "remote/RemoteServer.h"
 
@@ -7,6 +5,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -17,6 +16,153 @@ const QByteArray BridgePrompt =
 constexpr int Patience = 30000; // ms; only a broken server waits that long
 
 enum Fault { NoFault = 0, GpibFault = 1, PrintFails = 2 };
+
+// The bench reduced to what the server relies on: refusals where the operator's controls are
+// disabled, and a run that shows its first prompt at once and ends later from the event loop.
+class FakeBench : public RemoteBench {
+    Q_OBJECT
+public:
+    bool gpibFault = false;  // every run ends in the GPIB error dialog
+    bool printFails = false; // the printer refuses the job
+
+    QString analyserModel() const override { return QStringLiteral("2712"); }
+    MeasKind kind() const override { return m_kind; }
+    Refusal setKind(MeasKind kind) override
+    {
+        return change([=, this] { m_kind = kind, m_device = referenceOf(kind); });
+    }
+    int stepIndex() const override { return m_step; }
+    // The step list is enabled only with a Reference selected.
+    Refusal setStepIndex(int index) override
+    {
+        return change([=, this] { m_step = index, m_reference[int(m_kind)].valid = false; },
+                      isReference(m_device));
+    }
+    MeasType device() const override { return m_device; }
+    Refusal setDevice(MeasType type) override
+    {
+        return change([=, this] { m_device = type; },
+                      isReference(type) || m_reference[int(kindOf(type))].valid);
+    }
+    QString customAttenuation() const override { return m_customAttn; }
+    Refusal setCustomAttenuation(const QString& t) override
+    {
+        return change([&] { m_customAttn = t; });
+    }
+    bool customLimitOn() const override { return m_limitOn; }
+    QString customLimitText() const override { return m_limitText; }
+    Refusal setCustomLimit(bool on, const QString& t) override
+    {
+        return change([&] { m_limitOn = on, m_limitText = t; });
+    }
+    QString dutId() const override { return m_dutId; }
+    Refusal setDutId(const QString& t) override
+    {
+        return change([&] { m_dutId = t; });
+    }
+    QString comment() const override { return m_comment; }
+    Refusal setComment(const QString& t) override
+    {
+        return change([&] { m_comment = t; });
+    }
+
+    Refusal initiate(int connection, bool promptsOn) override
+    {
+        m_busy = true;
+        m_connection = connection;
+        m_result.reset();
+        if (m_device == MeasType::CustomAtt && m_customAttn.toDouble() > 25)
+            endLater(End::ValueRefused);
+        else if (!promptsOn)
+            endLater(End::Completed);
+        else if (isReference(m_device))
+            m_prompt = "Connect the bridge, nothing on its \"DUT\" port.\n\nClick OK when done.";
+        else
+            m_prompt = QStringLiteral("Connect the %1.\n\nClick OK when done.")
+                           .arg(measInfo(m_device).promptText);
+        return {};
+    }
+    void abort() override
+    {
+        if (m_busy)
+            endLater(End::Stopped);
+    }
+    bool busy() const override { return m_busy; }
+    std::optional<MeasurementResult> lastResult() const override { return m_result; }
+    ReferenceState reference(MeasKind kind) const override { return m_reference[int(kind)]; }
+    QString promptText() const override { return m_prompt; }
+    Refusal answerPrompt(PromptButton button) override
+    {
+        if (m_prompt.isEmpty() || (button != PromptButton::Ok && button != PromptButton::Cancel))
+            return {-221, {}};
+        m_prompt.clear();
+        endLater(button == PromptButton::Ok ? End::Completed : End::Stopped);
+        return {};
+    }
+    Refusal hardcopy(const QString& description) override
+    {
+        if (m_result->type == MeasType::AttenuatorRl && description.isEmpty())
+            return {-221, QStringLiteral("Describe the attenuator.")};
+        if (printFails)
+            return {-200, QStringLiteral("The printer did not accept the job.")};
+        return {};
+    }
+
+private:
+    enum class End { Completed, Stopped, ValueRefused };
+    Refusal change(const std::function<void()>& apply, bool enabled = true)
+    {
+        if (m_busy || !enabled)
+            return {-221, {}};
+        apply();
+        return {};
+    }
+    void endLater(End how)
+    {
+        QTimer::singleShot(0, this, [this, how] { end(how); });
+    }
+    void end(End how)
+    {
+        if (!std::exchange(m_busy, false))
+            return;
+        m_prompt.clear();
+        if (how == End::ValueRefused)
+            emit connectionError(m_connection, -222,
+                                 "Custom Attenuation must be less than or equal to 25 dB.");
+        else if (how == End::Completed && gpibFault)
+            emit connectionError(m_connection, -240,
+                                 "No listener on write function.\nibsta = &H8100");
+        else if (how == End::Completed && isReference(m_device))
+            m_reference[int(m_kind)] = {true, 12.5 * (1 << m_step)};
+        else if (how == End::Completed)
+            m_result = result();
+        emit runFinished();
+    }
+    MeasurementResult result() const
+    {
+        static const float rl[] = {21.37f, 30.5f, 28.25f, 35, 40.125f, 33, 29.75f, 26, 24.5f, 22};
+        static const float att[] = {0.05f, -0.125f, 0.2f,  -0.25f,  0.1f,
+                                    0,     -0.05f,  0.15f, 0.3125f, -0.2f};
+        MeasurementResult r;
+        r.type = m_device;
+        r.stepMult = 1 << m_step;
+        r.limitsShown = m_limitOn || measInfo(m_device).limits != LimitSet::None;
+        r.limitDb = m_limitOn ? m_limitText.toFloat() : measInfo(m_device).limitDb;
+        for (int i = r.stepMult, k = 0; i <= 80; i += r.stepMult, ++k)
+            r.points << MeasuredPoint{i * 12.5,
+                                      (m_kind == MeasKind::ReturnLoss ? rl : att)[k % 10]};
+        return r;
+    }
+
+    MeasKind m_kind = MeasKind::Attenuation;
+    int m_step = 1;
+    MeasType m_device = MeasType::AttReference;
+    QString m_customAttn, m_limitText, m_dutId, m_comment, m_prompt;
+    bool m_limitOn = false, m_busy = false;
+    int m_connection = 0;
+    std::optional<MeasurementResult> m_result;
+    ReferenceState m_reference[2];
+};
 
 // A client over a real socket that collects the answer lines as they come.
 struct Client {
