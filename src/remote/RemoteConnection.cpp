@@ -39,7 +39,7 @@ std::optional<bool> boolean(const Parameter& p)
     if (const int i = choice(p, {"OFF", "ON"}); i >= 0)
         return i == 1;
     if (const std::optional<double> n = p.quoted ? std::nullopt : Scpi::number(p.text))
-        return std::lround(*n) != 0;
+        return std::round(*n) != 0;
     return std::nullopt;
 }
 
