@@ -81,6 +81,12 @@ struct RemoteConnection::Command {
 
 const QList<RemoteConnection::Command>& RemoteConnection::commands()
 {
+    static const QList<Command> table = commandTable();
+    return table;
+}
+
+QList<RemoteConnection::Command> RemoteConnection::commandTable()
+{
     using C = RemoteConnection;
     using P = const Parameter*;
     const auto path = [](const char* text) { return QByteArray(text).split(':'); };
@@ -107,7 +113,7 @@ const QList<RemoteConnection::Command>& RemoteConnection::commands()
             c.report(c.m_bench.hardcopy(c.m_description));
     };
 
-    static const QList<Command> table = {
+    return {
         {path("*IDN"), 0, nullptr,
          [](C& c) {
              QString model = Scpi::oneLine(c.m_bench.analyserModel());
@@ -287,7 +293,6 @@ const QList<RemoteConnection::Command>& RemoteConnection::commands()
          },
          [](C& c) { return Scpi::quoted(c.m_description); }},
     };
-    return table;
 }
 
 RemoteConnection::RemoteConnection(int id, QTcpSocket* socket, RemoteServer& server)

@@ -36,6 +36,7 @@ signals:
 private:
     struct Command;
     static const QList<Command>& commands();
+    static QList<Command> commandTable();
 
     bool takeLine(QByteArray* line);
     bool runLine();

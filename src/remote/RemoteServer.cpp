@@ -68,7 +68,7 @@ RemoteBench::Refusal RemoteServer::initiate(int connection, bool promptsOn)
 {
     // Marked before the call: a bench that ends the run at once reports the end from inside.
     m_runInProgress = true;
-    const RemoteBench::Refusal refusal = m_bench.initiate(connection, promptsOn);
+    RemoteBench::Refusal refusal = m_bench.initiate(connection, promptsOn);
     if (refusal.refused())
         m_runInProgress = false;
     return refusal;

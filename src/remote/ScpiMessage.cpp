@@ -185,7 +185,7 @@ Unit parseUnit(const QByteArray& text)
 
 QByteArray mnemonic(const char* word)
 {
-    const QByteArray w(word);
+    QByteArray w(word);
     if (w.size() <= 4)
         return w;
     const qsizetype shortSize = QByteArrayView("AEIOU").contains(w.at(3)) ? 3 : 4;
