@@ -1,0 +1,497 @@
+#include "remote/RemoteConnection.h"
+
+#include "remote/RemoteServer.h"
+
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <span>
+#include <utility>
+
+namespace {
+
+constexpr qsizetype ReadChunk = 64 * 1024;
+constexpr double StepMHz[] = {12.5, 25, 50, 100};
+
+using Parameter = Scpi::Parameter;
+
+enum Flag {
+    Waits = 1,   // *OPC?, *WAI: only once no run is in progress
+    Setting = 2, // a control the operator cannot use while a run is in progress
+};
+
+// A choice among mnemonics; -1 for anything else.
+int choice(const Parameter& p, std::initializer_list<const char*> words)
+{
+    int index = 0;
+    for (const char* word : words) {
+        if (!p.quoted && Scpi::matches(Scpi::mnemonic(word), p.text))
+            return index;
+        ++index;
+    }
+    return -1;
+}
+
+std::optional<bool> boolean(const Parameter& p)
+{
+    if (const int i = choice(p, {"OFF", "ON"}); i >= 0)
+        return i == 1;
+    if (const std::optional<double> n = p.quoted ? std::nullopt : Scpi::number(p.text))
+        return std::round(*n) != 0;
+    return std::nullopt;
+}
+
+std::optional<QString> numberText(const Parameter& p)
+{
+    const std::optional<double> n = p.quoted ? std::nullopt : Scpi::number(p.text);
+    if (!n)
+        return std::nullopt;
+    return QString::fromLatin1(Scpi::plainNumber(*n));
+}
+
+// A box's text as a number answer; the operator may have typed a decimal comma, or anything.
+QByteArray numberAnswer(const QString& text)
+{
+    const std::optional<double> n = Scpi::number(text.trimmed().replace(u',', u'.').toLatin1());
+    return n ? Scpi::plainNumber(*n) : QByteArray(Scpi::NotANumber);
+}
+
+// A DUT line for the report and the saved comments file, where ';' separates fields.
+QString fieldText(const Parameter& p)
+{
+    return Scpi::oneLine(QString::fromUtf8(p.text)).replace(u';', u'-');
+}
+
+QByteArray kindWord(MeasKind kind)
+{
+    return kind == MeasKind::ReturnLoss ? "RL" : "ATT";
+}
+
+} // namespace
+
+struct RemoteConnection::Command {
+    QByteArrayList nodes;
+    int parameters; // of the command form
+    void (*set)(RemoteConnection&, const Parameter*);
+    QByteArray (*get)(RemoteConnection&); // a null answer: refused, the error is queued
+    int flags = 0;
+};
+
+const QList<RemoteConnection::Command>& RemoteConnection::commands()
+{
+    static const QList<Command> table = commandTable();
+    return table;
+}
+
+QList<RemoteConnection::Command> RemoteConnection::commandTable()
+{
+    using C = RemoteConnection;
+    using P = const Parameter*;
+    const auto path = [](const char* text) { return QByteArray(text).split(':'); };
+    const auto nextError = [](C& c) {
+        return c.m_errors.isEmpty() ? Scpi::errorEntry(0) : c.m_errors.takeFirst();
+    };
+    // Static: the table's lambdas use it without capturing, so they stay plain functions.
+    static const auto fetch = [](C& c, QByteArray (*answer)(const MeasurementResult&)) {
+        std::optional<MeasurementResult> result;
+        return c.fetchable(&result) ? answer(*result) : QByteArray();
+    };
+    const auto init = [](C& c, P) {
+        if (c.m_server.busy())
+            c.pushError(-221);
+        else
+            c.report(c.m_server.initiate(c.m_id, c.m_promptsOn));
+    };
+    const auto hardcopy = [](C& c, P) {
+        if (c.m_server.busy())
+            c.pushError(-221);
+        else if (!c.m_bench.lastResult())
+            c.pushError(-230);
+        else
+            c.report(c.m_bench.hardcopy(c.m_description));
+    };
+
+    return {
+        {path("*IDN"), 0, nullptr,
+         [](C& c) {
+             QString model = Scpi::oneLine(c.m_bench.analyserModel());
+             model.remove(u',').remove(u';');
+             return "Velmora," + model.toUtf8() + ",0," VELMORA_VERSION;
+         }},
+        {path("*CLS"), 0, [](C& c, P) { c.m_errors.clear(); }, nullptr},
+        // The error queue and the reference tables stay.
+        {path("*RST"), 0,
+         [](C& c, P) {
+             c.m_bench.abort();
+             c.m_promptsOn = true;
+         },
+         nullptr},
+        {path("*OPC"), 0, nullptr, [](C&) { return QByteArray("1"); }, Waits},
+        {path("*WAI"), 0, [](C&, P) {}, nullptr, Waits},
+        {path("SYSTem:ERRor"), 0, nullptr, nextError},
+        {path("SYSTem:ERRor:NEXT"), 0, nullptr, nextError},
+
+        {path("CONFigure:KIND"), 1,
+         [](C& c, P p) {
+             const int i = choice(*p, {"ATT", "RL"});
+             if (i < 0)
+                 c.pushError(-224);
+             else
+                 c.report(c.m_bench.setKind(i ? MeasKind::ReturnLoss : MeasKind::Attenuation));
+         },
+         [](C& c) { return kindWord(c.m_bench.kind()); }, Setting},
+        {path("CONFigure:STEP"), 1,
+         [](C& c, P p) {
+             const std::optional<double> mhz = p->quoted ? std::nullopt : Scpi::number(p->text);
+             const auto* step =
+                 mhz ? std::find(std::begin(StepMHz), std::end(StepMHz), *mhz) : std::end(StepMHz);
+             if (step == std::end(StepMHz))
+                 c.pushError(-224);
+             else
+                 c.report(c.m_bench.setStepIndex(int(step - std::begin(StepMHz))));
+         },
+         [](C& c) { return Scpi::plainNumber(StepMHz[qBound(0, c.m_bench.stepIndex(), 3)]); },
+         Setting},
+        {path("CONFigure:DEVice"), 1,
+         [](C& c, P p) {
+             // REF is a word of both kinds; the configured kind decides.
+             const MeasKind kind = c.m_bench.kind();
+             int count = 0;
+             const MeasInfo* table = measTable(&count);
+             bool otherKind = false;
+             for (const MeasInfo& info : std::span(table, count)) {
+                 if (p->quoted || !Scpi::matches(Scpi::mnemonic(info.word), p->text))
+                     continue;
+                 if (info.kind == kind) {
+                     c.report(c.m_bench.setDevice(info.type));
+                     return;
+                 }
+                 otherKind = true;
+             }
+             c.pushError(otherKind ? -221 : -224);
+         },
+         [](C& c) { return Scpi::shortForm(Scpi::mnemonic(measInfo(c.m_bench.device()).word)); },
+         Setting},
+        {path("CONFigure:DEVice:CUSTom"), 1,
+         [](C& c, P p) {
+             if (const std::optional<QString> text = numberText(*p))
+                 c.report(c.m_bench.setCustomAttenuation(*text));
+             else
+                 c.pushError(-224);
+         },
+         [](C& c) { return numberAnswer(c.m_bench.customAttenuation()); }, Setting},
+        {path("CONFigure:LIMit"), 1,
+         [](C& c, P p) {
+             if (const std::optional<QString> text = numberText(*p))
+                 c.report(c.m_bench.setCustomLimit(true, *text));
+             else
+                 c.pushError(-224);
+         },
+         [](C& c) { return numberAnswer(c.m_bench.customLimitText()); }, Setting},
+        {path("CONFigure:LIMit:STATe"), 1,
+         [](C& c, P p) {
+             if (const std::optional<bool> on = boolean(*p))
+                 c.report(c.m_bench.setCustomLimit(*on, c.m_bench.customLimitText()));
+             else
+                 c.pushError(-224);
+         },
+         [](C& c) { return QByteArray(c.m_bench.customLimitOn() ? "1" : "0"); }, Setting},
+        {path("CONFigure:DUT"), 1,
+         [](C& c, P p) {
+             if (!p->quoted)
+                 c.pushError(-224);
+             else
+                 c.report(c.m_bench.setDutId(fieldText(*p)));
+         },
+         [](C& c) { return Scpi::quoted(c.m_bench.dutId()); }, Setting},
+        {path("CONFigure:COMMent"), 1,
+         [](C& c, P p) {
+             if (!p->quoted)
+                 c.pushError(-224);
+             else
+                 c.report(c.m_bench.setComment(fieldText(*p)));
+         },
+         [](C& c) { return Scpi::quoted(c.m_bench.comment()); }, Setting},
+
+        {path("INITiate"), 0, init, nullptr},
+        {path("INITiate:IMMediate"), 0, init, nullptr},
+        {path("ABORt"), 0, [](C& c, P) { c.m_bench.abort(); }, nullptr},
+        {path("STATus:BUSY"), 0, nullptr,
+         [](C& c) { return QByteArray(c.m_server.busy() ? "1" : "0"); }},
+
+        {path("FETCh:VERDict"), 0, nullptr,
+         [](C& c) {
+             return fetch(
+                 c, [](const MeasurementResult& r) { return Verdict::of(r).word().toLatin1(); });
+         }},
+        {path("FETCh:MARGin"), 0, nullptr,
+         [](C& c) {
+             return fetch(c, [](const MeasurementResult& r) {
+                 const Verdict v = Verdict::of(r);
+                 if (v.outcome == Verdict::Outcome::None)
+                     return QByteArray(Scpi::NotANumber) + ',' + Scpi::NotANumber;
+                 return (Verdict::marginText(v.marginDb) + u',' +
+                         Verdict::frequencyText(v.frequencyMHz))
+                     .toLatin1();
+             });
+         }},
+        {path("FETCh:DATA"), 0, nullptr,
+         [](C& c) {
+             return fetch(c, [](const MeasurementResult& r) {
+                 QByteArrayList values;
+                 for (const MeasuredPoint& point : r.points)
+                     values << Scpi::plainNumber(point.value);
+                 return values.join(',');
+             });
+         }},
+        {path("FETCh:FREQuency"), 0, nullptr,
+         [](C& c) {
+             return fetch(c, [](const MeasurementResult& r) {
+                 QByteArrayList values;
+                 for (const MeasuredPoint& point : r.points)
+                     values << Verdict::frequencyText(point.frequencyMHz).toLatin1();
+                 return values.join(',');
+             });
+         }},
+        {path("FETCh:REFerence"), 0, nullptr,
+         [](C& c) {
+             const MeasKind kind = c.m_bench.kind();
+             const RemoteBench::ReferenceState reference = c.m_bench.reference(kind);
+             return kindWord(kind) + (reference.valid ? ",1," : ",0,") +
+                    Verdict::frequencyText(reference.stepMHz).toLatin1();
+         }},
+
+        {path("SYSTem:PROMpt"), 1,
+         [](C& c, P p) {
+             if (const std::optional<bool> on = boolean(*p))
+                 c.m_promptsOn = *on;
+             else
+                 c.pushError(-224);
+         },
+         [](C& c) { return Scpi::quoted(c.m_bench.promptText()); }},
+        {path("SYSTem:PROMpt:ANSWer"), 1,
+         [](C& c, P p) {
+             using B = RemoteBench::PromptButton;
+             const int i = choice(*p, {"OK", "CANCEL", "YES", "NO"});
+             if (i < 0)
+                 c.pushError(-224);
+             else
+                 c.report(c.m_bench.answerPrompt(std::array{B::Ok, B::Cancel, B::Yes, B::No}[i]));
+         },
+         nullptr},
+
+        {path("HCOPy"), 0, hardcopy, nullptr},
+        {path("HCOPy:IMMediate"), 0, hardcopy, nullptr},
+        {path("HCOPy:DESCription"), 1,
+         [](C& c, P p) {
+             if (!p->quoted)
+                 c.pushError(-224);
+             else
+                 c.m_description = Scpi::oneLine(QString::fromUtf8(p->text));
+         },
+         [](C& c) { return Scpi::quoted(c.m_description); }},
+    };
+}
+
+RemoteConnection::RemoteConnection(int id, QTcpSocket* socket, RemoteServer& server)
+    : m_id(id), m_socket(socket), m_server(server), m_bench(server.bench())
+{
+    socket->setParent(this);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // While this connection is held back, its input waits in the kernel, not here.
+    socket->setReadBufferSize(ReadChunk);
+    connect(socket, &QTcpSocket::readyRead, this, &RemoteConnection::serve);
+    connect(socket, &QTcpSocket::disconnected, this, &RemoteConnection::close);
+}
+
+void RemoteConnection::serve()
+{
+    // Bench calls may let window events run, new input among them: the outer call takes it.
+    if (m_serving || m_closed)
+        return;
+    m_serving = true;
+    while (!m_closed) {
+        if (m_units.isEmpty()) {
+            QByteArray line;
+            if (!takeLine(&line))
+                break;
+            m_units = Scpi::splitUnits(line);
+        }
+        if (!runLine())
+            break;
+    }
+    m_serving = false;
+}
+
+void RemoteConnection::pushError(int code, const QString& detail)
+{
+    // A full queue keeps its oldest entries and says that some were lost.
+    if (m_errors.size() < QueueDepth)
+        m_errors << Scpi::errorEntry(code, detail);
+    else
+        m_errors.last() = Scpi::errorEntry(-350);
+}
+
+bool RemoteConnection::takeLine(QByteArray* line)
+{
+    for (;;) {
+        const qsizetype lf = m_input.indexOf('\n', m_scanFrom);
+        if (lf >= 0) {
+            const qsizetype from = std::exchange(m_inputPos, lf + 1);
+            m_scanFrom = lf + 1;
+            if (std::exchange(m_discarding, false))
+                continue;
+            qsizetype size = lf - from;
+            if (size > 0 && m_input.at(lf - 1) == '\r')
+                --size;
+            if (size > MaxLine) {
+                pushError(-223);
+                continue;
+            }
+            *line = m_input.mid(from, size);
+            return true;
+        }
+        m_input.remove(0, m_inputPos);
+        m_inputPos = 0;
+        // One byte more than a line may hold: the CR before its LF.
+        if (!m_discarding && m_input.size() > MaxLine + 1) {
+            // Said at once, not at an LF that may never come.
+            pushError(-223);
+            m_discarding = true;
+        }
+        if (m_discarding)
+            m_input.clear();
+        m_scanFrom = m_input.size();
+        if (!m_socket || m_socket->bytesAvailable() <= 0)
+            return false;
+        // All of it, at most the socket's read buffer: a read that stops exactly at a full
+        // buffer would leave the socket no longer watching for input.
+        m_input += m_socket->readAll();
+    }
+}
+
+bool RemoteConnection::runLine()
+{
+    for (; m_nextUnit < m_units.size(); ++m_nextUnit) {
+        const Scpi::Unit unit = Scpi::parseUnit(m_units.at(m_nextUnit));
+        if (unit.empty)
+            continue;
+        if (unit.error) {
+            pushError(unit.error);
+            continue;
+        }
+        QByteArrayList header;
+        const Command* command = resolve(unit, &header);
+        if (!command || !(unit.query ? bool(command->get) : bool(command->set))) {
+            pushError(-113);
+            continue;
+        }
+        // Held: this same unit is tried again when a run ends.
+        if ((command->flags & Waits) && m_server.busy())
+            return false;
+        if (!unit.common)
+            m_path = header.mid(0, header.size() - 1);
+        execute(unit, *command);
+        if (m_closed)
+            return false;
+    }
+    if (!m_answers.isEmpty())
+        send(m_answers.join(';') + '\n');
+    m_units.clear();
+    m_nextUnit = 0;
+    m_path.clear();
+    m_answers.clear();
+    m_answerBytes = 0;
+    return !m_closed;
+}
+
+const RemoteConnection::Command* RemoteConnection::resolve(const Scpi::Unit& unit,
+                                                           QByteArrayList* header) const
+{
+    *header = unit.common || unit.absolute ? unit.nodes : m_path + unit.nodes;
+    for (const Command& command : commands()) {
+        if (command.nodes.size() != header->size())
+            continue;
+        bool all = true;
+        for (qsizetype i = 0; all && i < header->size(); ++i)
+            all = Scpi::matches(command.nodes.at(i), header->at(i));
+        if (all)
+            return &command;
+    }
+    return nullptr;
+}
+
+void RemoteConnection::execute(const Scpi::Unit& unit, const Command& command)
+{
+    if (unit.query) {
+        if (!unit.parameters.isEmpty()) {
+            pushError(-108);
+            return;
+        }
+        const QByteArray text = command.get(*this);
+        if (!text.isNull())
+            answer(text);
+        return;
+    }
+    if (unit.parameters.size() != command.parameters) {
+        pushError(unit.parameters.size() < command.parameters ? -109 : -108);
+        return;
+    }
+    if ((command.flags & Setting) && m_server.busy()) {
+        pushError(-221);
+        return;
+    }
+    command.set(*this, unit.parameters.isEmpty() ? nullptr : &unit.parameters.first());
+}
+
+bool RemoteConnection::fetchable(std::optional<MeasurementResult>* result)
+{
+    // A run initiated but not begun has not cleared the bench's result yet; it is stale all
+    // the same.
+    if (!m_server.busy())
+        *result = m_bench.lastResult();
+    if (!*result)
+        pushError(-230);
+    return bool(*result);
+}
+
+void RemoteConnection::answer(const QByteArray& text)
+{
+    m_answers << text;
+    m_answerBytes += text.size() + 1;
+    if (m_socket && m_answerBytes + m_socket->bytesToWrite() > MaxUnsent)
+        close();
+}
+
+void RemoteConnection::send(const QByteArray& bytes)
+{
+    if (!m_socket)
+        return;
+    m_socket->write(bytes);
+    m_socket->flush();
+    if (m_socket->bytesToWrite() > MaxUnsent)
+        close();
+}
+
+void RemoteConnection::report(const RemoteBench::Refusal& refusal)
+{
+    if (refusal.refused())
+        pushError(refusal.code, refusal.text);
+}
+
+void RemoteConnection::close()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_input.clear();
+    m_units.clear();
+    m_answers.clear();
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+    emit closed(this);
+}

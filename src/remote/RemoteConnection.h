@@ -1,0 +1,74 @@
+#pragma once
+
+#include "remote/RemoteBench.h"
+#include "remote/ScpiMessage.h"
+
+#include <QByteArrayList>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QTcpSocket;
+class RemoteServer;
+
+// One client: its input order, header path, error queue, and settings of its own (prompts,
+// the print description). Lines are handled whole and in order; *OPC? and *WAI hold back
+// this connection only. Memory stays bounded whatever the client sends or fails to read.
+class RemoteConnection : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qsizetype MaxLine = 64 * 1024; // longer lines are discarded (-223)
+    // A client that lets more answers pile up than this is closed.
+    static constexpr qsizetype MaxUnsent = 1024 * 1024;
+    static constexpr int QueueDepth = 32;
+
+    RemoteConnection(int id, QTcpSocket* socket, RemoteServer& server);
+
+    int id() const { return m_id; }
+    // Goes on with the input as far as it can: after new bytes, or after a run it waits for.
+    void serve();
+    void pushError(int code, const QString& detail = {});
+
+signals:
+    void closed(RemoteConnection* connection);
+
+private:
+    struct Command;
+    static const QList<Command>& commands();
+    static QList<Command> commandTable();
+
+    bool takeLine(QByteArray* line);
+    bool runLine();
+    const Command* resolve(const Scpi::Unit& unit, QByteArrayList* header) const;
+    void execute(const Scpi::Unit& unit, const Command& command);
+    void answer(const QByteArray& text);
+    void send(const QByteArray& bytes);
+    void close();
+    void report(const RemoteBench::Refusal& refusal);
+    bool fetchable(std::optional<MeasurementResult>* result);
+
+    const int m_id;
+    QPointer<QTcpSocket> m_socket;
+    RemoteServer& m_server;
+    RemoteBench& m_bench;
+    bool m_serving = false;
+    bool m_closed = false;
+
+    // Bytes of the unfinished lines: m_input from m_inputPos; no LF before m_scanFrom.
+    QByteArray m_input;
+    qsizetype m_inputPos = 0;
+    qsizetype m_scanFrom = 0;
+    bool m_discarding = false; // inside a line that was too long, until its LF
+
+    // The line being handled: its units, the next one, the header path, the answers so far.
+    QList<QByteArray> m_units;
+    qsizetype m_nextUnit = 0;
+    QByteArrayList m_path;
+    QByteArrayList m_answers;
+    qsizetype m_answerBytes = 0;
+
+    QList<QByteArray> m_errors; // formatted entries, oldest first
+    bool m_promptsOn = true;
+    QString m_description;
+};
