@@ -38,8 +38,7 @@ bool BenchConnection::open(const BusChoice& choice, OperatorDialogs& operatorDia
         m_simulatedOperator = std::make_unique<SimulatedOperator>(operatorDialogs, *bench);
         m_dialogs = m_simulatedOperator.get();
         m_driver = std::move(bench);
-        m_simulated = true;
-        m_kind = QStringLiteral("simulated bench");
+        m_interface = BenchInterface::Simulated;
         m_address = choice.scenario;
     } else if (!choice.adapter.isEmpty()) {
         m_clock = std::make_unique<SteadyClock>();
@@ -54,7 +53,7 @@ bool BenchConnection::open(const BusChoice& choice, OperatorDialogs& operatorDia
                             .arg(error)};
             return false;
         }
-        m_kind = QStringLiteral("GPIB adapter");
+        m_interface = BenchInterface::Adapter;
         m_address = choice.adapter;
     } else {
         m_clock = std::make_unique<SteadyClock>();
@@ -72,7 +71,6 @@ bool BenchConnection::open(const BusChoice& choice, OperatorDialogs& operatorDia
                             .arg(library, error)};
             return false;
         }
-        m_kind = QStringLiteral("GPIB board");
         m_address = library;
     }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "history/HistoryRecord.h"
+
 #include <QFile>
 #include <QString>
 
@@ -39,9 +41,9 @@ public:
     Clock& clock() const { return *m_clock; }
     GpibDriver& bus() const { return *m_bus; }
     OperatorDialogs& dialogs() const { return *m_dialogs; }
-    bool simulated() const { return m_simulated; }
-    // "GPIB board", "GPIB adapter" or "simulated bench", and where it is.
-    QString kindText() const { return m_kind; }
+    BenchInterface interface() const { return m_interface; }
+    bool simulated() const { return m_interface == BenchInterface::Simulated; }
+    // The GPIB library, the adapter's device or address, or the simulated bench's words.
     QString address() const { return m_address; }
 
 private:
@@ -52,7 +54,6 @@ private:
     std::unique_ptr<TracingDriver> m_tracing;
     GpibDriver* m_bus = nullptr;
     OperatorDialogs* m_dialogs = nullptr;
-    bool m_simulated = false;
-    QString m_kind;
+    BenchInterface m_interface = BenchInterface::Board;
     QString m_address;
 };

@@ -110,7 +110,8 @@ void MainForm::buildControls()
     chartRow->setContentsMargins(tw(120), 0, 0, 0);
     chartRow->addWidget(MSChart1);
     layout->addLayout(chartRow, 1);
-    resize(tw(10695), tw(6855));
+    layout->addWidget(buildStatusLine(tw));
+    resize(tw(10695), tw(6855) + tw(360));
 
     setInitialState();
     connectControls();
@@ -214,6 +215,37 @@ void MainForm::buildSidePanel(QWidget* top, const Twips& tw)
     Command_Run->setGeometry(tw.rect(9240, 1800, 1335, 375));
 }
 
+// Under everything else, so that no control above moves.
+QWidget* MainForm::buildStatusLine(const Twips& tw)
+{
+    auto* line = new QWidget(this);
+    line->setObjectName(QStringLiteral("StatusLine"));
+    auto* row = new QHBoxLayout(line);
+    row->setContentsMargins(tw(120), tw(60), 0, 0);
+    Label_Verdict = control<QLabel>(line, "Label_Verdict");
+    QFont bold = Label_Verdict->font();
+    bold.setBold(true);
+    Label_Verdict->setFont(bold);
+    Label_Status = control<QLabel>(line, "Label_Status");
+    Label_Status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Command_History = control<QPushButton>(line, "Command_History");
+    Command_History->setText(QStringLiteral("&History..."));
+    row->addWidget(Label_Verdict);
+    row->addWidget(Label_Status, 1);
+    row->addWidget(Command_History);
+    return line;
+}
+
+void MainForm::showVerdict(const QString& text)
+{
+    Label_Verdict->setText(text);
+}
+
+void MainForm::showStatus(const QString& text)
+{
+    Label_Status->setText(text);
+}
+
 // The state the window is created in.
 void MainForm::setInitialState()
 {
@@ -269,6 +301,10 @@ void MainForm::connectControls()
     connect(Command_Run, &QPushButton::clicked, this, &MainForm::Command_Run_Click);
     connect(Command_Stop, &QPushButton::clicked, this, &MainForm::Command_Stop_Click);
     connect(Command_Print, &QPushButton::clicked, this, &MainForm::Command_Print_Click);
+    connect(Command_History, &QPushButton::clicked, this, [this] {
+        if (!running())
+            emit historyRequested();
+    });
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event)
@@ -549,8 +585,12 @@ void MainForm::Command_Run_Click()
 
     // The selection stays as it is while the sequence runs: it holds MeasType.
     m_selectionArea->setEnabled(false);
+    Command_History->setEnabled(false);
+    Label_Verdict->clear();
+    emit runStarting();
     m_engine.run();
     m_selectionArea->setEnabled(true);
+    Command_History->setEnabled(true);
     if (m_pendingFocus) {
         m_pendingFocus->setFocus();
         m_pendingFocus.clear();
@@ -562,6 +602,7 @@ void MainForm::Command_Run_Click()
         Command_Print->show();
     Command_Run->setEnabled(true);
 
+    emit runFinished();
     if (m_engine.closeRequested()) {
         m_engine.clearCloseRequest();
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);

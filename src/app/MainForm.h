@@ -82,6 +82,13 @@ public:
     QPushButton* Command_Print = nullptr;
     QPushButton* Command_Stop = nullptr;
     QPushButton* Command_Run = nullptr;
+    // The status line under the chart: the last verdict, notices, and the history.
+    QLabel* Label_Verdict = nullptr;
+    QLabel* Label_Status = nullptr;
+    QPushButton* Command_History = nullptr;
+
+    void showVerdict(const QString& text);
+    void showStatus(const QString& text);
 
     void EnableAttnControls(bool refEnabled, bool optionsEnabled, bool customEnabled);
     void EnableReflControls(bool refEnabled, bool othersEnabled);
@@ -114,6 +121,12 @@ public:
     void showBusy(bool busy) override { ShowBusy(busy); }
     void showProgress(const QString& text) override;
 
+signals:
+    void historyRequested();
+    // Around every run, whoever started it.
+    void runStarting();
+    void runFinished();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -123,6 +136,7 @@ private:
     void buildAttnFrame(const Twips& tw);
     void buildReflFrame(const Twips& tw);
     void buildSidePanel(QWidget* top, const Twips& tw);
+    QWidget* buildStatusLine(const Twips& tw);
     void setInitialState();
     void connectControls();
     void Form_Activate();

@@ -1,15 +1,19 @@
 #include "app/BenchConnection.h"
 #include "app/DesktopDialogs.h"
 #include "app/MainForm.h"
+#include "app/SweepRecorder.h"
 #include "base/Clock.h"
 #include "base/ProgramEnd.h"
 #include "gpib/AdapterLink.h"
 #include "gpib/InstrumentIO.h"
 #include "gpib/LinuxGpibDriver.h"
+#include "history/History.h"
+#include "history/HistoryCommand.h"
 #include "sim/BenchScenario.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTextStream>
 
 #include <cstdio>
 
@@ -39,10 +43,34 @@ struct Options {
     QCommandLineOption trace{QStringLiteral("trace"),
                              QStringLiteral("Write every GPIB driver call to FILE."),
                              QStringLiteral("FILE")};
+    QCommandLineOption database{
+        QStringLiteral("database"),
+        QStringLiteral("Keep the records in this database for this run: \"local\" (this "
+                       "bench's file) or postgresql://USER@HOST[:PORT]/DBNAME, "
+                       "postgresql://USER@/DBNAME?host=/socket/dir. The password comes from "
+                       "~/.pgpass."),
+        QStringLiteral("URL")};
+    QCommandLineOption history{
+        QStringLiteral("history"),
+        QStringLiteral("Print the records, one tab-separated line each, of every DUT or of the "
+                       "DUT-ID given, and end.")};
+    QCommandLineOption exportRecord{
+        QStringLiteral("export"),
+        QStringLiteral("Write the record with this id, or the DUT's latest record, to standard "
+                       "output, and end."),
+        QStringLiteral("UUID|DUT-ID")};
+    QCommandLineOption format{QStringLiteral("format"),
+                              QStringLiteral("With --export: csv (default), s1p or s2p."),
+                              QStringLiteral("csv|s1p|s2p"), QStringLiteral("csv")};
 
     void addTo(QCommandLineParser& parser) const
     {
-        parser.addOptions({simulate, gpibLibrary, adapter, trace});
+        parser.addOptions(
+            {simulate, gpibLibrary, adapter, trace, database, history, exportRecord, format});
+        parser.addPositionalArgument(
+            QStringLiteral("DUT-ID"),
+            QStringLiteral("With --history: the DUT whose records to list."),
+            QStringLiteral("[DUT-ID]"));
     }
 
     BusChoice bus(const QCommandLineParser& parser) const
@@ -76,24 +104,67 @@ QStringList withOptionalValues(QStringList arguments)
     EndProgram();
 }
 
-} // namespace
-
-int main(int argc, char* argv[])
+void nameProgram()
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Velmora"));
-    QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
-    // Desktop shells find the menu entry and icon of the window by this name.
-    QApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Velmora"));
+    QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+}
 
-    QCommandLineParser parser;
+void describe(QCommandLineParser& parser, const Options& options)
+{
     parser.setApplicationDescription(
         QStringLiteral("Checks coaxial terminations and attenuators with a spectrum analyser and "
                        "its tracking generator on a GPIB bus."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const Options options;
     options.addTo(parser);
+}
+
+// --history, --export, --help and --version: answers for scripts, without a window or a
+// display.
+int answerWithoutWindow(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    nameProgram();
+    QCommandLineParser parser;
+    const Options options;
+    describe(parser, options);
+    parser.process(withOptionalValues(QCoreApplication::arguments()));
+    QTextStream out(stdout), err(stderr);
+    const QString database = parser.value(options.database);
+    if (parser.isSet(options.history))
+        return HistoryCommand::list(parser.positionalArguments().value(0), database, out, err);
+    return HistoryCommand::exportRecord(parser.value(options.exportRecord),
+                                        parser.value(options.format), database, out, err);
+}
+
+bool asked(int argc, char* argv[], std::initializer_list<const char*> options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        for (const char* option : options) {
+            if (argument == option || argument.startsWith(QByteArray(option) + '='))
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (asked(argc, argv, {"--history", "--export", "--help", "-h", "--version", "-v"}))
+        return answerWithoutWindow(argc, argv);
+
+    QApplication app(argc, argv);
+    nameProgram();
+    // Desktop shells find the menu entry and icon of the window by this name.
+    QApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
+    QCommandLineParser parser;
+    const Options options;
+    describe(parser, options);
     parser.process(withOptionalValues(QApplication::arguments()));
 
     DesktopDialogs desktop;
@@ -104,6 +175,14 @@ int main(int argc, char* argv[])
 
     InstrumentIO io(connection.bus(), connection.clock(), connection.dialogs());
     MainForm form(io, connection.dialogs());
+    History history(connection.clock(), DatabaseTarget::choose(parser.value(options.database)));
+    SweepRecorder recorder(history, form.engine(), connection, StartedFrom::Window);
+    QObject::connect(&recorder, &SweepRecorder::recorded, &form,
+                     [&form](const Verdict& verdict) { form.showVerdict(verdict.text()); });
+    QObject::connect(&history, &History::outage, &form, &MainForm::showStatus);
+    QObject::connect(&history, &History::restored, &form, &MainForm::showStatus);
+    if (!history.target().valid())
+        form.showStatus(history.target().error);
     form.Form_Load();
     form.show();
     return app.exec();
