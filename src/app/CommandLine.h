@@ -1,0 +1,85 @@
+#pragma once
+
+#include "app/BenchConnection.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#include <initializer_list>
+
+// Every option of the program, declared once.
+struct Options {
+    QCommandLineOption simulate{
+        QStringLiteral("simulate"),
+        QStringLiteral("Run on the built-in simulated bench instead of a GPIB board. SCENARIO is "
+                       "a comma-separated list of words (default: a 2712 with tracking generator "
+                       "and good devices):\n") +
+            BenchScenario::help(),
+        QStringLiteral("SCENARIO")};
+    QCommandLineOption gpibLibrary{
+        QStringLiteral("gpib-library"),
+        QStringLiteral("The NI-488.2 compatible GPIB library to load (default: %1).")
+            .arg(QLatin1String(LinuxGpibDriver::defaultLibrary)),
+        QStringLiteral("PATH")};
+    QCommandLineOption adapter{
+        QStringLiteral("adapter"),
+        QStringLiteral("Reach the bus through a USB or Ethernet GPIB adapter that takes \"++\" "
+                       "commands instead of linux-gpib: a serial DEVICE such as /dev/ttyUSB0, or "
+                       "tcp://HOST[:PORT] (port %1 when not given).")
+            .arg(AdapterLink::DefaultPort),
+        QStringLiteral("DEVICE|tcp://HOST[:PORT]")};
+    QCommandLineOption trace{QStringLiteral("trace"),
+                             QStringLiteral("Write every GPIB driver call to FILE."),
+                             QStringLiteral("FILE")};
+    QCommandLineOption database{
+        QStringLiteral("database"),
+        QStringLiteral("Keep the records in this database for this run: \"local\" (this "
+                       "bench's file) or postgresql://USER@HOST[:PORT]/DBNAME, "
+                       "postgresql://USER@/DBNAME?host=/socket/dir. The password comes from "
+                       "~/.pgpass."),
+        QStringLiteral("URL")};
+    QCommandLineOption history{
+        QStringLiteral("history"),
+        QStringLiteral("Print the records, one tab-separated line each, of every DUT or of the "
+                       "DUT-ID given, and end.")};
+    QCommandLineOption exportRecord{
+        QStringLiteral("export"),
+        QStringLiteral("Write the record with this id, or the DUT's latest record, to standard "
+                       "output, and end."),
+        QStringLiteral("UUID|DUT-ID")};
+    QCommandLineOption format{QStringLiteral("format"),
+                              QStringLiteral("With --export: csv (default), s1p or s2p."),
+                              QStringLiteral("csv|s1p|s2p"), QStringLiteral("csv")};
+
+    void addTo(QCommandLineParser& parser) const
+    {
+        parser.addOptions(
+            {simulate, gpibLibrary, adapter, trace, database, history, exportRecord, format});
+        parser.addPositionalArgument(
+            QStringLiteral("DUT-ID"),
+            QStringLiteral("With --history: the DUT whose records to list."),
+            QStringLiteral("[DUT-ID]"));
+    }
+
+    BusChoice bus(const QCommandLineParser& parser) const
+    {
+        BusChoice choice;
+        choice.simulate = parser.isSet(simulate);
+        choice.scenario = parser.value(simulate);
+        choice.adapter = parser.value(adapter);
+        choice.gpibLibrary = parser.value(gpibLibrary);
+        choice.tracePath = parser.value(trace);
+        return choice;
+    }
+};
+
+// "--simulate" takes an optional scenario; the parser only knows options that always or
+// never take a value, so a bare "--simulate" becomes "--simulate=".
+QStringList withOptionalValues(QStringList arguments);
+
+// The program's names, for the window, the settings and the history file.
+void nameProgram();
+// The description, --help, --version and every option.
+void describe(QCommandLineParser& parser, const Options& options);
+// Whether any of the options is on the command line, before any application object exists.
+bool asked(int argc, char* argv[], std::initializer_list<const char*> options);
