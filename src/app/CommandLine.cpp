@@ -1,8 +1,5 @@
 #include "app/CommandLine.h"
 
-#include "gpib/AdapterLink.h"
-#include "gpib/LinuxGpibDriver.h"
-#include "sim/BenchScenario.h"
 
 #include <QCoreApplication>
 

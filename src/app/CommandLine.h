@@ -1,6 +1,9 @@
 #pragma once
 
 #include "app/BenchConnection.h"
+#include "gpib/AdapterLink.h"
+#include "gpib/LinuxGpibDriver.h"
+#include "sim/BenchScenario.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
