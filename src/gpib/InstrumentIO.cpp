@@ -1,8 +1,8 @@
 #include "gpib/InstrumentIO.h"
 
+#include "base/Clock.h"
 #include "base/OperatorDialogs.h"
 #include "base/ProgramEnd.h"
-#include "base/Clock.h"
 
 using namespace Ni488;
 
@@ -80,6 +80,21 @@ QString InstrumentIO::adapterLostText() const
            QStringLiteral(" does not answer any more.\n\nReconnect it, then press Run again.");
 }
 
+void InstrumentIO::beginRun()
+{
+    m_inRun = true;
+    m_lostTold = false;
+}
+
+void InstrumentIO::tellAdapterLost()
+{
+    if (m_lostTold)
+        return;
+    m_lostTold = true;
+    m_dialogs.message(MsgIcon::Exclamation, QLatin1String(AdapterLostTitle), adapterLostText(),
+                      MsgButtons::Ok);
+}
+
 void InstrumentIO::GpibWrite(qint16 device, const QString& command)
 {
     IoErrorFlag = false;
@@ -119,6 +134,10 @@ QString InstrumentIO::GpibRead(qint16 device)
     m_bus.ibtmo(device, previousTimeout);
     m_bus.setStatus(outcome);
 
+    if (failed && m_inRun && linkLost()) {
+        tellAdapterLost();
+        return {};
+    }
     if (failed) {
         m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("I/O Error"),
                           QStringLiteral("Read cycle failed\nOperation aborted."), MsgButtons::Ok);
@@ -205,6 +224,11 @@ void InstrumentIO::GpibCheckError()
     const NiGlobal& s = m_bus.status();
     if (!s.error())
         return;
+    if (m_inRun && linkLost()) {
+        tellAdapterLost();
+        IoErrorFlag = true;
+        return;
+    }
     const QString text = GpibErrorText(s.iberr) +
                          QStringLiteral("\nSelect OK to continue or Cancel to terminate program.");
     const QString title = QStringLiteral("GPIB ERROR # %1").arg(s.iberr);

@@ -38,6 +38,11 @@ public:
     // The operator's message for a lost adapter, shown with an exclamation icon and OK.
     static constexpr const char* AdapterLostTitle = "GPIB Adapter Lost";
     QString adapterLostText() const;
+    // While a run is in progress a lost adapter is told once, as itself, instead of a GPIB
+    // error dialog for every call that fails after it.
+    void beginRun();
+    void endRun() { m_inRun = false; }
+    void tellAdapterLost();
 
     const NiGlobal& status() const { return m_bus.status(); }
     Clock& clock() { return m_clock; }
@@ -56,6 +61,9 @@ public:
 
 private:
     void waitForServiceRequest(qint16 device);
+
+    bool m_inRun = false;
+    bool m_lostTold = false;
 
     GpibDriver& m_driver;
     GpibBinding m_bus;

@@ -53,8 +53,8 @@ void MeasurementEngine::FindAnalyser()
     const auto find = [this](QString query, QString expected) {
         return m_io.FindDevice(query, expected);
     };
-    for (const auto& [expected, name] : {std::pair{"!2710", "2710"}, std::pair{"!2711", "2711"},
-                                         std::pair{"2712", "2712"}}) {
+    for (const auto& [expected, name] :
+         {std::pair{"!2710", "2710"}, std::pair{"!2711", "2711"}, std::pair{"2712", "2712"}}) {
         State.AnalyserDevice = find(QStringLiteral("ID?"), QLatin1String(expected));
         if (State.AnalyserDevice != 0) {
             State.AnalyserName = QLatin1String(name);
@@ -85,6 +85,15 @@ void MeasurementEngine::run()
     m_running = true;
     m_sweptToEnd = false;
     m_lastResult.reset();
+    m_io.beginRun();
+    // An adapter lost in an earlier run is reconnected; still gone, the operator is told again
+    // and nothing else happens.
+    if (m_io.linkLost() && !m_io.reconnect()) {
+        m_io.tellAdapterLost();
+        m_io.endRun();
+        m_running = false;
+        return;
+    }
     const MeasType measType = Globals.MeasType;
     if (isReference(measType))
         GetRef(measType);
@@ -93,6 +102,7 @@ void MeasurementEngine::run()
     else
         GetAttResult(measType);
     m_view.enableStop(false);
+    m_io.endRun();
     m_running = false;
 }
 
@@ -146,11 +156,15 @@ void MeasurementEngine::GetRef(const MeasType& index)
     if (m_view.deviceOptionsEnabled(kind))
         enableThisFrame(false);
     m_view.enableFrame(otherKind, false);
-    if (ask(MsgIcon::Information, title, prompt, MsgButtons::OkCancel) == MsgResult::Cancel) {
+    const auto cancel = [&] {
         m_view.enableStepList(true);
         if (State.RefValid[kindIndex(kind)])
             enableThisFrame(true);
         m_view.enableFrame(otherKind, true);
+    };
+    if (adapterLost() ||
+        ask(MsgIcon::Information, title, prompt, MsgButtons::OkCancel) == MsgResult::Cancel) {
+        cancel();
         return;
     }
     // Return loss in dB, or the deviation from the nominal attenuation in dB.
@@ -166,9 +180,14 @@ void MeasurementEngine::GetRef(const MeasType& index)
     m_io.GpibWrite(device, Signal);
     m_io.GpibWaitSrq(device);
     m_io.Delay(1);
+    if (adapterLost()) {
+        m_view.showBusy(false);
+        cancel();
+        return;
+    }
     FillRefTable(kindIndex(kind));
     m_view.enableFrame(otherKind, true);
-    if (State.StopRequested) {
+    if (State.StopRequested || adapterLost()) {
         ResetStopSeq();
         m_view.enableStepList(true);
         return;
@@ -201,8 +220,12 @@ void MeasurementEngine::FillRefTable(int kind)
         m_io.GpibWrite(device, MarkerFrequency(frequency));
         m_io.Delay(0.8f);
         State.RefTable[kind][i] = float(LeadingNumber(m_io.GpibQuery(device, MarkerAmplitude)));
-        if (State.StopRequested)
+        if (State.StopRequested || adapterLost())
             break;
+    }
+    if (adapterLost()) {
+        State.RefValid[kind] = false;
+        return;
     }
     m_io.GpibWrite(device, TriggerFreeRun);
     if (State.StopRequested) {
@@ -257,6 +280,8 @@ void MeasurementEngine::GetRetLossResult(const MeasType& index)
     m_grid.setSeriesHidden(stepIndex() + 3, false);
     m_io.GpibWrite(device, Signal);
     m_io.Delay(2.0f);
+    if (adapterLost())
+        return abandonBeforeLoop(index);
     m_grid.setColumn(stepIndex() + 3);
     m_view.enableStop(true);
 
@@ -287,6 +312,10 @@ void MeasurementEngine::GetAttResult(const MeasType& index)
     const float nominal = custom ? float(LeadingNumber(customText)) : info.nominalDb;
 
     m_io.GpibWrite(device, ReferenceLevel(State.RefTable[AttenuationKind][0] - nominal));
+    if (adapterLost()) {
+        State.StopRequested = true;
+        return;
+    }
     if (!m_view.skipMessages()) {
         const QString prompt = "Connect the " + dut +
                                " to be measured between the Tracking Generator output and the " +
@@ -318,6 +347,8 @@ void MeasurementEngine::GetAttResult(const MeasType& index)
     ClearGraph(0);
     m_io.GpibWrite(device, Signal);
     m_io.GpibWaitSrq(device);
+    if (adapterLost())
+        return abandonBeforeLoop(index);
     m_grid.setSeriesHidden(stepIndex() + 3, false);
     m_grid.setColumn(stepIndex() + 3);
     m_view.enableStop(true);
@@ -369,11 +400,13 @@ bool MeasurementEngine::acceptCustomLimitsAtt()
 void MeasurementEngine::endDeviceSweep(MeasurementResult& result)
 {
     const bool attenuation = result.kind() == MeasKind::Attenuation;
-    m_io.GpibWrite(State.AnalyserDevice, TriggerFreeRun);
+    const bool lost = adapterLost();
+    if (!lost)
+        m_io.GpibWrite(State.AnalyserDevice, TriggerFreeRun);
     m_view.showBusy(false);
     if (attenuation)
         m_view.enableAttnControls(true, result.type != MeasType::CustomAtt, true);
-    if (State.StopRequested) {
+    if (State.StopRequested || lost) {
         ResetStopSeq();
         return;
     }
@@ -435,7 +468,7 @@ void MeasurementEngine::sweepDevice(const QString& progress, bool startCurveAtFi
         writeRow(i, v);
         result.points << MeasuredPoint{frequency, v};
         previous = v;
-        if (State.StopRequested)
+        if (State.StopRequested || adapterLost())
             break;
     }
 }
@@ -443,8 +476,9 @@ void MeasurementEngine::sweepDevice(const QString& progress, bool startCurveAtFi
 void MeasurementEngine::ResetStopSeq()
 {
     m_view.enableStop(false);
-    if (m_closeRequested)
-        return; // the operator is leaving; the close question follows
+    // Leaving, the close question follows; a lost adapter has been told as itself.
+    if (m_closeRequested || adapterLost())
+        return;
     m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("Stop"),
                       QStringLiteral("Sequence interupted by user."), MsgButtons::Ok);
 }
@@ -458,6 +492,19 @@ void MeasurementEngine::ClearGraph(float graphValue)
         m_grid.setRow(row);
         m_grid.setData(ResultGrid::text(graphValue));
     }
+}
+
+bool MeasurementEngine::adapterLost() const
+{
+    return m_io.linkLost();
+}
+
+void MeasurementEngine::abandonBeforeLoop(MeasType type)
+{
+    m_view.showBusy(false);
+    if (kindOf(type) == MeasKind::Attenuation)
+        m_view.enableAttnControls(true, type != MeasType::CustomAtt, true);
+    State.StopRequested = true;
 }
 
 MsgResult MeasurementEngine::ask(MsgIcon icon, const QString& title, const QString& text,

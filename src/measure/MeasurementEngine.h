@@ -63,6 +63,10 @@ signals:
     void sweepCompleted(const MeasurementResult& result);
 
 private:
+    // A "++" adapter that stopped answering during this run.
+    bool adapterLost() const;
+    // Lost before a point loop: the run ends as a Cancel at its connection prompt does.
+    void abandonBeforeLoop(MeasType type);
     MsgResult ask(MsgIcon icon, const QString& title, const QString& text, MsgButtons buttons);
     // A refused entry: the message, then the box cleared and focused.
     void refuse(Entry entry, const QString& message);
