@@ -170,9 +170,12 @@ private slots:
         QCOMPARE(steps, (QStringList{"12.5 MHz", "25 MHz", "50 MHz", "100 MHz"}));
         QCOMPARE(w.Combo_FreqStep->currentText(), "25 MHz");
 
-        // Nothing to click but the two frames; the custom boxes, Busy and Print are hidden.
+        // Nothing to click but the two frames and the history; the custom boxes, Busy and
+        // Print are hidden.
         for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
-            QVERIFY2(b == w.Command_Print ? b->isHidden() : !b->isEnabled() && !b->isChecked(),
+            QVERIFY2(b == w.Command_Print     ? b->isHidden()
+                     : b == w.Command_History ? b->isEnabled()
+                                              : !b->isEnabled() && !b->isChecked(),
                      qPrintable(b->objectName()));
         QVERIFY(!w.Combo_FreqStep->isEnabled());
         for (QWidget* hidden :
