@@ -1,6 +1,7 @@
 #include "app/DesktopDialogs.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -8,7 +9,12 @@
 MsgResult DesktopDialogs::message(MsgIcon icon, const QString& title, const QString& text,
                                   MsgButtons buttons)
 {
+    if (observer)
+        observer(icon, title, text);
+    if (m_unattended)
+        return FirstButtonDialogs::firstButton(buttons);
     QMessageBox box(QApplication::activeWindow());
+    m_waiting = &box;
     box.setWindowTitle(title);
     box.setText(text);
     switch (icon) {
@@ -62,6 +68,36 @@ MsgResult DesktopDialogs::message(MsgIcon icon, const QString& title, const QStr
             return MsgResult::No;
         return MsgResult::Cancel;
     }
+}
+
+QString DesktopDialogs::waitingText() const
+{
+    return m_waiting ? m_waiting->text() : QString();
+}
+
+bool DesktopDialogs::press(MsgResult button)
+{
+    if (!m_waiting)
+        return false;
+    QAbstractButton* pressed = nullptr;
+    switch (button) {
+    case MsgResult::Ok:
+        pressed = m_waiting->button(QMessageBox::Ok);
+        break;
+    case MsgResult::Cancel:
+        pressed = m_waiting->button(QMessageBox::Cancel);
+        break;
+    case MsgResult::Yes:
+        pressed = m_waiting->button(QMessageBox::Yes);
+        break;
+    case MsgResult::No:
+        pressed = m_waiting->button(QMessageBox::No);
+        break;
+    }
+    if (!pressed)
+        return false;
+    pressed->click();
+    return true;
 }
 
 bool DesktopDialogs::choosePrinter(QPrinter& printer)
