@@ -46,6 +46,14 @@ QString pdfText(const QString& pdf)
     return process.exitCode() == 0 ? QString::fromUtf8(process.readAllStandardOutput()) : QString();
 }
 
+// The frequency axis labels as printed: the row that holds 950.
+QString axisRow(const QString& pdf)
+{
+    return pdfText(pdf).split('\n').filter(QStringLiteral("950")).value(0).simplified();
+}
+const QString Axis =
+    "50 100 150 200 250 300 350 400 450 500 550 600 650 700 750 800 850 900 950 1000";
+
 // A message as the operator sees it: icon and buttons (as numbers), title and text.
 QString seen(MsgIcon icon, MsgButtons buttons, const QString& title, const QString& text)
 {
@@ -427,6 +435,8 @@ private slots:
         QVERIFY2(labelled == QString(page).replace("%date", before) ||
                      labelled == page.replace("%date", today().remove(' ')),
                  qPrintable(labelled));
+        if (!page.isEmpty())
+            QCOMPARE(axisRow(to), Axis);
     }
 
     void failedSaveIsTold()
@@ -469,6 +479,7 @@ private slots:
             QTest::qWaitFor([&] { return pdfText(cups->output(queue)).count('\f') == 1; }, 120000),
             cups->log().constData());
         QVERIFY(pdfText(cups->output(queue)).contains("A1"));
+        QCOMPARE(axisRow(cups->output(queue)), Axis);
         QCOMPARE(DefaultPrinter::CurrentDefaultPrinter(), QString("q1"));
         QCOMPARE(QFile::exists(cups->output("q1")), queue == "q1");
         QCOMPARE(QFile::exists(cups->lpoptions()), queue != "q1"); // no default written to keep it
