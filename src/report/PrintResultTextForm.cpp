@@ -20,14 +20,15 @@ template <typename W> W* named(W* widget, const char* name)
     return widget;
 }
 
-void replaceSeparators(QLineEdit* edit)
+void protectSavedLine(QLineEdit* edit)
 {
     // The first ";" of a saved line separates identifier from comments; none may come from
-    // the texts themselves.
-    if (!edit->text().contains(u';'))
+    // the texts themselves. A pasted line break would split the saved line and the page's.
+    const QString text = SavedComments::oneLine(edit->text()).replace(u';', u'-');
+    if (text == edit->text())
         return;
     const int cursor = edit->cursorPosition();
-    edit->setText(edit->text().replace(u';', u'-'));
+    edit->setText(text);
     edit->setCursorPosition(cursor);
 }
 
@@ -193,12 +194,12 @@ void PrintResultTextForm::Combo_Saved_Click(int index)
 
 void PrintResultTextForm::Text_Comments_Change()
 {
-    replaceSeparators(Text_Comments);
+    protectSavedLine(Text_Comments);
 }
 
 void PrintResultTextForm::Text_DUTId_LostFocus()
 {
-    replaceSeparators(Text_DUTId);
+    protectSavedLine(Text_DUTId);
 }
 
 bool PrintResultTextForm::eventFilter(QObject* watched, QEvent* event)
@@ -219,7 +220,7 @@ void PrintResultTextForm::Command_Print_Click()
 {
     // Pressed by a shortcut the identifier box may still hold the focus and a ";".
     Text_DUTId_LostFocus();
-    m_labels.Label_DUT->setText(Text_DUT->text());
+    m_labels.Label_DUT->setText(SavedComments::oneLine(Text_DUT->text()));
     m_labels.Label_DUTId->setText(
         Text_DUTId->text().isEmpty() ? QString(DUTIdPlaceholderLength, u'_') : Text_DUTId->text());
     m_labels.Label_Comments->setText(Text_Comments->text().isEmpty()

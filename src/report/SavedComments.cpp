@@ -33,6 +33,17 @@ QString fromWindows1252(const QByteArray& bytes)
 
 SavedComments::SavedComments(const QString& path) : m_path(path) {}
 
+QString SavedComments::oneLine(QString text)
+{
+    for (QChar& c : text) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph)
+            c = u' ';
+    }
+    return text;
+}
+
 QString SavedComments::decodeLine(const QByteArray& line)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -94,6 +105,8 @@ QStringList SavedComments::loadEntries() const
 SavedComments::SaveResult SavedComments::save(QString dutId, QString comments,
                                               QString* reason) const
 {
+    dutId = oneLine(dutId);
+    comments = oneLine(comments);
     const QString placeholder = QStringLiteral("___");
     if (dutId.contains(placeholder))
         dutId.clear();

@@ -89,8 +89,14 @@ void inDetails(const QString& dutId, const QString& comments,
             return;
         timer->stop();
         timer->deleteLater();
-        QTest::keyClicks(form->findChild<QLineEdit*>("Text_DUTId"), dutId);
-        QTest::keyClicks(form->findChild<QLineEdit*>("Text_Comments"), comments);
+        // Pasted, as texts with line breaks come in.
+        for (const auto& [box, text] :
+             {std::pair{"Text_DUTId", dutId}, {"Text_Comments", comments}}) {
+            auto* edit = form->findChild<QLineEdit*>(box);
+            QGuiApplication::clipboard()->setText(text);
+            edit->setFocus();
+            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        }
         if (button.isEmpty())
             form->close();
         else
@@ -200,12 +206,13 @@ private slots:
         // Placeholders ("___") count as empty; a duplicate is the same line, case and all.
         const SavedComments saved;
         const QList<Saved> results{
-            saved.save("A1", "ok"),     saved.save("Müller", "50 €"),
-            saved.save("A1", "OK"),     saved.save(QString(46, '_'), QString(67, '_')),
-            saved.save("Ä_1", "x___y"), saved.save(QString(46, '_'), "ok")};
+            saved.save("A1", "ok"),          saved.save("Müller", "50 €"),
+            saved.save("A1", "OK"),          saved.save(QString(46, '_'), QString(67, '_')),
+            saved.save("Ä_1", "x___y"),      saved.save(QString(46, '_'), "ok"),
+            saved.save("C\r\n3", "x\ty\x7f")};
         QCOMPARE(results, QList<Saved>({Saved::Duplicate, Saved::Duplicate, Saved::Saved,
-                                        Saved::Nothing, Saved::Saved, Saved::Saved}));
-        QCOMPARE(readFile(Dat), old + "\r\nA1;OK\r\n\xc3\x84_1;\r\n;ok\r\n");
+                                        Saved::Nothing, Saved::Saved, Saved::Saved, Saved::Saved}));
+        QCOMPARE(readFile(Dat), old + "\r\nA1;OK\r\n\xc3\x84_1;\r\n;ok\r\nC  3;x y \r\n");
     }
 
     void unreadableFileIsLeftAlone()
@@ -400,6 +407,10 @@ private slots:
         row("return loss, no details", 7, ";", "Command_Print", "report.pdf",
             "MeasurementType:ReturnLossFrequencyStep:100MHzDate:%date\nDUT:Termination\nDUTID:" +
                 QString(46, '_') + "\nComments:" + QString(67, '_'));
+        row("pasted line breaks", 7, "A1\r\nB;x\ty\n", "Command_Print", "report.pdf",
+            "MeasurementType:ReturnLossFrequencyStep:100MHzDate:%date\nDUT:Termination\nDUTID:A1B\n"
+            "Comments:xy",
+            {}, "A1;ok\r\nA1  B;x y \r\n");
         row("Cancel", 7, "B2;x", "Command_Cancel", "report.pdf", {});
         row("close box", 7, "B2;x", "", "report.pdf", {});
         row("Cancel in the print dialog", 7, "B2;x", "Command_Print", "", {});
