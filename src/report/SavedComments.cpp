@@ -121,16 +121,18 @@ SavedComments::SaveResult SavedComments::save(QString dutId, QString comments,
         return SaveResult::Failed;
     };
 
-    // Append only to the file that is there: one removed in the meantime is not made anew.
+    // Append only to the file that is there: one removed in the meantime is not made anew,
+    // however short that meantime. Unbuffered: a write that fails must not be retried from a
+    // buffer when the file closes.
     QFile file(m_path);
-    if (!QFileInfo::exists(m_path)) {
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::ExistingOnly |
+                   QIODevice::Unbuffered)) {
+        if (QFileInfo::exists(m_path))
+            return failed(file);
         if (reason)
             *reason = QStringLiteral("The file is no longer there.");
         return SaveResult::Failed;
     }
-    // Unbuffered: a write that fails must not be retried from a buffer when the file closes.
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
-        return failed(file);
     // Another instance saving at the same moment waits here, so that neither loses or splits
     // a line and the duplicate check sees the other's entry.
     if (flock(file.handle(), LOCK_EX) != 0) {
