@@ -50,7 +50,14 @@ PrintResultTextForm::PrintResultTextForm(MeasType measType, const QString& custo
     setObjectName(QStringLiteral("PrintResultTextForm"));
     setWindowTitle(QStringLiteral("Enter Text"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    createControls();
+    layOutControls();
+    connectEvents();
+    Form_Load(measType, customAttnText);
+}
 
+void PrintResultTextForm::createControls()
+{
     Label2 = named(new QLabel(QStringLiteral("DUT: "), this), "Label2");
     Text_DUT = named(new QLineEdit(this), "Text_DUT");
     Text_DUT->setReadOnly(true);
@@ -80,7 +87,10 @@ PrintResultTextForm::PrintResultTextForm(MeasType measType, const QString& custo
         button->setAutoDefault(false);
         button->setDefault(false);
     }
+}
 
+void PrintResultTextForm::layOutControls()
+{
     auto* grid = new QGridLayout(this);
     grid->addWidget(Label2, 0, 0);
     grid->addWidget(Text_DUT, 0, 1);
@@ -107,7 +117,10 @@ PrintResultTextForm::PrintResultTextForm(MeasType measType, const QString& custo
     setTabOrder(Command_Clear, Command_Print);
     setTabOrder(Command_Print, Command_Cancel);
     setTabOrder(Command_Cancel, Text_DUT);
+}
 
+void PrintResultTextForm::connectEvents()
+{
     connect(Combo_Att, &QComboBox::activated, this, &PrintResultTextForm::Combo_Att_Click);
     connect(Combo_Saved, &QComboBox::activated, this, &PrintResultTextForm::Combo_Saved_Click);
     connect(Text_Comments, &QLineEdit::textChanged, this,
@@ -117,8 +130,10 @@ PrintResultTextForm::PrintResultTextForm(MeasType measType, const QString& custo
     connect(Command_Print, &QPushButton::clicked, this, &PrintResultTextForm::Command_Print_Click);
     connect(Command_Cancel, &QPushButton::clicked, this,
             &PrintResultTextForm::Command_Cancel_Click);
+}
 
-    // Load
+void PrintResultTextForm::Form_Load(MeasType measType, const QString& customAttnText)
+{
     const QString description = DescriptionFor(measType, customAttnText);
     if (measType == MeasType::AttenuatorRl) {
         Combo_Att->addItems({QStringLiteral("2 X Attenuator"), QStringLiteral("2.5 X Attenuator"),
