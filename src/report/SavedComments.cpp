@@ -152,7 +152,13 @@ SavedComments::SaveResult SavedComments::save(QString dutId, QString comments,
     if (!contents.isEmpty() && !contents.endsWith('\n') && !contents.endsWith('\r'))
         bytes += "\r\n";
     bytes += entry.toUtf8() + "\r\n";
-    if (file.write(bytes) != bytes.size()) {
+    qint64 written = file.write(bytes);
+    if (written >= 0 && written < bytes.size()) {
+        // A short write leaves no error behind; the rest, tried once more, brings the reason.
+        const qint64 rest = file.write(bytes.mid(written));
+        written = rest < 0 ? -1 : written + rest;
+    }
+    if (written != bytes.size()) {
         // A full disk may have taken part of the line: give the file back as it was.
         const SaveResult result = failed(file);
         if (::ftruncate(file.handle(), contents.size()) != 0 && reason)
