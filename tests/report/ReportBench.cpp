@@ -42,16 +42,6 @@ QString printedPage(const QString& pdf)
     return labelled + '\n' + lines.filter("950").value(0).simplified();
 }
 
-QString page(int type, const QString& dutLines)
-{
-    return (type == 5 ? "MeasurementType:AttenuationFrequencyStep:25MHzDate:<today>\n"
-                        "DUT:10XAttenuatorThegraphshowsdeviationfromnominalattenuation\n"
-                      : "MeasurementType:ReturnLossFrequencyStep:100MHzDate:<today>\n"
-                        "DUT:Termination\n") +
-           dutLines +
-           "\n50 100 150 200 250 300 350 400 450 500 550 600 650 700 750 800 850 900 950 1000";
-}
-
 QString seen(MsgIcon icon, MsgButtons buttons, const QString& title, const QString& text)
 {
     return QString("%1 %2 %3: %4").arg(int(icon)).arg(int(buttons)).arg(title, text);

@@ -23,9 +23,6 @@ void writeFile(const QString& name, const QByteArray& bytes);
 // unless the PDF holds exactly one page. Today's date reads "<today>", and so does
 // yesterday's, for a print begun before midnight.
 QString printedPage(const QString& pdf);
-// The page of a 10 X attenuator (type 5) at 25 MHz or of a termination (7) at 100 MHz, with
-// the lines of the DUT's identifier and comments.
-QString page(int type, const QString& dutLines);
 
 // A message as the operator sees it: icon and buttons (as numbers), title and text; all that
 // were shown, one after the other.

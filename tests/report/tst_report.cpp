@@ -13,6 +13,18 @@ namespace {
 using Saved = SavedComments::SaveResult;
 const QString Dat = QString::fromLatin1(SavedComments::FileName);
 std::unique_ptr<PrivateCups> cups;
+
+// The page of a 10 X attenuator (type 5) at 25 MHz or of a termination (7) at 100 MHz, with
+// the lines of the DUT's identifier and comments, as printedPage gives it.
+QString page(int type, const QString& dutLines)
+{
+    return (type == 5 ? "MeasurementType:AttenuationFrequencyStep:25MHzDate:<today>\n"
+                        "DUT:10XAttenuatorThegraphshowsdeviationfromnominalattenuation\n"
+                      : "MeasurementType:ReturnLossFrequencyStep:100MHzDate:<today>\n"
+                        "DUT:Termination\n") +
+           dutLines +
+           "\n50 100 150 200 250 300 350 400 450 500 550 600 650 700 750 800 850 900 950 1000";
+}
 } // namespace
 
 #define REQUIRE_CUPS()                                                                             \
