@@ -1,8 +1,12 @@
 #include "chart/Chart.h"
 
 #include <QCategoryAxis>
+#include <QFontMetricsF>
 #include <QLineSeries>
 #include <QValueAxis>
+#include <QtMath>
+
+#include <algorithm>
 
 namespace {
 
@@ -35,7 +39,6 @@ Chart::Chart(int columns, QWidget* parent) : QChartView(new QChart, parent), Res
     QChart* chart = this->chart();
     chart->legend()->hide();
     chart->setBackgroundRoundness(0);
-    chart->setMargins(QMargins(4, 4, 8, 4));
 
     auto* categoryAxis = new QCategoryAxis;
     categoryAxis->setRange(1, Rows);
@@ -46,7 +49,14 @@ Chart::Chart(int columns, QWidget* parent) : QChartView(new QChart, parent), Res
     QFont labelFont = categoryAxis->labelsFont();
     labelFont.setPointSizeF(labelFont.pointSizeF() * 0.85);
     categoryAxis->setLabelsFont(labelFont);
+    // Qt elides a label wider than the plot width shared out among all the labels, which
+    // "1000" is, though the labels stand four rows apart with room to spare.
+    categoryAxis->setTruncateLabels(false);
     chart->addAxis(categoryAxis, Qt::AlignBottom);
+    // The last label is centred on the plot's right edge: half of it needs room beyond.
+    const QString last = categoryAxis->categoriesLabels().constLast();
+    const int overhang = qCeil(QFontMetricsF(labelFont).horizontalAdvance(last) / 2);
+    chart->setMargins(QMargins(4, 4, std::max(8, overhang + 4), 4));
 
     m_valueAxis = new QValueAxis;
     m_valueAxis->setTitleText(QStringLiteral("dB"));

@@ -56,6 +56,16 @@ PrintResultForm::PrintResultForm(const ReportSource& source, OperatorDialogs& di
     : QDialog(parent), m_dialogs(dialogs), m_measType(source.globals.MeasType),
       m_customAttnText(source.customAttnText)
 {
+    setUpPage();
+    createHeaderLabels();
+    createChartAndFrame();
+    createDutLabels();
+    fitFont();
+    Form_Load(source);
+}
+
+void PrintResultForm::setUpPage()
+{
     setObjectName(QStringLiteral("PrintResultForm"));
     setWindowTitle(QStringLiteral("Print"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
@@ -73,14 +83,20 @@ PrintResultForm::PrintResultForm(const ReportSource& source, OperatorDialogs& di
     font.setWeight(QFont::Normal);
     font.setPointSizeF(12);
     setFont(font);
+}
 
+void PrintResultForm::createHeaderLabels()
+{
     Label1 = label("Label1", QStringLiteral("Measurement Type: "), 120, 420, 2160);
     Label_MeasType = label("Label_MeasType", QString(), 2280, 420, 1365);
     Label5 = label("Label5", QStringLiteral("Frequency Step: "), 3900, 420, 1815);
     Label_FreqStep = label("Label_FreqStep", QString(), 5760, 420, 1065);
     Label7 = label("Label7", QStringLiteral("Date: "), 7080, 420, 645);
     Label_Date = label("Label_Date", QString(), 7740, 420, 2745);
+}
 
+void PrintResultForm::createChartAndFrame()
+{
     MSChartPrint = new Chart(3, this);
     MSChartPrint->setObjectName(QStringLiteral("MSChartPrint"));
     MSChartPrint->setGeometry(twips(120), twips(900), twips(10455), twips(4335));
@@ -105,7 +121,10 @@ PrintResultForm::PrintResultForm(const ReportSource& source, OperatorDialogs& di
         frame->setPalette(black);
         frame->setAutoFillBackground(true);
     }
+}
 
+void PrintResultForm::createDutLabels()
+{
     Label3 = label("Label3", QStringLiteral("DUT: "), 180, 5460, 615);
     Label_DUT = label("Label_DUT", QString(), 840, 5460, 3765);
     Label6 = label("Label6", QStringLiteral("The graph shows deviation from nominal attenuation"),
@@ -116,23 +135,30 @@ PrintResultForm::PrintResultForm(const ReportSource& source, OperatorDialogs& di
     Label_DUTId = label("Label_DUTId", QString(), 1140, 5880, 9405);
     Label2 = label("Label2", QStringLiteral("Comments: "), 180, 6300, 1275);
     Label_Comments = label("Label_Comments", QString(), 1500, 6300, 9045);
+}
 
-    fitFont();
-
-    // Load
+void PrintResultForm::Form_Load(const ReportSource& source)
+{
     move(source.position);
     const int step = std::clamp(source.freqStepIndex, 0, 3);
-    const double multiplier = source.globals.StepMult[step];
+    loadHeader(source.freqStepText);
+    loadChart(source.MSChart1, step, source.globals.StepMult[step]);
+}
+
+void PrintResultForm::loadHeader(const QString& freqStepText)
+{
     if (kindOf(m_measType) == MeasKind::Attenuation) {
         Label_MeasType->setText(QStringLiteral("Attenuation"));
         Label6->show();
     } else {
         Label_MeasType->setText(QStringLiteral("Return Loss"));
     }
-    Label_FreqStep->setText(source.freqStepText);
+    Label_FreqStep->setText(freqStepText);
     Label_Date->setText(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
+}
 
-    const Chart& results = source.MSChart1;
+void PrintResultForm::loadChart(const Chart& results, int step, double multiplier)
+{
     MSChartPrint->setMaximum(results.maximum());
     MSChartPrint->setMinimum(results.minimum());
     MSChartPrint->setMajorDivision(results.majorDivision());

@@ -52,8 +52,17 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void activate();
+    void setUpPage();
+    void createHeaderLabels();
+    void createChartAndFrame();
+    void createDutLabels();
     void fitFont();
+    // Header and chart from the main window; the labels of the DUT wait for the dialog.
+    void Form_Load(const ReportSource& source);
+    void loadHeader(const QString& freqStepText);
+    // Limit lines and the curve of the chosen step, multiplier 1, 2, 4 or 8.
+    void loadChart(const Chart& results, int step, double multiplier);
+    void activate();
     QLabel* label(const char* name, const QString& text, int left, int top, int width);
     void printFailed(const QString& reason);
 

@@ -20,14 +20,15 @@ template <typename W> W* named(W* widget, const char* name)
     return widget;
 }
 
-void replaceSeparators(QLineEdit* edit)
+void protectSavedLine(QLineEdit* edit)
 {
     // The first ";" of a saved line separates identifier from comments; none may come from
-    // the texts themselves.
-    if (!edit->text().contains(u';'))
+    // the texts themselves. A pasted line break would split the saved line and the page's.
+    const QString text = SavedComments::oneLine(edit->text()).replace(u';', u'-');
+    if (text == edit->text())
         return;
     const int cursor = edit->cursorPosition();
-    edit->setText(edit->text().replace(u';', u'-'));
+    edit->setText(text);
     edit->setCursorPosition(cursor);
 }
 
@@ -49,7 +50,14 @@ PrintResultTextForm::PrintResultTextForm(MeasType measType, const QString& custo
     setObjectName(QStringLiteral("PrintResultTextForm"));
     setWindowTitle(QStringLiteral("Enter Text"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    createControls();
+    layOutControls();
+    connectEvents();
+    Form_Load(measType, customAttnText);
+}
 
+void PrintResultTextForm::createControls()
+{
     Label2 = named(new QLabel(QStringLiteral("DUT: "), this), "Label2");
     Text_DUT = named(new QLineEdit(this), "Text_DUT");
     Text_DUT->setReadOnly(true);
@@ -79,7 +87,10 @@ PrintResultTextForm::PrintResultTextForm(MeasType measType, const QString& custo
         button->setAutoDefault(false);
         button->setDefault(false);
     }
+}
 
+void PrintResultTextForm::layOutControls()
+{
     auto* grid = new QGridLayout(this);
     grid->addWidget(Label2, 0, 0);
     grid->addWidget(Text_DUT, 0, 1);
@@ -106,7 +117,10 @@ PrintResultTextForm::PrintResultTextForm(MeasType measType, const QString& custo
     setTabOrder(Command_Clear, Command_Print);
     setTabOrder(Command_Print, Command_Cancel);
     setTabOrder(Command_Cancel, Text_DUT);
+}
 
+void PrintResultTextForm::connectEvents()
+{
     connect(Combo_Att, &QComboBox::activated, this, &PrintResultTextForm::Combo_Att_Click);
     connect(Combo_Saved, &QComboBox::activated, this, &PrintResultTextForm::Combo_Saved_Click);
     connect(Text_Comments, &QLineEdit::textChanged, this,
@@ -116,8 +130,10 @@ PrintResultTextForm::PrintResultTextForm(MeasType measType, const QString& custo
     connect(Command_Print, &QPushButton::clicked, this, &PrintResultTextForm::Command_Print_Click);
     connect(Command_Cancel, &QPushButton::clicked, this,
             &PrintResultTextForm::Command_Cancel_Click);
+}
 
-    // Load
+void PrintResultTextForm::Form_Load(MeasType measType, const QString& customAttnText)
+{
     const QString description = DescriptionFor(measType, customAttnText);
     if (measType == MeasType::AttenuatorRl) {
         Combo_Att->addItems({QStringLiteral("2 X Attenuator"), QStringLiteral("2.5 X Attenuator"),
@@ -193,12 +209,12 @@ void PrintResultTextForm::Combo_Saved_Click(int index)
 
 void PrintResultTextForm::Text_Comments_Change()
 {
-    replaceSeparators(Text_Comments);
+    protectSavedLine(Text_Comments);
 }
 
 void PrintResultTextForm::Text_DUTId_LostFocus()
 {
-    replaceSeparators(Text_DUTId);
+    protectSavedLine(Text_DUTId);
 }
 
 bool PrintResultTextForm::eventFilter(QObject* watched, QEvent* event)
@@ -219,7 +235,7 @@ void PrintResultTextForm::Command_Print_Click()
 {
     // Pressed by a shortcut the identifier box may still hold the focus and a ";".
     Text_DUTId_LostFocus();
-    m_labels.Label_DUT->setText(Text_DUT->text());
+    m_labels.Label_DUT->setText(SavedComments::oneLine(Text_DUT->text()));
     m_labels.Label_DUTId->setText(
         Text_DUTId->text().isEmpty() ? QString(DUTIdPlaceholderLength, u'_') : Text_DUTId->text());
     m_labels.Label_Comments->setText(Text_Comments->text().isEmpty()

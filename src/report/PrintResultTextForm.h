@@ -40,6 +40,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void createControls();
+    void layOutControls();
+    void connectEvents();
+    // Presets the description, offers the saved entries and puts the focus.
+    void Form_Load(MeasType measType, const QString& customAttnText);
+
     void Combo_Att_Click(int index);
     void Combo_Saved_Click(int index);
     void Text_Comments_Change();

@@ -33,6 +33,17 @@ QString fromWindows1252(const QByteArray& bytes)
 
 SavedComments::SavedComments(const QString& path) : m_path(path) {}
 
+QString SavedComments::oneLine(QString text)
+{
+    for (QChar& c : text) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph)
+            c = u' ';
+    }
+    return text;
+}
+
 QString SavedComments::decodeLine(const QByteArray& line)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -94,6 +105,8 @@ QStringList SavedComments::loadEntries() const
 SavedComments::SaveResult SavedComments::save(QString dutId, QString comments,
                                               QString* reason) const
 {
+    dutId = oneLine(dutId);
+    comments = oneLine(comments);
     const QString placeholder = QStringLiteral("___");
     if (dutId.contains(placeholder))
         dutId.clear();
@@ -108,16 +121,18 @@ SavedComments::SaveResult SavedComments::save(QString dutId, QString comments,
         return SaveResult::Failed;
     };
 
-    // Append only to the file that is there: one removed in the meantime is not made anew.
+    // Append only to the file that is there: one removed in the meantime is not made anew,
+    // however short that meantime. Unbuffered: a write that fails must not be retried from a
+    // buffer when the file closes.
     QFile file(m_path);
-    if (!QFileInfo::exists(m_path)) {
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::ExistingOnly |
+                   QIODevice::Unbuffered)) {
+        if (QFileInfo::exists(m_path))
+            return failed(file);
         if (reason)
             *reason = QStringLiteral("The file is no longer there.");
         return SaveResult::Failed;
     }
-    // Unbuffered: a write that fails must not be retried from a buffer when the file closes.
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
-        return failed(file);
     // Another instance saving at the same moment waits here, so that neither loses or splits
     // a line and the duplicate check sees the other's entry.
     if (flock(file.handle(), LOCK_EX) != 0) {
@@ -137,7 +152,13 @@ SavedComments::SaveResult SavedComments::save(QString dutId, QString comments,
     if (!contents.isEmpty() && !contents.endsWith('\n') && !contents.endsWith('\r'))
         bytes += "\r\n";
     bytes += entry.toUtf8() + "\r\n";
-    if (file.write(bytes) != bytes.size()) {
+    qint64 written = file.write(bytes);
+    if (written >= 0 && written < bytes.size()) {
+        // A short write leaves no error behind; the rest, tried once more, brings the reason.
+        const qint64 rest = file.write(bytes.mid(written));
+        written = rest < 0 ? -1 : written + rest;
+    }
+    if (written != bytes.size()) {
         // A full disk may have taken part of the line: give the file back as it was.
         const SaveResult result = failed(file);
         if (::ftruncate(file.handle(), contents.size()) != 0 && reason)

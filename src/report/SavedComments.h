@@ -25,9 +25,14 @@ public:
     QStringList loadEntries() const;
 
     // Appends identifier;comments unless it is already there. An identifier or comments
-    // holding "___" (the placeholder line of the printed page) counts as empty. Instances
+    // holding "___" (the placeholder line of the printed page) counts as empty; control
+    // characters become blanks, as in the details dialog. Instances
     // saving at once take turns; on failure the file keeps its contents and reason says why.
     SaveResult save(QString dutId, QString comments, QString* reason = nullptr) const;
+
+    // The text with line breaks, tabs and other control characters turned into blanks: an
+    // entry is one line of the file and one line of the printed page.
+    static QString oneLine(QString text);
 
     // Every line of the file, decoded; false when the file cannot be read.
     bool readLines(QStringList& lines) const;
