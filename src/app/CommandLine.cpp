@@ -1,6 +1,5 @@
 #include "app/CommandLine.h"
 
-
 #include <QCoreApplication>
 
 QStringList withOptionalValues(QStringList arguments)

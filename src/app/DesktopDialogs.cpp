@@ -1,7 +1,7 @@
 #include "app/DesktopDialogs.h"
 
-#include <QApplication>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>

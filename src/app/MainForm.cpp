@@ -609,11 +609,17 @@ void MainForm::Command_Run_Click()
     }
 }
 
+ReportSource MainForm::reportSource() const
+{
+    return {*MSChart1, Combo_FreqStep->currentIndex(), Combo_FreqStep->currentText(),
+            Globals,   Text_CustomAttn->text(),        pos()};
+}
+
 void MainForm::Command_Print_Click()
 {
-    ReportSource source{*MSChart1, Combo_FreqStep->currentIndex(), Combo_FreqStep->currentText(),
-                        Globals,   Text_CustomAttn->text(),        pos()};
-    PrintResultForm::Command_Print_Click(source, m_dialogs, this);
+    if (const std::optional<PrintedPage> page =
+            PrintResultForm::Command_Print_Click(reportSource(), m_dialogs, this))
+        emit reportPrinted(*page);
 }
 
 // ---- What the sequences see -------------------------------------------------------------

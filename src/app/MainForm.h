@@ -3,6 +3,7 @@
 #include "base/OperatorDialogs.h"
 #include "measure/MeasurementEngine.h"
 #include "measure/MeasurementView.h"
+#include "report/PrintResultForm.h"
 
 #include <QGroupBox>
 #include <QPointer>
@@ -88,6 +89,8 @@ public:
     QPushButton* Command_History = nullptr;
 
     void showVerdict(const QString& text);
+    // What the Print button gives the report: the chart and the selection as they are now.
+    ReportSource reportSource() const;
     void showStatus(const QString& text);
 
     void EnableAttnControls(bool refEnabled, bool optionsEnabled, bool customEnabled);
@@ -126,6 +129,7 @@ signals:
     // Around every run, whoever started it.
     void runStarting();
     void runFinished();
+    void reportPrinted(const PrintedPage& page);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -3,6 +3,7 @@
 #include "app/BenchConnection.h"
 #include "history/History.h"
 #include "measure/MeasurementEngine.h"
+#include "report/PrintResultForm.h"
 
 SweepRecorder::SweepRecorder(History& history, MeasurementEngine& engine,
                              const BenchConnection& connection, StartedFrom startedFrom,
@@ -33,4 +34,20 @@ void SweepRecorder::record(const MeasurementResult& sweep)
     bench.address = m_connection.address();
     m_lastRecord = m_history.record(result, m_context);
     emit recorded(Verdict::of(result));
+}
+
+void SweepRecorder::recordPrint(const PrintedPage& page)
+{
+    if (m_lastRecord.isNull())
+        return;
+    PrintRow row;
+    row.dutDescription = page.description;
+    row.dutId = page.dutId;
+    row.comments = page.comments;
+    row.dateText = page.dateText;
+    row.stepText = page.stepText;
+    row.cells = page.cells;
+    row.destination = page.destination;
+    row.printed = QDateTime::currentDateTimeUtc();
+    m_history.appendPrint(m_lastRecord, row);
 }

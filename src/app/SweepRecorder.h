@@ -6,6 +6,7 @@
 #include <QUuid>
 
 class BenchConnection;
+struct PrintedPage;
 class History;
 class MeasurementEngine;
 
@@ -23,6 +24,8 @@ public:
     // The record of the last completed sweep, for the prints of it; null before one.
     QUuid lastRecord() const { return m_lastRecord; }
     History& history() const { return m_history; }
+    // A print of the last completed sweep.
+    void recordPrint(const PrintedPage& page);
 
 signals:
     // After each recorded sweep: the verdict in its one text.

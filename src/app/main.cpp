@@ -70,6 +70,7 @@ int main(int argc, char* argv[])
     SweepRecorder recorder(history, form.engine(), connection, StartedFrom::Window);
     QObject::connect(&recorder, &SweepRecorder::recorded, &form,
                      [&form](const Verdict& verdict) { form.showVerdict(verdict.text()); });
+    QObject::connect(&form, &MainForm::reportPrinted, &recorder, &SweepRecorder::recordPrint);
     QObject::connect(&history, &History::outage, &form, &MainForm::showStatus);
     QObject::connect(&history, &History::restored, &form, &MainForm::showStatus);
     if (!history.target().valid())

@@ -35,11 +35,31 @@ constexpr int LabelHeight = 300;
 
 } // namespace
 
-void PrintResultForm::Command_Print_Click(const ReportSource& source, OperatorDialogs& dialogs,
-                                          QWidget* parent)
+std::optional<PrintedPage> PrintResultForm::Command_Print_Click(const ReportSource& source,
+                                                                OperatorDialogs& dialogs,
+                                                                QWidget* parent)
 {
     PrintResultForm form(source, dialogs, parent);
     form.exec();
+    return form.m_printed;
+}
+
+std::optional<PrintedPage> PrintResultForm::PrintPreset(const ReportSource& source,
+                                                        const PresetPage& preset,
+                                                        OperatorDialogs& dialogs, QWidget* parent,
+                                                        QString* failure)
+{
+    PrintResultForm form(source, dialogs, parent);
+    form.m_preset = preset;
+    form.Label_DUT->setText(SavedComments::oneLine(preset.description));
+    form.Label_DUTId->setText(SavedComments::oneLine(preset.dutId));
+    form.Label_Comments->setText(SavedComments::oneLine(preset.comments));
+    if (!preset.dateText.isEmpty())
+        form.Label_Date->setText(preset.dateText);
+    form.PrintReport();
+    if (failure)
+        *failure = form.m_failure;
+    return form.m_printed;
 }
 
 QLabel* PrintResultForm::label(const char* name, const QString& text, int left, int top, int width)
@@ -244,8 +264,24 @@ void PrintResultForm::activate()
     done(QDialog::Accepted);
 }
 
+void PrintResultForm::notePrinted(const QString& destination)
+{
+    PrintedPage page{Label_DUT->text(),  Label_DUTId->text(),    Label_Comments->text(),
+                     Label_Date->text(), Label_FreqStep->text(), {},
+                     destination};
+    for (int row = 1; row <= Chart::Rows; ++row) {
+        if (const std::optional<float> value = MSChartPrint->cellValue(row, 3))
+            page.cells << MeasuredPoint{row * 12.5, *value};
+    }
+    m_printed = page;
+}
+
 void PrintResultForm::printFailed(const QString& reason)
 {
+    if (m_preset && !m_preset->askForPrinter) {
+        m_failure = reason;
+        return;
+    }
     m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("Report Not Printed"),
                       QStringLiteral("The report was not printed.\n\n") + reason, MsgButtons::Ok);
 }
@@ -257,8 +293,14 @@ void PrintResultForm::PrintReport()
     if (!previous.isEmpty())
         printer.setPrinterName(previous);
     printer.setCopyCount(1);
-    if (!m_dialogs.choosePrinter(printer))
+    if (m_preset && !m_preset->askForPrinter) {
+        if (previous.isEmpty()) {
+            printFailed(QStringLiteral("There is no default printer."));
+            return;
+        }
+    } else if (!m_dialogs.choosePrinter(printer)) {
         return;
+    }
 
     if (printer.outputFormat() == QPrinter::PdfFormat) {
         // A bench without a printer keeps its records as PDF files; no printer is involved.
@@ -272,6 +314,7 @@ void PrintResultForm::PrintReport()
                             .arg(QDir::toNativeSeparators(path)));
             return;
         }
+        notePrinted(path);
     } else {
         const QString chosen = printer.printerName();
         if (chosen.isEmpty()) {
@@ -298,8 +341,11 @@ void PrintResultForm::PrintReport()
         }
         if (chosen != previous && !previous.isEmpty())
             DefaultPrinter::SetDefaultPrinter(previous, m_dialogs);
+        notePrinted(chosen);
     }
 
+    if (m_preset && !m_preset->saveComments)
+        return;
     QString reason;
     if (SavedComments().save(Label_DUTId->text(), Label_Comments->text(), &reason) ==
         SavedComments::SaveResult::Failed)

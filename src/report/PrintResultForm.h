@@ -1,10 +1,13 @@
 #pragma once
 
 #include "measure/MeasType.h"
+#include "measure/MeasurementResult.h"
 
 #include <QDialog>
 #include <QPoint>
 #include <QString>
+
+#include <optional>
 
 class Chart;
 class OperatorDialogs;
@@ -22,6 +25,27 @@ struct ReportSource {
     QPoint position;          // the main window's top-left on the screen
 };
 
+// What a print put on the page, for the history.
+struct PrintedPage {
+    QString description;
+    QString dutId;
+    QString comments;
+    QString dateText;
+    QString stepText;
+    QVector<MeasuredPoint> cells; // the page's curve
+    QString destination;          // printer name or file path
+};
+
+// A page whose texts are known before it is printed: remote control's, or a re-print.
+struct PresetPage {
+    QString description;
+    QString dutId;
+    QString comments;
+    QString dateText;          // empty: today's
+    bool askForPrinter = true; // false: the default printer, without a dialog or a message
+    bool saveComments = true;  // false: PrintComments.dat stays as it is
+};
+
 // "Print": the report page as a window. It copies header and chart while loading, asks for the
 // DUT details on its first activation, prints itself, gives the default printer back, saves
 // the identifier and comments, and closes in every case.
@@ -33,8 +57,16 @@ public:
     static constexpr int PageHeight = 6780 / 15;
 
     // The main window's Print button: shows the report modally and returns once it has closed.
-    static void Command_Print_Click(const ReportSource& source, OperatorDialogs& dialogs,
-                                    QWidget* parent = nullptr);
+    // Returns what was printed; nothing when the operator cancelled or the print failed.
+    static std::optional<PrintedPage> Command_Print_Click(const ReportSource& source,
+                                                          OperatorDialogs& dialogs,
+                                                          QWidget* parent = nullptr);
+    // The page with its texts given, without the details dialog. failure: why it was not
+    // printed, when the operator was not told.
+    static std::optional<PrintedPage> PrintPreset(const ReportSource& source,
+                                                  const PresetPage& preset,
+                                                  OperatorDialogs& dialogs, QWidget* parent,
+                                                  QString* failure = nullptr);
 
     // Loads header and chart; the rest happens on the first activation.
     PrintResultForm(const ReportSource& source, OperatorDialogs& dialogs,
@@ -65,12 +97,16 @@ private:
     void activate();
     QLabel* label(const char* name, const QString& text, int left, int top, int width);
     void printFailed(const QString& reason);
+    void notePrinted(const QString& destination);
 
     OperatorDialogs& m_dialogs;
     MeasType m_measType;
     QString m_customAttnText;
     bool m_activating = false;
     bool m_activated = false;
+    std::optional<PresetPage> m_preset;
+    std::optional<PrintedPage> m_printed;
+    QString m_failure;
 
     QLabel* Label1 = nullptr;
     QLabel* Label_MeasType = nullptr;
