@@ -5,8 +5,8 @@
 QStringList withOptionalValues(QStringList arguments)
 {
     for (QString& argument : arguments) {
-        if (argument == QLatin1String("--simulate"))
-            argument = QStringLiteral("--simulate=");
+        if (argument == QLatin1String("--simulate") || argument == QLatin1String("--remote"))
+            argument += u'=';
     }
     return arguments;
 }

@@ -54,10 +54,21 @@ struct Options {
                               QStringLiteral("With --export: csv (default), s1p or s2p."),
                               QStringLiteral("csv|s1p|s2p"), QStringLiteral("csv")};
 
+    QCommandLineOption remote{
+        QStringLiteral("remote"),
+        QStringLiteral("Also answer SCPI commands over TCP on 127.0.0.1, port PORT (5025 when not "
+                       "given; 0 picks a free one)."),
+        QStringLiteral("PORT")};
+    QCommandLineOption remoteListen{
+        QStringLiteral("remote-listen"),
+        QStringLiteral("With --remote: listen on ADDRESS instead of 127.0.0.1. The protocol has "
+                       "no authentication."),
+        QStringLiteral("ADDRESS")};
+
     void addTo(QCommandLineParser& parser) const
     {
-        parser.addOptions(
-            {simulate, gpibLibrary, adapter, trace, database, history, exportRecord, format});
+        parser.addOptions({simulate, gpibLibrary, adapter, trace, database, history, exportRecord,
+                           format, remote, remoteListen});
         parser.addPositionalArgument(
             QStringLiteral("DUT-ID"),
             QStringLiteral("With --history: the DUT whose records to list."),

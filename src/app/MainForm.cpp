@@ -716,6 +716,8 @@ void MainForm::focusFirstDevice(MeasKind kind)
 void MainForm::enableStop(bool enabled)
 {
     Command_Stop->setEnabled(enabled);
+    if (enabled)
+        emit stopAvailable();
 }
 
 void MainForm::showProgress(const QString& text)

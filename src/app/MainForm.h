@@ -130,6 +130,8 @@ signals:
     void runStarting();
     void runFinished();
     void reportPrinted(const PrintedPage& page);
+    // Stop has just become usable.
+    void stopAvailable();
 
 protected:
     void showEvent(QShowEvent* event) override;

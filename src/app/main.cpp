@@ -3,11 +3,13 @@
 #include "app/DesktopDialogs.h"
 #include "app/MainForm.h"
 #include "app/SweepRecorder.h"
+#include "app/WindowRemote.h"
 #include "base/Clock.h"
 #include "base/ProgramEnd.h"
 #include "gpib/InstrumentIO.h"
 #include "history/History.h"
 #include "history/HistoryCommand.h"
+#include "remote/RemoteServer.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -57,6 +59,10 @@ int main(int argc, char* argv[])
     const Options options;
     describe(parser, options);
     parser.process(withOptionalValues(QApplication::arguments()));
+    if (parser.isSet(options.remoteListen) && !parser.isSet(options.remote)) {
+        std::fprintf(stderr, "velmora: --remote-listen needs --remote\n");
+        return 2;
+    }
 
     DesktopDialogs desktop;
     BenchConnection connection;
@@ -77,5 +83,31 @@ int main(int argc, char* argv[])
         form.showStatus(history.target().error);
     form.Form_Load();
     form.show();
+
+    std::unique_ptr<WindowRemote> remoteBench;
+    std::unique_ptr<RemoteServer> remote;
+    if (parser.isSet(options.remote)) {
+        remoteBench = std::make_unique<WindowRemote>(form, desktop, connection.dialogs(), recorder);
+        remote = std::make_unique<RemoteServer>(*remoteBench);
+        const QString port = parser.value(options.remote);
+        const QHostAddress address(parser.isSet(options.remoteListen)
+                                       ? parser.value(options.remoteListen)
+                                       : QStringLiteral("127.0.0.1"));
+        QString error;
+        bool portOk = true;
+        const quint16 number = port.isEmpty() ? RemoteServer::DefaultPort : port.toUShort(&portOk);
+        if (!portOk || address.isNull() || !remote->listen(address, number, &error))
+            refuseToStart(desktop, {QStringLiteral("Remote control"),
+                                    error.isEmpty()
+                                        ? QStringLiteral("Remote control needs a port "
+                                                         "number and an address: %1")
+                                              .arg(port + u' ' + parser.value(options.remoteListen))
+                                        : error});
+        std::printf("%s\n", qPrintable(remote->listeningLine()));
+        std::fflush(stdout);
+        if (!remote->exposureWarning().isEmpty())
+            form.showStatus(remote->exposureWarning());
+        QObject::connect(&history, &History::outage, remoteBench.get(), &RemoteBench::systemError);
+    }
     return app.exec();
 }
