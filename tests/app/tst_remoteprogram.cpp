@@ -1,0 +1,90 @@
+// The program itself under remote control: the real binary on the simulated bench in virtual
+// time, driven by pyvisa as a production script would, and the README's example as written.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Runs a Python program with Debian's interpreter, where pyvisa is installed.
+QString python(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("/usr/bin/python3"), arguments);
+    if (!process.waitForFinished(120000))
+        return QStringLiteral("(python did not finish)");
+    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+}
+
+// The python block of the README that opens the bench, with the port this test got.
+QString readmeExample(quint16 port)
+{
+    QFile readme(QStringLiteral(VELMORA_SOURCE_DIR "/README.md"));
+    readme.open(QIODevice::ReadOnly);
+    const QString text = QString::fromUtf8(readme.readAll());
+    const QRegularExpression block(QStringLiteral("```python\n(import pyvisa.*?)```"),
+                                   QRegularExpression::DotMatchesEverythingOption);
+    return block.match(text).captured(1).replace(QStringLiteral("5025"), QString::number(port));
+}
+
+} // namespace
+
+class RemoteProgramTest : public QObject {
+    Q_OBJECT
+private slots:
+    void tenAttenuatorsByScript()
+    {
+        QTemporaryDir home;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + "/data");
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + "/config");
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.setWorkingDirectory(home.path());
+        program.start(QStringLiteral(VELMORA_PROGRAM),
+                      {QStringLiteral("--simulate=instant"), QStringLiteral("--remote=0")});
+        QVERIFY(program.waitForReadyRead(30000));
+        const QString line = QString::fromUtf8(program.readLine()).trimmed();
+        QVERIFY2(line.startsWith(QLatin1String("remote control on 127.0.0.1:")), qPrintable(line));
+        const quint16 port = quint16(line.section(u':', -1).toUInt());
+
+        const QString verdicts =
+            python({QStringLiteral(VELMORA_SOURCE_DIR "/tests/app/ten_attenuators.py"),
+                    QString::number(port)});
+        QCOMPARE(verdicts, "ATT-01 NONE\nATT-02 PASS\nATT-03 PASS\nATT-04 PASS\nATT-05 PASS\n"
+                           "ATT-06 PASS\nATT-07 PASS\nATT-08 PASS\nATT-09 PASS\nATT-10 NONE\n"
+                           "0,\"No error\"\n");
+
+        QTemporaryDir scratch;
+        const QString example = scratch.filePath(QStringLiteral("example.py"));
+        QFile file(example);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(readmeExample(port).toUtf8());
+        file.close();
+        QCOMPARE(python({example}), "Velmora,2712,0," VELMORA_VERSION "\n");
+
+        program.terminate();
+        program.waitForFinished(10000);
+        if (program.state() != QProcess::NotRunning)
+            program.kill();
+
+        // Each run is a record of its DUT, unattended, from remote control.
+        QProcess history;
+        history.setProcessEnvironment(environment);
+        history.start(QStringLiteral(VELMORA_PROGRAM), {QStringLiteral("--history")});
+        QVERIFY(history.waitForFinished(30000));
+        const QStringList records =
+            QString::fromUtf8(history.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(records.size(), 10);
+        QCOMPARE(records[2].section(u'\t', 2, 5), "ATT-03\tATT\tX2P5\tPASS");
+        QCOMPARE(records[9].section(u'\t', 2, 5), "ATT-10\tATT\t3\tNONE");
+    }
+};
+
+QTEST_GUILESS_MAIN(RemoteProgramTest)
+#include "tst_remoteprogram.moc"
