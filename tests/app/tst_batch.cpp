@@ -7,32 +7,29 @@
 #include <QTest>
 
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
 struct Run {
-    int status = -1;
+    int status;
     QString out, err;
 };
 
-void privateHome(QProcess& p, const QString& home, const QString& dataHome)
+// The program with a history of its own under home; setUp before it starts.
+Run velmora(const QString& home, const QStringList& arguments, const QString& dataHome = {},
+            const std::function<void(QProcess&)>& setUp = {})
 {
+    QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home);
     env.insert("XDG_CONFIG_HOME", home + "/config");
-    env.insert("XDG_DATA_HOME", dataHome);
+    env.insert("XDG_DATA_HOME", dataHome.isEmpty() ? home + "/data" : dataHome);
     p.setProcessEnvironment(env);
-}
-
-Run velmora(const QString& home, const QString& dataHome, const QStringList& arguments)
-{
-    QProcess p;
-    privateHome(p, home, dataHome);
+    if (setUp)
+        setUp(p);
     p.start(VELMORA_PROGRAM, arguments);
-    p.closeWriteChannel();
     p.waitForFinished(120000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
             p.readAllStandardError()};
@@ -50,66 +47,39 @@ private slots:
 
 void BatchTest::run_data()
 {
-    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QString>("scenario"); // the simulated bench's words besides "instant"
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("verdict"); // the line on standard output; none when empty
-    QTest::addColumn<QString>("message"); // on standard error
+    QTest::addColumn<QString>("expected"); // the verdict on standard output, or the error
     QTest::addColumn<bool>("historyWritable");
 
-    const QStringList term{"--kind",      "rl", "--device", "TERM",
-                           "--freq-step", "25", "--dut",    "AT-1"};
-    QTest::newRow("termination passes")
-        << "instant" << term + QStringList{"--comment", "bench 3; new lot"} << 0
-        << "PASS 6.29 dB at 875 MHz"
-        << "" << true;
-    QTest::newRow("failing termination")
-        << "instant,failing" << term << 1 << "FAIL -1.70 dB at 1000 MHz"
-        << "" << true;
-    QTest::newRow("cable has no limits")
-        << "instant"
-        << QStringList{"--kind", "att", "--device", "X1", "--freq-step", "100", "--dut", "AT-1"}
-        << 0 << "NONE (no limits)"
-        << "" << true;
-    QTest::newRow("custom attenuator, custom limit")
-        << "instant,failing" << QStringList{"--kind", "ATT",   "--device", "7,5",     "--freq-step",
-                                            "50",     "--dut", "AT-1",     "--limit", "0.2"}
-        << 1 << "FAIL -0.18 dB at 900 MHz"
-        << "" << true;
-    QTest::newRow("no board") << "instant,no-board" << term << 2 << ""
-                              << "Initialization Error" << true;
-    QTest::newRow("unknown device")
-        << "instant"
-        << QStringList{"--kind", "att", "--device", "X3", "--freq-step", "25", "--dut", "AT-1"} << 2
-        << ""
-        << "--device X3 is no device of --kind att" << true;
-    QTest::newRow("device of the other kind")
-        << "instant"
-        << QStringList{"--kind", "rl", "--device", "X2", "--freq-step", "25", "--dut", "AT-1"} << 2
-        << ""
-        << "which takes TERM, PAD." << true;
-    QTest::newRow("no DUT ID") << "instant" << term.mid(0, 6) << 2 << ""
-                               << "--dut is missing." << true;
-    QTest::newRow("step not in the list")
-        << "instant"
-        << QStringList{"--kind", "rl", "--device", "PAD", "--freq-step", "20", "--dut", "AT-1"} << 2
-        << ""
-        << "--freq-step takes 12.5, 25, 50 or 100" << true;
-    QTest::newRow("refused limit") << "instant" << term + QStringList{"--limit", "50"} << 2 << ""
-                                   << "Custom Limit must be between 10 and 40" << true;
-    QTest::newRow("GPIB error in the reference")
-        << "instant,write-error=MFREQ 500E+6)" << term << 2 << ""
-        << "GPIB ERROR # 2\nNo listener on write function.\n"
-        << true;
-    QTest::newRow("GPIB error at the last point")
-        << "instant,write-error=MFREQ 1000E+6)@2" << term << 2 << ""
-        << "The run ended after a bus error: no verdict." << true;
-    QTest::newRow("read time-out mid-sweep") << "instant,timeout=MAMPL?@50" << term << 2 << ""
-                                             << "I/O Error\nRead cycle failed\n"
-                                             << true;
-    QTest::newRow("record not kept")
-        << "instant" << term << 2 << ""
-        << "PASS 6.29 dB at 875 MHz, but the record could not be kept" << false;
+    const auto row = [](const char* tag, const QString& scenario, const QString& arguments,
+                        int status, const QString& expected, bool historyWritable = true) {
+        QTest::newRow(tag) << scenario << arguments.split(' ') << status << expected
+                           << historyWritable;
+    };
+    const QString term = "--kind rl --device TERM --freq-step 25 --dut AT-1";
+    row("termination passes", "", term + " --comment lot-7;bench-3", 0, "PASS 6.29 dB at 875 MHz");
+    row("failing termination", "failing", term, 1, "FAIL -1.70 dB at 1000 MHz");
+    row("cable has no limits", "", "--kind att --device X1 --freq-step 100 --dut AT-1", 0,
+        "NONE (no limits)");
+    row("custom attenuator and limit", "failing",
+        "--kind ATT --device 7,5 --freq-step 50 --dut AT-1 --limit 0.2", 1,
+        "FAIL -0.18 dB at 900 MHz");
+    row("no board", "no-board", term, 2, "Initialization Error");
+    row("unknown device", "", "--kind att --device X3 --freq-step 25 --dut AT-1", 2,
+        "--device X3 is no device of --kind att");
+    row("device of the other kind", "", "--kind rl --device X2 --freq-step 25 --dut AT-1", 2,
+        "which takes TERM, PAD.");
+    row("no DUT ID", "", "--kind rl --device TERM --freq-step 25", 2, "--dut is missing.");
+    row("refused limit", "", term + " --limit 50", 2, "Custom Limit must be between 10 and 40");
+    row("GPIB error in the reference", "write-error=MFREQ 500E+6)", term, 2,
+        "GPIB ERROR # 2\nNo listener on write function.\n");
+    row("GPIB error at the last point", "write-error=MFREQ 1000E+6)@2", term, 2,
+        "The run ended after a bus error: no verdict.");
+    row("read time-out mid-sweep", "timeout=MAMPL?@50", term, 2, "I/O Error\nRead cycle failed\n");
+    row("record not kept", "", term, 2, "PASS 6.29 dB at 875 MHz, but the record could not be kept",
+        false);
 }
 
 void BatchTest::run()
@@ -117,81 +87,65 @@ void BatchTest::run()
     QFETCH(QString, scenario);
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
-    QFETCH(QString, verdict);
-    QFETCH(QString, message);
+    QFETCH(QString, expected);
     QFETCH(bool, historyWritable);
     QTemporaryDir home;
-    // A plain file where the history's folder would be made.
-    QFile blocked(home.filePath("blocked"));
-    QVERIFY(blocked.open(QIODevice::WriteOnly));
-    const QString dataHome = home.filePath(historyWritable ? "data" : "blocked");
-    const QString dut = "AT-1";
-
-    const Run run = velmora(home.path(), dataHome,
-                            QStringList{"--batch", "--simulate=" + scenario} + arguments);
-    QVERIFY2(run.err.contains(message), qPrintable(run.err));
-    QCOMPARE(run.out, verdict.isEmpty() ? QString() : verdict + "\n");
+    QFile blocked(home.filePath("blocked")); // a file where the history's folder would be made
+    QVERIFY(historyWritable || blocked.open(QIODevice::WriteOnly));
+    const Run run =
+        velmora(home.path(), QStringList{"--batch", "--simulate=instant," + scenario} + arguments,
+                historyWritable ? QString() : blocked.fileName());
+    QCOMPARE(run.out, status < 2 ? expected + "\n" : QString());
+    QVERIFY2(status < 2 || run.err.contains(expected), qPrintable(run.err));
     QCOMPARE(run.status, status);
 
     // The history holds the record of a completed run and of nothing else.
-    const Run history = velmora(home.path(), home.filePath("data"), {"--history", dut});
-    QCOMPARE(history.status, 0);
-    const QStringList lines = history.out.split('\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        velmora(home.path(), {"--history", "AT-1"}).out.split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), status < 2 ? 1 : 0);
     if (lines.isEmpty())
         return;
-    const QStringList fields = lines[0].split('\t');
-    QCOMPARE(fields.mid(2, 2), (QStringList{dut, arguments[1].toUpper()}));
-    QCOMPARE(fields[5] == "NONE"
-                 ? "NONE (no limits)"
-                 : QString("%1 %2 dB at %3 MHz").arg(fields[5], fields[6], fields[7]),
-             verdict);
-    const Run record = velmora(home.path(), home.filePath("data"), {"--export", dut});
+    QVERIFY2(lines[0].contains("\tAT-1\t" + arguments[1].toUpper() + "\t"), qPrintable(lines[0]));
+    const QString record = velmora(home.path(), {"--export", "AT-1"}).out;
     const QString comment = arguments.contains("--comment") ? arguments.last() : QString();
-    for (const QString& line : QStringList{"# verdict: " + verdict, "# started_from: batch",
+    for (const QString& line : QStringList{"# verdict: " + expected, "# started_from: batch",
                                            "# unattended: yes", "# comments: " + comment})
-        QVERIFY2(record.out.contains(line + "\n"), qPrintable(record.out));
+        QVERIFY2(record.contains(line + "\n"), qPrintable(record));
 }
 
 void BatchTest::terminalPromptsAndCtrlC()
 {
     // The operator at a terminal: an answer that is no button is asked again, Enter takes OK,
-    // and Ctrl-C at the device's prompt ends the run without a verdict or a record.
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-    const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
-    QVERIFY(terminal >= 0);
+    // and Ctrl-C at the device's prompt ends the run without a verdict.
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+    std::signal(SIGINT, SIG_DFL); // inherited by the program, whatever the test runner had
     QTemporaryDir home;
-    QProcess p;
-    privateHome(p, home.path(), home.filePath("data"));
-    p.setChildProcessModifier([terminal] {
-        dup2(terminal, STDIN_FILENO);
-        signal(SIGINT, SIG_DFL); // whatever the test runner was started with
-    });
-    p.start(VELMORA_PROGRAM, {"--batch", "--simulate=instant", "--kind", "att", "--device", "X2",
-                              "--freq-step", "50", "--dut", "TTY-1"});
-    p.setReadChannel(QProcess::StandardError);
     QString err;
-    const auto waitForQuestion = [&](int n) {
-        while (err.count("OK/Cancel [OK]: ") < n && p.waitForReadyRead(60000))
+    const auto operatorAt = [&](QProcess& p) {
+        p.setStandardInputFile(QString::fromLocal8Bit(ptsname(terminal)));
+        QObject::connect(&p, &QProcess::readyReadStandardError, [&] {
+            const qsizetype before = err.count("OK/Cancel [OK]: ");
             err += p.readAllStandardError();
-        return err.count("OK/Cancel [OK]: ") == n;
+            const qsizetype asked = err.count("OK/Cancel [OK]: ");
+            const QByteArray answer = asked == 1 ? "maybe\n" : "\n";
+            if (asked > before && asked < 3)
+                QCOMPARE(write(terminal, answer.data(), size_t(answer.size())), answer.size());
+            else if (asked > before)
+                kill(pid_t(p.processId()), SIGINT);
+        });
     };
-    QVERIFY2(waitForQuestion(1), qPrintable(err));
-    QCOMPARE(write(master, "maybe\n", 6), 6);
-    QVERIFY2(waitForQuestion(2), qPrintable(err));
-    QCOMPARE(write(master, "\n", 1), 1);
-    QVERIFY2(waitForQuestion(3), qPrintable(err));
-    QVERIFY(err.contains("Connect the 2X (6 dB) Attenuator to be measured"));
-    kill(pid_t(p.processId()), SIGINT);
-    QVERIFY(p.waitForFinished(60000));
-    err += p.readAllStandardError();
-    QVERIFY2(err.endsWith("velmora: Interrupted: no verdict.\n"), qPrintable(err));
-    QCOMPARE(p.readAllStandardOutput(), QByteArray());
-    QCOMPARE(p.exitCode(), 2);
-    QCOMPARE(velmora(home.path(), home.filePath("data"), {"--history"}).out, QString());
+    const Run run = velmora(home.path(),
+                            {"--batch", "--simulate=instant", "--kind", "att", "--device", "X2",
+                             "--freq-step", "50", "--dut", "AT-1"},
+                            {}, operatorAt);
     close(terminal);
-    close(master);
+    err += run.err;
+    QCOMPARE(err.count("OK/Cancel [OK]: "), 3);
+    QVERIFY2(err.contains("Connect the 2X (6 dB) Attenuator to be measured"), qPrintable(err));
+    QVERIFY2(err.endsWith("velmora: Interrupted: no verdict.\n"), qPrintable(err));
+    QCOMPARE(run.out, QString());
+    QCOMPARE(run.status, 2);
 }
 
 QTEST_GUILESS_MAIN(BatchTest)
