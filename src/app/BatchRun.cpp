@@ -15,6 +15,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -204,7 +205,8 @@ public:
         const int total = GridPoints / m_stepMult - (device && m_stepMult == 1 ? 1 : 0);
         QString line = QStringLiteral("%1: %2 of %3 points done").arg(text).arg(done).arg(total);
         if (done > 0) {
-            const int left = int((m_clock.now() - m_firstPoint) / done * (total - done) + 0.5);
+            const int left =
+                int(std::lround((m_clock.now() - m_firstPoint) / done * (total - done)));
             line += QStringLiteral(", %1:%2 left")
                         .arg(left / 60)
                         .arg(left % 60, 2, 10, QLatin1Char('0'));
