@@ -65,10 +65,46 @@ struct Options {
                        "no authentication."),
         QStringLiteral("ADDRESS")};
 
+    // A run without a window: a reference, one device sweep, the verdict on standard output.
+    QCommandLineOption batch{
+        QStringLiteral("batch"),
+        QStringLiteral("Take a reference and sweep one device without a window, record it, print "
+                       "its verdict (PASS, FAIL or NONE) and end: status 0 for PASS or NONE, 1 "
+                       "for FAIL, 2 for an error. Needs --kind, --device, --freq-step and "
+                       "--dut.")};
+    QCommandLineOption kind{QStringLiteral("kind"),
+                            QStringLiteral("With --batch: att (attenuation) or rl (return loss)."),
+                            QStringLiteral("att|rl")};
+    QCommandLineOption device{
+        QStringLiteral("device"),
+        QStringLiteral("With --batch: the device. Attenuation: X1 (cable), X2, X2P5, X5, X10 or "
+                       "a custom attenuation in dB; return loss: TERM (termination) or PAD (an "
+                       "attenuator closed by a good termination)."),
+        QStringLiteral("WORD|dB")};
+    QCommandLineOption freqStep{QStringLiteral("freq-step"),
+                                QStringLiteral("With --batch: the frequency step in MHz."),
+                                QStringLiteral("12.5|25|50|100")};
+    QCommandLineOption dut{QStringLiteral("dut"),
+                           QStringLiteral("With --batch: the DUT ID the record is kept under."),
+                           QStringLiteral("ID")};
+    QCommandLineOption limit{
+        QStringLiteral("limit"),
+        QStringLiteral("With --batch: a custom limit in dB instead of the device's own: +- 0.1 "
+                       "to 1.0 for attenuation, 10 to 40 for return loss."),
+        QStringLiteral("dB")};
+    QCommandLineOption comment{QStringLiteral("comment"),
+                               QStringLiteral("With --batch: a comment kept with the record."),
+                               QStringLiteral("TEXT")};
+    QCommandLineOption yes{
+        QStringLiteral("yes"),
+        QStringLiteral("With --batch: answer every prompt with its default (OK, Yes) instead of "
+                       "asking on the terminal; nobody needs to be at the bench.")};
+
     void addTo(QCommandLineParser& parser) const
     {
         parser.addOptions({simulate, gpibLibrary, adapter, trace, database, history, exportRecord,
                            format, remote, remoteListen});
+        parser.addOptions({batch, kind, device, freqStep, dut, limit, comment, yes});
         parser.addPositionalArgument(
             QStringLiteral("DUT-ID"),
             QStringLiteral("With --history: the DUT whose records to list."),

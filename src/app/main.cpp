@@ -1,3 +1,4 @@
+#include "app/BatchRun.h"
 #include "app/BenchConnection.h"
 #include "app/CommandLine.h"
 #include "app/DesktopDialogs.h"
@@ -50,6 +51,8 @@ int main(int argc, char* argv[])
 {
     if (asked(argc, argv, {"--history", "--export", "--help", "-h", "--version", "-v"}))
         return answerWithoutWindow(argc, argv);
+    if (asked(argc, argv, {"--batch"}))
+        return BatchRun::main(argc, argv);
 
     QApplication app(argc, argv);
     nameProgram();

@@ -217,10 +217,11 @@ bool HistoryStore::openLocal(const QString& path, Access access)
                             .arg(path));
     }
     m_db.setDatabaseName(path);
-    // Other benches' processes on this machine write the same file: wait for them, briefly.
+    // Other benches' processes on this machine write the same file: wait for them, in the
+    // worker thread, as long as a loaded disk may need.
     m_db.setConnectOptions(access == Access::ReadOnly
-                               ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000;QSQLITE_OPEN_READONLY")
-                               : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+                               ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000;QSQLITE_OPEN_READONLY")
+                               : QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
     if (!m_db.open())
         return fail(m_db.lastError());
     QSqlQuery pragma(m_db);

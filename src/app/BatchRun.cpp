@@ -1,0 +1,357 @@
+#include "app/BatchRun.h"
+
+#include "app/BenchConnection.h"
+#include "app/CommandLine.h"
+#include "app/SweepRecorder.h"
+#include "app/TerminalDialogs.h"
+#include "base/Clock.h"
+#include "gpib/InstrumentIO.h"
+#include "history/History.h"
+#include "measure/HeadlessView.h"
+#include "measure/MeasurementEngine.h"
+#include "measure/ResultGrid.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int ErrorStatus = 2;
+
+const char* const Usage =
+    "velmora --batch --kind att|rl --device X1|X2|X2P5|X5|X10|TERM|PAD|<dB>\n"
+    "        --freq-step 12.5|25|50|100 --dut ID [--limit dB] [--comment TEXT] [--database URL]\n"
+    "        [--simulate[=SCENARIO] | --adapter DEVICE | --gpib-library PATH] [--yes]";
+
+int failed(const QString& reason)
+{
+    std::fprintf(stderr, "velmora: %s\n", qPrintable(reason));
+    return ErrorStatus;
+}
+
+int badArguments(const QString& reason)
+{
+    std::fprintf(stderr, "velmora: %s\nUsage: %s\n", qPrintable(reason), Usage);
+    return ErrorStatus;
+}
+
+// What the command line asks for.
+struct Job {
+    MeasKind kind = MeasKind::Attenuation;
+    MeasType device = MeasType::Cable;
+    QString customAttn; // a device given in dB, as written
+    int step = 1;       // index into the frequency-step list
+    QString dut, comment;
+    std::optional<QString> limit;
+};
+
+// The device words of a kind, for a message.
+QString deviceWords(MeasKind kind)
+{
+    int count = 0;
+    const MeasInfo* table = measTable(&count);
+    QStringList words;
+    for (const MeasInfo& info : std::span(table, size_t(count))) {
+        if (info.kind == kind && !info.reference && info.type != MeasType::CustomAtt)
+            words << QLatin1String(info.word);
+    }
+    if (kind == MeasKind::Attenuation)
+        words << QStringLiteral("a value in dB");
+    return words.join(QStringLiteral(", "));
+}
+
+std::optional<Job> readJob(const QCommandLineParser& parser, const Options& options, QString* error)
+{
+    const auto refuse = [error](const QString& reason) {
+        *error = reason;
+        return std::nullopt;
+    };
+    if (!parser.positionalArguments().isEmpty())
+        return refuse("Unexpected argument: " + parser.positionalArguments().first());
+    for (const QCommandLineOption* o :
+         {&options.kind, &options.device, &options.freqStep, &options.dut}) {
+        if (parser.value(*o).trimmed().isEmpty())
+            return refuse(QStringLiteral("--%1 is missing.").arg(o->names().first()));
+    }
+
+    Job job;
+    const QString kind = parser.value(options.kind).trimmed();
+    if (kind.compare(QLatin1String("att"), Qt::CaseInsensitive) == 0)
+        job.kind = MeasKind::Attenuation;
+    else if (kind.compare(QLatin1String("rl"), Qt::CaseInsensitive) == 0)
+        job.kind = MeasKind::ReturnLoss;
+    else
+        return refuse(QStringLiteral("--kind takes att or rl, not %1.").arg(kind));
+
+    const QString device = parser.value(options.device).trimmed();
+    int count = 0;
+    const MeasInfo* table = measTable(&count);
+    const MeasInfo* named = nullptr;
+    for (const MeasInfo& info : std::span(table, size_t(count))) {
+        if (!info.reference && info.type != MeasType::CustomAtt &&
+            device.compare(QLatin1String(info.word), Qt::CaseInsensitive) == 0)
+            named = &info;
+    }
+    bool number = false;
+    QString(device).replace(u',', u'.').toDouble(&number);
+    if (named && named->kind == job.kind) {
+        job.device = named->type;
+    } else if (number && job.kind == MeasKind::Attenuation) {
+        job.device = MeasType::CustomAtt;
+        job.customAttn = device;
+    } else {
+        return refuse(QStringLiteral("--device %1 is no device of --kind %2, which takes %3.")
+                          .arg(device, kind.toLower(), deviceWords(job.kind)));
+    }
+
+    const QString step = parser.value(options.freqStep).trimmed();
+    job.step = -1;
+    for (int i = 0; i < MeasurementEngine::StepTexts.size(); ++i) {
+        if (MeasurementEngine::StepTexts[i].section(u' ', 0, 0) == step)
+            job.step = i;
+    }
+    if (job.step < 0)
+        return refuse(
+            QStringLiteral("--freq-step takes 12.5, 25, 50 or 100 (MHz), not %1.").arg(step));
+
+    job.dut = parser.value(options.dut).trimmed();
+    job.comment = parser.value(options.comment);
+    if (parser.isSet(options.limit))
+        job.limit = parser.value(options.limit);
+    return job;
+}
+
+// Ctrl-C stops the run as Stop would. The handler only writes a byte into a pipe, and the byte
+// stays there: the engine's waits, which run the event loop, see it through a notifier, and a
+// question on the terminal sees it in its poll. The first Ctrl-C puts the default action back,
+// so that a second one ends a run stuck in a driver call.
+class Interruption {
+public:
+    Interruption()
+    {
+        struct sigaction previous {};
+        sigaction(SIGINT, nullptr, &previous);
+        // Started in the background by a shell that ignores it for us: keep ignoring it.
+        if (previous.sa_handler == SIG_IGN || pipe2(m_fds, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        s_writeFd = m_fds[1];
+        struct sigaction action {};
+        action.sa_handler = &Interruption::handle;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(SIGINT, &action, &m_previous);
+        m_installed = true;
+    }
+    ~Interruption()
+    {
+        if (!m_installed)
+            return;
+        sigaction(SIGINT, &m_previous, nullptr);
+        s_writeFd = -1;
+        close(m_fds[0]);
+        close(m_fds[1]);
+    }
+    Interruption(const Interruption&) = delete;
+    Interruption& operator=(const Interruption&) = delete;
+
+    int fd() const { return m_installed ? m_fds[0] : -1; }
+    static bool happened() { return s_happened != 0; }
+
+private:
+    static void handle(int)
+    {
+        s_happened = 1;
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = write(s_writeFd, &byte, 1);
+    }
+
+    static inline volatile std::sig_atomic_t s_happened = 0;
+    static inline int s_writeFd = -1;
+    int m_fds[2] = {-1, -1};
+    bool m_installed = false;
+    struct sigaction m_previous {};
+};
+
+// The sweep under way on one line of standard error: the points done of the step's count and
+// the time left, estimated on the program's clock.
+class ProgressLine {
+public:
+    ProgressLine(const Clock& clock, int stepMult) : m_clock(clock), m_stepMult(stepMult) {}
+
+    void show(const QString& text)
+    {
+        // Each point's text comes as the point begins; any other text starts a new phase.
+        if (!text.startsWith(QLatin1String("Getting"))) {
+            m_points = 0;
+            put(text);
+            return;
+        }
+        if (m_points == 0)
+            m_firstPoint = m_clock.now();
+        const int done = m_points++;
+        // A device sweep never measures 12.5 MHz.
+        const bool device = !text.startsWith(QLatin1String("Getting Ref"));
+        const int total = GridPoints / m_stepMult - (device && m_stepMult == 1 ? 1 : 0);
+        QString line = QStringLiteral("%1: %2 of %3 points done").arg(text).arg(done).arg(total);
+        if (done > 0) {
+            const int left =
+                int(std::lround((m_clock.now() - m_firstPoint) / done * (total - done)));
+            line += QStringLiteral(", %1:%2 left")
+                        .arg(left / 60)
+                        .arg(left % 60, 2, 10, QLatin1Char('0'));
+        }
+        put(line);
+    }
+    void clear()
+    {
+        if (m_shown)
+            std::fputs("\r\033[K", stderr);
+        m_shown = false;
+    }
+
+private:
+    void put(const QString& line)
+    {
+        std::fprintf(stderr, "\r\033[K%s", qPrintable(line));
+        std::fflush(stderr);
+        m_shown = true;
+    }
+
+    const Clock& m_clock;
+    int m_stepMult;
+    int m_points = 0;
+    double m_firstPoint = 0;
+    bool m_shown = false;
+};
+
+} // namespace
+
+int BatchRun::main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    nameProgram();
+    QCommandLineParser parser;
+    const Options options;
+    describe(parser, options);
+    if (!parser.parse(withOptionalValues(QCoreApplication::arguments())))
+        return badArguments(parser.errorText());
+    QString error;
+    const std::optional<Job> job = readJob(parser, options, &error);
+    if (!job)
+        return badArguments(error);
+    const DatabaseTarget target = DatabaseTarget::choose(parser.value(options.database));
+    if (!target.valid() && target.fromCommandLine)
+        return badArguments(target.error);
+
+    // Nobody at a terminal to ask: every prompt takes its default, and the record says so.
+    const bool interactive = !parser.isSet(options.yes) && isatty(STDIN_FILENO);
+    Interruption interruption;
+    TerminalDialogs terminal(interactive, interruption.fd());
+    BenchConnection connection;
+    BenchConnection::Refusal refusal;
+    if (!connection.open(options.bus(parser), terminal, &refusal))
+        return failed(refusal.title + ": " + QString(refusal.text).replace("\n\n", "\n"));
+    // No modal window here waits on the virtual clock, and there is no QApplication to ask.
+    if (auto* clock = dynamic_cast<VirtualClock*>(&connection.clock()))
+        clock->idleAdvance = nullptr;
+
+    InstrumentIO io(connection.bus(), connection.clock(), connection.dialogs());
+    ResultGrid grid(6);
+    HeadlessView view;
+    view.step = job->step;
+    view.customAttn = job->device == MeasType::CustomAtt;
+    view.texts[size_t(Entry::CustomAttn)] = job->customAttn;
+    if (job->limit) {
+        view.limits[kindIndex(job->kind)] = true;
+        const Entry entry =
+            job->kind == MeasKind::Attenuation ? Entry::CustomLimitsAtt : Entry::CustomLimitsRl;
+        view.texts[size_t(entry)] = *job->limit;
+    }
+    MeasurementEngine engine(io, connection.dialogs(), grid, view);
+    // Stopped by the dialogs as the error is reported, the sweep ends before it can complete:
+    // an error in its last point leaves no record either.
+    terminal.busError = [&engine] { engine.requestStop(); };
+    std::unique_ptr<QSocketNotifier> interrupted;
+    if (interruption.fd() >= 0) {
+        interrupted = std::make_unique<QSocketNotifier>(interruption.fd(), QSocketNotifier::Read);
+        QObject::connect(interrupted.get(), &QSocketNotifier::activated, [&] {
+            interrupted->setEnabled(false);
+            engine.requestStop();
+        });
+    }
+
+    engine.FindAnalyser();
+    engine.CheckTrackingGenerator();
+
+    ProgressLine progress(connection.clock(), engine.Globals.StepMult.at(size_t(job->step)));
+    if (isatty(STDERR_FILENO)) {
+        view.onProgress = [&progress](const QString& text) { progress.show(text); };
+        terminal.beforeWriting = [&progress] { progress.clear(); };
+    }
+    History history(connection.clock(), target);
+    const auto note = [&progress](const QString& message) {
+        progress.clear();
+        std::fprintf(stderr, "velmora: %s\n", qPrintable(message));
+    };
+    QObject::connect(&history, &History::outage, note);
+    QObject::connect(&history, &History::restored, note);
+    SweepRecorder recorder(history, engine, connection, StartedFrom::Batch);
+    recorder.setRun(StartedFrom::Batch, !interactive, job->dut, job->comment);
+
+    const auto ended = [&]() -> std::optional<int> {
+        progress.clear();
+        if (terminal.busFailed())
+            return failed(QStringLiteral("The run ended after a bus error: no verdict."));
+        if (Interruption::happened())
+            return failed(QStringLiteral("Interrupted: no verdict."));
+        return std::nullopt;
+    };
+    engine.Globals.MeasType = referenceOf(job->kind);
+    if (!Interruption::happened())
+        engine.run();
+    if (const std::optional<int> status = ended())
+        return *status;
+    if (!engine.State.RefValid[kindIndex(job->kind)])
+        return failed(QStringLiteral("No reference was taken: no verdict."));
+
+    engine.Globals.MeasType = job->device;
+    engine.run();
+    // A Ctrl-C after the last point came too late to stop the sweep: its record stands.
+    const std::optional<MeasurementResult> result = engine.lastResult();
+    if (!result || terminal.busFailed()) {
+        if (const std::optional<int> status = ended())
+            return *status;
+        return failed(QStringLiteral("The device sweep did not complete: no verdict."));
+    }
+    progress.clear();
+
+    // The verdict counts only once its record is kept: read it back.
+    const Verdict verdict = Verdict::of(*result);
+    bool kept = false;
+    QString lost;
+    QObject receiver;
+    history.load(recorder.lastRecord(), &receiver,
+                 [&](const HistoryRecord& record, const QString& why) {
+                     kept = !record.id.isNull();
+                     lost = why;
+                 });
+    history.drain();
+    QCoreApplication::sendPostedEvents(&receiver);
+    if (!kept)
+        return failed(
+            QStringLiteral("%1, but the record could not be kept: %2").arg(verdict.text(), lost));
+
+    QTextStream(stdout) << verdict.text() << Qt::endl;
+    return verdict.outcome == Verdict::Outcome::Fail ? 1 : 0;
+}

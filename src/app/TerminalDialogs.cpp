@@ -1,0 +1,163 @@
+#include "app/TerminalDialogs.h"
+
+#include "gpib/InstrumentIO.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+enum class Read { Line, End, Interrupted };
+
+// One line of standard input, unless the interruption comes first. Byte by byte: nothing
+// beyond the line may be taken from a terminal that answers the next question too.
+Read readLine(int interruptFd, QByteArray* line)
+{
+    for (;;) {
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {interruptFd, POLLIN, 0}};
+        if (poll(fds, interruptFd >= 0 ? 2 : 1, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return Read::End;
+        }
+        if (fds[1].revents & POLLIN)
+            return Read::Interrupted;
+        char c = 0;
+        const ssize_t got = read(STDIN_FILENO, &c, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return line->isEmpty() ? Read::End : Read::Line;
+        if (c == '\n')
+            return Read::Line;
+        line->append(c);
+    }
+}
+
+void write(const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+struct Choice {
+    const char* name;
+    MsgResult result;
+};
+
+QVector<Choice> choices(MsgButtons buttons)
+{
+    switch (buttons) {
+    case MsgButtons::Ok:
+        return {{"OK", MsgResult::Ok}};
+    case MsgButtons::OkCancel:
+        return {{"OK", MsgResult::Ok}, {"Cancel", MsgResult::Cancel}};
+    case MsgButtons::YesNo:
+        return {{"Yes", MsgResult::Yes}, {"No", MsgResult::No}};
+    case MsgButtons::YesNoCancel:
+        break;
+    }
+    return {{"Yes", MsgResult::Yes}, {"No", MsgResult::No}, {"Cancel", MsgResult::Cancel}};
+}
+
+MsgResult stopAnswer(MsgButtons buttons)
+{
+    return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Cancel;
+}
+
+bool isBusError(const QString& title)
+{
+    return title.startsWith(QLatin1String("GPIB ERROR")) || title == QLatin1String("I/O Error") ||
+           title == QLatin1String(InstrumentIO::AdapterLostTitle);
+}
+
+} // namespace
+
+TerminalDialogs::TerminalDialogs(bool interactive, int interruptFd)
+    : m_interactive(interactive), m_interruptFd(interruptFd)
+{}
+
+bool TerminalDialogs::interrupted() const
+{
+    pollfd fd{m_interruptFd, POLLIN, 0};
+    return m_interruptFd >= 0 && poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN);
+}
+
+MsgResult TerminalDialogs::message(MsgIcon icon, const QString& title, const QString& text,
+                                   MsgButtons buttons)
+{
+    const MsgResult first = FirstButtonDialogs::firstButton(buttons);
+    // After a bus error the run is over: what the sequence says on its way out (the Stop
+    // message, the same error again) would only bury the reason.
+    if (m_busFailed && icon != MsgIcon::Critical)
+        return first;
+    if (beforeWriting)
+        beforeWriting();
+    if (isBusError(title)) {
+        // Its text's last line offers OK and Cancel, which nobody is asked here.
+        write(QStringLiteral("\n%1\n%2\n").arg(title.trimmed(), text.section(u'\n', 0, 0)));
+        m_busFailed = true;
+        if (busError)
+            busError();
+        return first;
+    }
+    write(QStringLiteral("\n%1\n%2\n").arg(title.trimmed(), text));
+    if (icon == MsgIcon::Critical) {
+        // A critical message either refuses a value or comes just before EndProgram, whose
+        // status 1 would read as FAIL to a script; both end a batch run with status 2. Nothing
+        // is left to keep: a record is handed over only when a device sweep has completed,
+        // after every check.
+        std::fflush(nullptr);
+        std::_Exit(2);
+    }
+    if (buttons == MsgButtons::Ok)
+        return first;
+    if (interrupted()) {
+        write(QStringLiteral("> %1\n").arg(
+            QLatin1String(stopAnswer(buttons) == MsgResult::No ? "No" : "Cancel")));
+        return stopAnswer(buttons);
+    }
+    if (m_interactive)
+        return ask(buttons);
+    write(QStringLiteral("> %1\n").arg(QLatin1String(choices(buttons).first().name)));
+    return first;
+}
+
+MsgResult TerminalDialogs::ask(MsgButtons buttons)
+{
+    const QVector<Choice> offered = choices(buttons);
+    QStringList names;
+    for (const Choice& c : offered)
+        names << QLatin1String(c.name);
+    for (;;) {
+        write(QStringLiteral("%1 [%2]: ").arg(names.join(u'/'), names.first()));
+        QByteArray line;
+        switch (readLine(m_interruptFd, &line)) {
+        case Read::Interrupted:
+            write(QStringLiteral("\n"));
+            return stopAnswer(buttons);
+        case Read::End:
+            // Nobody left at the terminal: the rest of the run takes the defaults.
+            write(QStringLiteral("\n"));
+            m_interactive = false;
+            return offered.first().result;
+        case Read::Line:
+            break;
+        }
+        const QString answer = QString::fromLocal8Bit(line).trimmed();
+        if (answer.isEmpty())
+            return offered.first().result;
+        // A button's name or its start: "c" is Cancel, "y" Yes.
+        for (const Choice& c : offered) {
+            if (QLatin1String(c.name).startsWith(answer, Qt::CaseInsensitive))
+                return c.result;
+        }
+    }
+}
