@@ -291,31 +291,43 @@ void InstrumentIO::GpibInit(qint16 mode)
         EndProgram();
 }
 
+namespace {
+
+// A leading or trailing "!" (or "?") on a search string, taken off where it stands.
+bool takePrefix(QString& text, QChar mark)
+{
+    if (!text.startsWith(mark))
+        return false;
+    text.remove(0, 1);
+    return true;
+}
+
+bool takeSuffix(QString& text, QChar mark)
+{
+    if (!text.endsWith(mark))
+        return false;
+    text.chop(1);
+    return true;
+}
+
+} // namespace
+
 qint16 InstrumentIO::FindDevice(QString& query, QString& expected)
 {
     if (!ProbeDevice.reuse)
         ProbeDevice.descriptor = m_bus.ibdev(0, 1, 0, T1s, 1, 0);
 
-    const bool noClear = query.startsWith(QLatin1Char('!'));
-    if (noClear)
-        query.remove(0, 1);
-    const bool mayContinue = query.endsWith(QLatin1Char('!'));
-    if (mayContinue)
-        query.chop(1);
-    const bool silent = expected.startsWith(QLatin1Char('!'));
-    if (silent)
-        expected.remove(0, 1);
-    const bool settle = expected.startsWith(QLatin1Char('?'));
-    if (settle)
-        expected.remove(0, 1);
-    const bool exact = expected.endsWith(QLatin1Char('!'));
-    if (exact)
-        expected.chop(1);
+    SearchModifiers how;
+    how.noClear = takePrefix(query, u'!');
+    how.mayContinue = takeSuffix(query, u'!');
+    how.silent = takePrefix(expected, u'!');
+    how.settle = takePrefix(expected, u'?');
+    how.exact = takeSuffix(expected, u'!');
 
     if (FreeListeners[0] == 0) {
         // The probe just opened waits for the next search rather than being lost.
         ProbeDevice.reuse = true;
-        if (silent)
+        if (how.silent)
             return 0;
         m_dialogs.message(
             MsgIcon::Critical, QStringLiteral("Not enough devices on the bus"),
@@ -331,24 +343,9 @@ qint16 InstrumentIO::FindDevice(QString& query, QString& expected)
     for (int i = 1; i <= Listeners[0]; ++i) {
         if (FreeListeners[i] <= 0)
             continue;
-        m_bus.ibpad(probe, FreeListeners[i]);
-        if (!noClear)
-            m_bus.ibclr(probe);
-        m_bus.ibrsp(probe);
-        if (settle)
-            Delay(0.1f);
-        m_bus.ibwrt(probe, query);
-
-        QByteArray buffer(ProbeChunk, ' ');
-        m_bus.ibrd(probe, buffer);
-        QString answer = trimBlanks(QString::fromLatin1(buffer));
-        if (answer.endsWith(QLatin1Char('\n')))
-            answer.chop(1);
-        if (answer.endsWith(QLatin1Char('\r')))
-            answer.chop(1);
-
+        const QString answer = probeAnswer(probe, FreeListeners[i], query, how);
         const bool match =
-            exact ? answer == expected : answer.toUpper().contains(expected.toUpper());
+            how.exact ? answer == expected : answer.toUpper().contains(expected.toUpper());
         if (match) {
             FreeListeners[i] = 0;
             --FreeListeners[0];
@@ -362,8 +359,35 @@ qint16 InstrumentIO::FindDevice(QString& query, QString& expected)
     }
 
     ProbeDevice.reuse = true;
-    if (silent)
-        return 0;
+    if (!how.silent)
+        reportMissingDevice(query, expected, received, how.mayContinue);
+    return 0;
+}
+
+QString InstrumentIO::probeAnswer(qint16 probe, qint16 address, const QString& query,
+                                  const SearchModifiers& how)
+{
+    m_bus.ibpad(probe, address);
+    if (!how.noClear)
+        m_bus.ibclr(probe);
+    m_bus.ibrsp(probe);
+    if (how.settle)
+        Delay(0.1f);
+    m_bus.ibwrt(probe, query);
+
+    QByteArray buffer(ProbeChunk, ' ');
+    m_bus.ibrd(probe, buffer);
+    QString answer = trimBlanks(QString::fromLatin1(buffer));
+    if (answer.endsWith(QLatin1Char('\n')))
+        answer.chop(1);
+    if (answer.endsWith(QLatin1Char('\r')))
+        answer.chop(1);
+    return answer;
+}
+
+void InstrumentIO::reportMissingDevice(const QString& query, const QString& expected,
+                                       const QString& received, bool mayContinue)
+{
     const QString text = QStringLiteral("ID Query: ") + query +
                          QStringLiteral("\n\nExpected Response: ") + expected +
                          QStringLiteral("\n\nReceived Response(s):\n") + received +
@@ -376,5 +400,4 @@ qint16 InstrumentIO::FindDevice(QString& query, QString& expected)
                       text, MsgButtons::Ok);
     if (!mayContinue)
         EndProgram();
-    return 0;
 }

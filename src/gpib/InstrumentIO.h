@@ -60,6 +60,19 @@ public:
     static constexpr double ServiceRequestLimit = 30.0;
 
 private:
+    // What the modifiers of a FindDevice search ask for.
+    struct SearchModifiers {
+        bool noClear = false;
+        bool mayContinue = false;
+        bool silent = false;
+        bool settle = false;
+        bool exact = false;
+    };
+    // The answer of the instrument at address to the query, through the probe descriptor.
+    QString probeAnswer(qint16 probe, qint16 address, const QString& query,
+                        const SearchModifiers& how);
+    void reportMissingDevice(const QString& query, const QString& expected, const QString& received,
+                             bool mayContinue);
     void waitForServiceRequest(qint16 device);
 
     bool m_inRun = false;

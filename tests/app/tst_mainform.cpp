@@ -86,7 +86,10 @@ QString view(const MainForm& w)
             seen << c->objectName();
     if (w.Command_Print->isVisibleTo(&w))
         seen << w.Command_Print->objectName();
-    return seen.join(' ') + QStringLiteral(" MeasType %1").arg(int(w.Globals.MeasType));
+    const MeasType type = w.Globals.MeasType;
+    return seen.join(' ') + QStringLiteral(" %1 %2")
+                                .arg(kindOf(type) == MeasKind::ReturnLoss ? "RL" : "ATT")
+                                .arg(QLatin1String(measInfo(type).word));
 }
 
 QString describe(const Shown& s)
@@ -305,7 +308,7 @@ private slots:
         chooseStep(w.Combo_FreqStep, 2);
         QCOMPARE(view(w), "100 00 Option_Attn(0) Check_CustomAttn Text_CustomAttn=6 Label_dB(2) "
                           "Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) Option_Refl(2) "
-                          "Command_Run Combo_FreqStep MeasType 9");
+                          "Command_Run Combo_FreqStep ATT CUSTOM");
         secondClickKeepsAll(w.Frame_Attn);
     }
 
@@ -316,7 +319,7 @@ private slots:
         w.Check_SkipMsg->setEnabled(true);
         w.Check_SkipMsg->setChecked(true);
         f.activate(ReturnLossKind, false);
-        QCOMPARE(view(w), "000 10 Option_Refl(0) Command_Run Combo_FreqStep MeasType 6");
+        QCOMPARE(view(w), "000 10 Option_Refl(0) Command_Run Combo_FreqStep RL REF");
         QVERIFY(!w.Check_SkipMsg->isEnabled());
         QVERIFY(!w.Label_Info->isVisible());
         QCOMPARE(w.State.RefValid, (std::array<bool, 2>{false, false}));
@@ -326,13 +329,11 @@ private slots:
         click(w.Option_Refl[1]);
         // The other frame is only disabled: its choices stay as the operator left them.
         f.activate(AttenuationKind, false);
-        QCOMPARE(view(w),
-                 "100 00 Option_Attn(0) Option_Refl(1) Check_CustomLimits(1) "
-                 "Text_CustomLimits(1)=25 Label_dB(1) Command_Run Combo_FreqStep MeasType 0");
+        QCOMPARE(view(w), "100 00 Option_Attn(0) Option_Refl(1) Check_CustomLimits(1) "
+                          "Text_CustomLimits(1)=25 Label_dB(1) Command_Run Combo_FreqStep ATT REF");
         f.activate(ReturnLossKind, false);
-        QCOMPARE(view(w),
-                 "000 10 Option_Attn(0) Option_Refl(0) Check_CustomLimits(1) "
-                 "Text_CustomLimits(1)=25 Label_dB(1) Command_Run Combo_FreqStep MeasType 6");
+        QCOMPARE(view(w), "000 10 Option_Attn(0) Option_Refl(0) Check_CustomLimits(1) "
+                          "Text_CustomLimits(1)=25 Label_dB(1) Command_Run Combo_FreqStep RL REF");
         QCOMPARE(w.State.RefValid, (std::array<bool, 2>{false, true}));
     }
 
@@ -345,7 +346,7 @@ private slots:
         w.Command_Print->show(); // as after a finished sweep
         click(w.Check_CustomAttn);
         QCOMPARE(view(w), "001 00 Option_Attn(3) Check_CustomAttn Text_CustomAttn= Label_dB(2) "
-                          "Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) MeasType 9");
+                          "Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) ATT CUSTOM");
         QCOMPARE(w.focusWidget(), w.Text_CustomAttn);
         // Run only with an attenuation typed in.
         QTest::keyClicks(w.Text_CustomAttn, "7");
@@ -354,27 +355,29 @@ private slots:
         QVERIFY(!w.Command_Run->isEnabled());
         QTest::keyClicks(w.Text_CustomAttn, "12");
         click(w.Check_CustomAttn);
-        QCOMPARE(view(w), "111 00 Option_Attn(3) Command_Run MeasType 3");
+        QCOMPARE(view(w), "111 00 Option_Attn(3) Command_Run ATT X2P5");
     }
 
     void optionClicks_data()
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("index");
-        QTest::addColumn<int>("measType");
-        const char* const attn[] = {"Reference", "1 X", "2 X", "2.5 X", "5 X", "10 X"};
+        QTest::addColumn<MeasType>("type");
+        const MeasType attn[] = {MeasType::AttReference, MeasType::Cable, MeasType::Att2X,
+                                 MeasType::Att2p5X,      MeasType::Att5X, MeasType::Att10X};
         for (int i = 0; i < 6; ++i)
-            QTest::addRow("attenuation %s", attn[i]) << AttenuationKind << i << i;
-        const char* const refl[] = {"Reference", "Termination", "Attenuator"};
+            QTest::addRow("attenuation %d", i) << AttenuationKind << i << attn[i];
+        const MeasType refl[] = {MeasType::RlReference, MeasType::Termination,
+                                 MeasType::AttenuatorRl};
         for (int i = 0; i < 3; ++i)
-            QTest::addRow("return loss %s", refl[i]) << ReturnLossKind << i << i + 6;
+            QTest::addRow("return loss %d", i) << ReturnLossKind << i << refl[i];
     }
 
     void optionClicks()
     {
         QFETCH(int, kind);
         QFETCH(int, index);
-        QFETCH(int, measType);
+        QFETCH(MeasType, type);
         const bool returnLoss = kind == ReturnLossKind;
         Started f;
         MainForm& w = f.w;
@@ -385,7 +388,7 @@ private slots:
         click(option(index ? 0 : 1)); // start from another option, so that the click changes it
         w.Command_Print->show();      // as after a finished sweep
         click(option(index));
-        QCOMPARE(int(w.Globals.MeasType), measType);
+        QCOMPARE(w.Globals.MeasType, type);
         QCOMPARE(w.Combo_FreqStep->isEnabled(), index == 0);
         // Only the attenuation options take Print away.
         QCOMPARE(w.Command_Print->isVisible(), returnLoss);
@@ -400,10 +403,10 @@ private slots:
         click(w.Command_Run);
         QCOMPARE(f.dialogs.titles(),
                  (QStringList{"Attenuator Measurement Setup", "Attenuator Reference"}));
-        QCOMPARE(view(w), "111 00 Option_Attn(0) Command_Run MeasType 0");
+        QCOMPARE(view(w), "111 00 Option_Attn(0) Command_Run ATT REF");
         QVERIFY(w.State.RefValid[AttenuationKind]);
         click(w.Option_Attn[0]);
-        QCOMPARE(view(w), "111 00 Option_Attn(0) Command_Run Combo_FreqStep MeasType 0");
+        QCOMPARE(view(w), "111 00 Option_Attn(0) Command_Run Combo_FreqStep ATT REF");
         chooseStep(w.Combo_FreqStep, 3);
         QCOMPARE(groups(w), "100 00");
         QVERIFY(!w.State.RefValid[AttenuationKind]);
@@ -415,13 +418,12 @@ private slots:
         QTest::addColumn<bool>("customAttn");
         QTest::addColumn<int>("step");
         QTest::addColumn<QString>("seen");
-        QTest::newRow("return loss")
-            << ReturnLossKind << false << 2
-            << "000 10 Option_Refl(0) Command_Run Combo_FreqStep MeasType 6";
+        QTest::newRow("return loss") << ReturnLossKind << false << 2
+                                     << "000 10 Option_Refl(0) Command_Run Combo_FreqStep RL REF";
         QTest::newRow("custom attenuation")
             << AttenuationKind << true << 0
             << "100 00 Option_Attn(0) Check_CustomAttn Text_CustomAttn= Label_dB(2) "
-               "Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) Combo_FreqStep MeasType 9";
+               "Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) Combo_FreqStep ATT CUSTOM";
     }
 
     void stepChangeInvalidatesOnlyItsSide()
@@ -476,7 +478,7 @@ private slots:
             view(w),
             "001 00 Option_Attn(0) Check_CustomAttn Text_CustomAttn= Label_dB(2) "
             "Check_CustomLimits(0) Text_CustomLimits(0)=0.4 Label_dB(0) Option_Refl(0) "
-            "Check_CustomLimits(1) Text_CustomLimits(1)= Label_dB(1) Combo_FreqStep MeasType 9");
+            "Check_CustomLimits(1) Text_CustomLimits(1)= Label_dB(1) Combo_FreqStep ATT CUSTOM");
 
         // A disabled box takes no double-click: the step change disables the custom group.
         QTest::keyClicks(w.Text_CustomAttn, "9");
@@ -486,7 +488,7 @@ private slots:
         QCOMPARE(view(w), "100 00 Option_Attn(0) Check_CustomAttn Text_CustomAttn=9 Label_dB(2) "
                           "Check_CustomLimits(0) Text_CustomLimits(0)=0.4 Label_dB(0) "
                           "Option_Refl(0) Check_CustomLimits(1) Text_CustomLimits(1)= Label_dB(1) "
-                          "Command_Run Combo_FreqStep MeasType 9");
+                          "Command_Run Combo_FreqStep ATT CUSTOM");
     }
 
     void customLimitsKeepTextWhenHidden()
@@ -498,38 +500,16 @@ private slots:
         QCOMPARE(w.focusWidget(), w.Text_CustomLimits[0]);
         QTest::keyClicks(w.Text_CustomLimits[0], "0.5");
         click(w.Check_CustomLimits[0]);
-        QCOMPARE(view(w), "111 00 Option_Attn(0) Command_Run Combo_FreqStep MeasType 0");
+        QCOMPARE(view(w), "111 00 Option_Attn(0) Command_Run Combo_FreqStep ATT REF");
         QCOMPARE(w.Text_CustomLimits[0]->text(), "0.5");
         click(w.Check_CustomLimits[0]);
         QCOMPARE(view(w), "111 00 Option_Attn(0) Check_CustomLimits(0) Text_CustomLimits(0)= "
-                          "Label_dB(0) Command_Run Combo_FreqStep MeasType 0");
+                          "Label_dB(0) Command_Run Combo_FreqStep ATT REF");
         // Already checked: Custom Attenuation leaves the limit the operator typed.
         QTest::keyClicks(w.Text_CustomLimits[0], "0.3");
         click(w.Check_CustomAttn);
         QCOMPARE(w.Text_CustomLimits[0]->text(), "0.3");
         QCOMPARE(w.focusWidget(), w.Text_CustomAttn);
-    }
-
-    void showBusy()
-    {
-        Started f;
-        MainForm& w = f.w;
-        f.activate(AttenuationKind, false);
-        w.Label_Info->setText(QStringLiteral("Getting Ref value for 50 MHz"));
-        const QString before = view(w);
-        w.ShowBusy(true);
-        QVERIFY(w.Label_Busy->isVisible());
-        QVERIFY(w.Label_Info->isVisible());
-        QCOMPARE(w.Label_Info->text(), "");
-        QCOMPARE(w.Label_Busy->text(), "BUSY, Please Wait");
-        QVERIFY(w.Label_Busy->font().bold());
-        QCOMPARE(w.Label_Busy->font().pointSize(), 12);
-        QCOMPARE(w.Label_Busy->palette().color(QPalette::Window), QColor(Qt::red));
-        QCOMPARE(w.Label_Busy->palette().color(QPalette::WindowText), QColor(Qt::white));
-        w.ShowBusy(false);
-        QVERIFY(!w.Label_Busy->isVisible());
-        QVERIFY(!w.Label_Info->isVisible());
-        QCOMPARE(view(w), before);
     }
 
     // A reference and a device sweep through the buttons: what the window shows between them,
@@ -540,9 +520,12 @@ private slots:
         MainForm& w = f.w;
         // What a screen reader reads from the hint while the sweep runs.
         QString heard;
+        bool busyShown = false;
         f.dialogs.onMessage = [&](const Shown& shown) -> std::optional<MsgResult> {
             if (shown.title == "Return Loss Measurement Setup")
                 f.clock.schedule(4.0, [&] {
+                    busyShown = w.Label_Busy->isVisible() && w.Label_Info->isVisible() &&
+                                w.Label_Busy->text() == "BUSY, Please Wait";
                     heard = QAccessible::queryAccessibleInterface(w.Label_Info)
                                 ->text(QAccessible::Name);
                 });
@@ -561,6 +544,7 @@ private slots:
         QVERIFY(!w.Label_Busy->isVisible());
         QVERIFY(!w.MSChart1->seriesHidden(1) && !w.MSChart1->seriesHidden(6));
         QCOMPARE(heard, "Getting value for 300 MHz");
+        QVERIFY(busyShown);
 
         // A label is named by its caption; only the chart and the "dB" boxes carry a name.
         QCOMPARE(w.Label_Info->accessibleName(), "");
