@@ -6,12 +6,18 @@
 //
 // Prints one line per figure, "name value unit goal", then how many figures miss their goal.
 
-#include "chart/Chart.h"
+#include "app/BenchConnection.h"
+#include "app/DesktopDialogs.h"
 #include "app/MainForm.h"
-#include "base/OperatorDialogs.h"
+#include "app/SweepRecorder.h"
+#include "app/WindowRemote.h"
 #include "base/Clock.h"
+#include "base/OperatorDialogs.h"
+#include "chart/Chart.h"
 #include "gpib/InstrumentIO.h"
+#include "history/History.h"
 #include "history/HistoryStore.h"
+#include "remote/RemoteServer.h"
 #include "report/PrintResultForm.h"
 #include "report/PrintResultTextForm.h"
 #include "sim/SimulatedBench.h"
@@ -31,13 +37,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSqlQuery>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -201,6 +210,70 @@ SweepFigures sweeps(bool withSlowest)
     return figures;
 }
 
+struct RemoteFigures {
+    double idleMedianMs = 0;
+    double sweepP99Ms = 0;
+};
+
+// "*IDN?" round trips from a client in a thread of its own, as a script on the same machine
+// would make them, while the window is idle and while it sweeps.
+RemoteFigures remoteFigures()
+{
+    Program p;
+    p.start();
+    QTemporaryDir dir;
+    History history(p.clock, DatabaseTarget::parse(QStringLiteral("local")),
+                    dir.filePath(QStringLiteral("history.sqlite")));
+    BenchConnection unopened;
+    SweepRecorder recorder(history, p.form.engine(), unopened, StartedFrom::Window);
+    DesktopDialogs desktop;
+    WindowRemote bench(p.form, desktop, p.hands, recorder);
+    RemoteServer server(bench);
+    server.listen(QHostAddress::LocalHost, 0);
+
+    std::atomic<bool> stop = false;
+    const auto queries = [&](int count, QVector<double>& times) {
+        QTcpSocket socket;
+        socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        socket.connectToHost(QHostAddress::LocalHost, server.port());
+        socket.waitForConnected(5000);
+        QElapsedTimer timer;
+        for (int i = 0; (count == 0 || i < count) && !stop; ++i) {
+            timer.start();
+            socket.write("*IDN?\n");
+            while (!socket.canReadLine() && socket.waitForReadyRead(5000)) {
+            }
+            socket.readLine();
+            times << timer.nsecsElapsed() / 1e6;
+        }
+        stop = true;
+    };
+    const auto serveUntilStopped = [&] {
+        while (!stop)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    };
+
+    RemoteFigures figures;
+    QVector<double> idle, sweeping;
+    std::thread idleClient(queries, 500, std::ref(idle));
+    serveUntilStopped();
+    idleClient.join();
+    figures.idleMedianMs = median(idle);
+
+    stop = false;
+    std::thread sweepClient(queries, 0, std::ref(sweeping));
+    p.clickFrame(p.form.Frame_Refl);
+    p.chooseStep(3);
+    p.run();
+    p.form.Option_Refl[1]->click();
+    p.run();
+    stop = true;
+    sweepClient.join();
+    std::sort(sweeping.begin(), sweeping.end());
+    figures.sweepP99Ms = sweeping.isEmpty() ? 0 : sweeping[int(sweeping.size() * 0.99)];
+    return figures;
+}
+
 double peakMemoryMegabytes()
 {
     Program p;
@@ -258,7 +331,8 @@ double savedEntriesMilliseconds()
     QLabel dut, id, comments, type(QStringLiteral("Return Loss"));
     QElapsedTimer timer;
     timer.start();
-    PrintResultTextForm dialog(MeasType::Termination, QString(), ReportLabels{&dut, &id, &comments, &type});
+    PrintResultTextForm dialog(MeasType::Termination, QString(),
+                               ReportLabels{&dut, &id, &comments, &type});
     const double ms = timer.nsecsElapsed() / 1e6;
     QDir::setCurrent(previous);
     return ms;
@@ -378,6 +452,7 @@ int main(int argc, char* argv[])
     }
     memory << peakMemoryMegabytes();
     const HistoryFigures history = historyFigures();
+    const RemoteFigures remote = remoteFigures();
 
     QVector<Figure> figures{
         {"wait-cost", median(wait), "cpu/wall", 0.01},
@@ -389,6 +464,8 @@ int main(int argc, char* argv[])
         {"history-write", history.writeMs, "ms", 10},
         {"history-list-100k-by-dut", history.listMs, "ms", 100},
         {"history-file-per-record", history.kilobytesPerRecord, "KB", 4},
+        {"remote-round-trip-idle-median", remote.idleMedianMs, "ms", 1},
+        {"remote-round-trip-sweep-p99", remote.sweepP99Ms, "ms", 5},
     };
     const char* stepNames[] = {"12.5MHz", "25MHz", "50MHz", "100MHz"};
     for (int step = 0; step < 4; ++step)
