@@ -1,0 +1,158 @@
+#include "BenchFixture.h"
+#include "PrivateCups.h"
+#include "ReportBench.h"
+#include "app/BenchConnection.h"
+#include "app/HistoryWindow.h"
+#include "app/SweepRecorder.h"
+#include "history/History.h"
+#include "report/SavedComments.h"
+
+#include <QPrinter>
+#include <QtTest>
+#include <QtWidgets>
+
+namespace {
+
+std::unique_ptr<PrivateCups> cups;
+
+void click(QWidget* widget)
+{
+    QTest::mouseClick(widget, Qt::LeftButton);
+}
+
+void clickRow(QTableWidget* table, int row)
+{
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      table->visualRect(table->model()->index(row, 0)).center());
+}
+
+void chooseStep(QComboBox* list, int index)
+{
+    while (list->currentIndex() != index)
+        QTest::keyClick(list, list->currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
+}
+
+// The whole page as text, once the queue has written it; the file is taken away for the next.
+QString takePrinted(const QString& pdf)
+{
+    if (!QTest::qWaitFor([&] { return printedPage(pdf) != "no page"; }, 120000))
+        return "no page; the scheduler's log:\n" + cups->log();
+    QProcess text;
+    text.start("pdftotext", {"-layout", pdf, "-"});
+    text.waitForFinished(60000);
+    QFile::remove(pdf);
+    return QString::fromUtf8(text.readAllStandardOutput());
+}
+
+} // namespace
+
+class TestHistoryWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir; // the working directory, where PrintComments.dat lies
+    QString m_noCups;
+
+public:
+    // libcups reads its server and home once, at its first call, which Qt may make early.
+    static void initMain() { cups = std::make_unique<PrivateCups>(); }
+
+private slots:
+    void initTestCase()
+    {
+        QApplication::setQuitOnLastWindowClosed(false);
+        QDir::setCurrent(m_dir.path());
+        m_noCups = cups->start();
+    }
+    void cleanupTestCase() { cups->stop(); }
+
+    // A page printed after a sweep, then printed again from the history after the main window
+    // has moved on to another step, another axis and another custom value: the same page,
+    // PrintComments.dat as it was, and a second print row on the record.
+    void reprintAsPrinted()
+    {
+        if (!m_noCups.isEmpty())
+            QSKIP(qPrintable("no private cupsd: " + m_noCups));
+        QCOMPARE(PrivateCups::run("lpadmin", {"-d", "q1"}), QString());
+        BenchFixture f;
+        f.startUp();
+        MainForm& w = *f.form;
+        History history(f.clock, DatabaseTarget::parse("local"), m_dir.filePath("history.sqlite"));
+        const BenchConnection connection; // the fixture's bench is the one swept
+        SweepRecorder recorder(history, w.engine(), connection, StartedFrom::Window);
+        connect(&w, &MainForm::reportPrinted, &recorder, &SweepRecorder::recordPrint);
+        HistoryWindow window(history, f.hands);
+        connect(&w, &MainForm::historyRequested, &window, &HistoryWindow::showWindow);
+        f.dialogs.onChoosePrinter = [](QPrinter& printer) {
+            printer.setPrinterName("q1");
+            return true;
+        };
+
+        // A 6 dB attenuator with +-0.5 dB limits at 25 MHz, printed.
+        QTest::mouseClick(w.Frame_Attn, Qt::LeftButton, {},
+                          QPoint(w.Frame_Attn->width() - 4, w.Frame_Attn->height() - 4));
+        chooseStep(w.Combo_FreqStep, 1);
+        click(w.Command_Run);
+        click(w.Check_CustomAttn);
+        QTest::keyClicks(w.Text_CustomAttn, "6");
+        QTest::keyClicks(w.Text_CustomLimits[0], "0.5");
+        click(w.Command_Run);
+        QVERIFY(w.Command_Print->isVisible());
+        inDetails("AT-77", "after repair");
+        click(w.Command_Print);
+        const QString first = takePrinted(cups->output("q1"));
+        QVERIFY2(first.contains("AT-77") && first.contains("6 dB Attenuator"), qPrintable(first));
+        const QByteArray saved = readFile(SavedComments::FileName);
+        QCOMPARE(saved, QByteArray("AT-77;after repair\r\n"));
+
+        // Another custom value, step and axis (a return-loss reference) in the main window.
+        w.Text_CustomAttn->selectAll();
+        QTest::keyClicks(w.Text_CustomAttn, "9");
+        chooseStep(w.Combo_FreqStep, 3);
+        QTest::mouseClick(w.Frame_Refl, Qt::LeftButton, {},
+                          QPoint(w.Frame_Refl->width() - 4, w.Frame_Refl->height() - 4));
+        click(w.Command_Run);
+        QCOMPARE(w.MSChart1->maximum(), 40.0);
+
+        // The history window finds the record by its printed DUT ID, and by no other.
+        click(w.Command_History);
+        QVERIFY(window.isVisible());
+        for (const auto& [id, found] : {std::pair{"AT-7", 0}, {"AT-77", 1}}) {
+            window.Text_DutId->clear();
+            QTest::keyClicks(window.Text_DutId, id);
+            QTest::keyClick(window.Text_DutId, Qt::Key_Return);
+            QVERIFY(QTest::qWaitFor([&] { return window.Table_Records->rowCount() == found; }));
+        }
+        QCOMPARE(window.Table_Records->item(0, 1)->text(), "AT-77");
+        QCOMPARE(window.Table_Records->item(0, 3)->text(), "6 dB");
+        clickRow(window.Table_Records, 0);
+        QVERIFY(QTest::qWaitFor([&] { return !window.shownRecord().id.isNull(); }));
+        QCOMPARE(window.Table_Prints->rowCount(), 1);
+        // The record's limit lines.
+        QCOMPARE(window.chart()->cellValue(1, 1).value_or(-99), 0.5f);
+        QCOMPARE(window.chart()->cellValue(1, 2).value_or(-99), -0.5f);
+
+        // Re-print the row to the same queue.
+        QVERIFY(!window.Command_Reprint->isEnabled());
+        clickRow(window.Table_Prints, 0);
+        QVERIFY(window.Command_Reprint->isEnabled());
+        click(window.Command_Reprint);
+        const QString second = takePrinted(cups->output("q1"));
+        QCOMPARE(second, first);
+        QCOMPARE(readFile(SavedComments::FileName), saved);
+
+        QVERIFY(QTest::qWaitFor([&] { return window.Table_Prints->rowCount() == 2; }));
+        const QVector<PrintRow> prints = window.shownRecord().prints;
+        QCOMPARE(prints.at(1).dateText, prints.at(0).dateText);
+        QCOMPARE(prints.at(1).stepText, "25 MHz");
+        QCOMPARE(prints.at(1).cells, prints.at(0).cells);
+        QVERIFY(prints.at(1).id != prints.at(0).id);
+
+        // While a run is busy nothing that opens a dialog can be started from here.
+        window.setRunBusy(true);
+        QVERIFY(!window.Command_Reprint->isEnabled() && !window.Command_Export->isEnabled());
+        window.setRunBusy(false);
+        QVERIFY(window.Command_Reprint->isEnabled() && window.Command_Export->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestHistoryWindow)
+#include "tst_historywindow.moc"
