@@ -11,10 +11,10 @@
 
 namespace {
 
+// Lines broken by hand: a wrapped label in a dialog is sized before it knows its width.
 QLabel* note(const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
-    label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
     return label;
 }
@@ -46,6 +46,8 @@ DatabaseDialog::DatabaseDialog(const DatabaseTarget& inUse, QWidget* parent)
     Text_Url->setMinimumWidth(Text_Url->fontMetrics().horizontalAdvance(QString(56, u'x')));
     Label_Error = note(QString(), this);
     Label_Error->setObjectName(QStringLiteral("Label_Error"));
+    Label_Error->setMinimumHeight(Label_Error->fontMetrics().lineSpacing() * 2);
+    Label_Error->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     QPalette red = Label_Error->palette();
     red.setColor(QPalette::WindowText, QColor(200, 0, 0));
     Label_Error->setPalette(red);
@@ -56,7 +58,7 @@ DatabaseDialog::DatabaseDialog(const DatabaseTarget& inUse, QWidget* parent)
     indented->addWidget(Text_Url);
     indented->addWidget(Label_Error);
     indented->addWidget(note(QStringLiteral("The password is never written here: put it in "
-                                            "~/.pgpass (mode 0600), as "
+                                            "~/.pgpass (mode 0600),\nas a line "
                                             "HOST:PORT:DBNAME:USER:PASSWORD."),
                              this));
     layout->addLayout(indented);
@@ -64,7 +66,7 @@ DatabaseDialog::DatabaseDialog(const DatabaseTarget& inUse, QWidget* parent)
 
     QString inUseText = QStringLiteral("In use now: %1").arg(inUse.displayName());
     if (inUse.fromCommandLine)
-        inUseText += QStringLiteral(", named with --database for this run");
+        inUseText += QStringLiteral("\n(named with --database for this run)");
     layout->addWidget(note(inUseText + u'.', this));
     layout->addWidget(
         note(QStringLiteral("A change takes effect when Velmora is next started."), this));
@@ -99,7 +101,7 @@ QString DatabaseDialog::error() const
     if (!target.isShared())
         return QStringLiteral("For this bench's own file, choose it above.");
     return target.valid() ? QString()
-                          : QStringLiteral("The address is not understood: %1.").arg(target.error);
+                          : QStringLiteral("The address is not understood:\n%1.").arg(target.error);
 }
 
 void DatabaseDialog::validate()

@@ -62,10 +62,12 @@ QString deviceText(MeasType type, const QString& device)
     }
 }
 
-QString localTime(const QDateTime& utc)
+QString localTime(const QDateTime& utc, bool seconds = true)
 {
-    return utc.isValid() ? utc.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                         : QString();
+    return utc.isValid()
+               ? utc.toLocalTime().toString(seconds ? QStringLiteral("yyyy-MM-dd HH:mm:ss")
+                                                    : QStringLiteral("yyyy-MM-dd HH:mm"))
+               : QString();
 }
 
 QColor verdictColour(Verdict::Outcome outcome)
@@ -173,17 +175,22 @@ HistoryWindow::HistoryWindow(History& history, OperatorDialogs& dialogs, QWidget
     // An open history window must not keep the program running once the main window is gone.
     setAttribute(Qt::WA_QuitOnClose, false);
 
+    // Made in reading order, which is the order of the Tab key.
+    QWidget* filters = buildFilters();
     auto* splitter = new QSplitter(Qt::Horizontal, this);
-    Table_Records = table(
-        splitter, "Table_Records",
-        {"Ended", "DUT ID", "Kind", "Device", "Verdict", "Margin (dB)", "Simulated", "Prints"});
+    Table_Records =
+        table(splitter, "Table_Records",
+              {"Ended", "DUT ID", "Kind", "Device", "Verdict", "Margin dB", "Sim.", "Prints"});
     Table_Records->setSelectionMode(QAbstractItemView::ExtendedSelection);
     Table_Records->setAccessibleName(QStringLiteral("Records"));
     Table_Records->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    Table_Records->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    Table_Records->horizontalHeader()->setStretchLastSection(false);
     splitter->addWidget(Table_Records);
     splitter->addWidget(buildRecordPane());
-    splitter->setStretchFactor(0, 5);
-    splitter->setStretchFactor(1, 6);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({620, 560}); // the list's columns whole, the chart still wide
     splitter->setChildrenCollapsible(false);
 
     auto* bottom = new QHBoxLayout;
@@ -199,17 +206,25 @@ HistoryWindow::HistoryWindow(History& history, OperatorDialogs& dialogs, QWidget
     exportMenu->addAction(QStringLiteral("As &Touchstone (s1p, s2p)..."), this,
                           [this] { exportSelected(true); });
     Command_Export->setMenu(exportMenu);
+    Command_Export->setToolTip(QStringLiteral("Write the selected records to files"));
     auto* close = new QPushButton(QStringLiteral("Close"), this);
     close->setObjectName(QStringLiteral("Command_Close"));
     for (QPushButton* b : {Command_Database, Command_Export, close})
         b->setAutoDefault(false);
+    m_busyNote = new QLabel(QStringLiteral("A run is in progress: re-print, export and the "
+                                           "database setting wait until it has ended."),
+                            this);
+    m_busyNote->setObjectName(QStringLiteral("Label_Busy"));
+    m_busyNote->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    m_busyNote->hide();
     bottom->addWidget(Label_Status, 1);
+    bottom->addWidget(m_busyNote);
     bottom->addWidget(Command_Database);
     bottom->addWidget(Command_Export);
     bottom->addWidget(close);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(buildFilters());
+    layout->addWidget(filters);
     layout->addWidget(splitter, 1);
     layout->addLayout(bottom);
     resize(1180, 720);
@@ -249,8 +264,8 @@ QWidget* HistoryWindow::buildFilters()
     Text_DutId->setPlaceholderText(QStringLiteral("any"));
     Text_DutId->setClearButtonEnabled(true);
     Text_DutId->setToolTip(QStringLiteral("The DUT ID exactly: the record's own or a printed one"));
+    Text_DutId->setMinimumWidth(Text_DutId->fontMetrics().horizontalAdvance(QString(16, u'X')));
     caption(QStringLiteral("&DUT ID:"), Text_DutId);
-    row->setStretchFactor(Text_DutId, 1);
     row->addSpacing(12);
 
     const QDate today = QDate::currentDate();
@@ -263,6 +278,8 @@ QWidget* HistoryWindow::buildFilters()
         edit->setCalendarPopup(true);
         edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
         edit->setEnabled(false);
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("2000-00-00")) +
+                              36);
         edit->setAccessibleName(text.mid(1) + QStringLiteral(" date"));
         row->addWidget(check);
         row->addWidget(edit);
@@ -291,6 +308,7 @@ QWidget* HistoryWindow::buildFilters()
     Command_Search = new QPushButton(QStringLiteral("&Search"), box);
     Command_Search->setObjectName(QStringLiteral("Command_Search"));
     Command_Search->setDefault(true); // Enter in the DUT ID searches
+    row->addStretch(1);
     row->addWidget(Command_Search);
     connect(Command_Search, &QPushButton::clicked, this, &HistoryWindow::query);
     return box;
@@ -313,11 +331,13 @@ QWidget* HistoryWindow::buildRecordPane()
 
     auto* printsCaption = new QLabel(QStringLiteral("P&rints of this record"), pane);
     column->addWidget(printsCaption);
-    Table_Prints = table(pane, "Table_Prints",
-                         {"Printed", "DUT", "DUT ID", "Comments", "Step", "Date on page", "To"});
+    Table_Prints = table(pane, "Table_Prints", {"Printed", "DUT ID", "Comments", "Step", "To"});
     Table_Prints->setSelectionMode(QAbstractItemView::SingleSelection);
     Table_Prints->setAccessibleName(QStringLiteral("Prints"));
     Table_Prints->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The free texts share what is left, elided; the whole text is in the tool tip.
+    for (int column : {2, 4})
+        Table_Prints->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Stretch);
     printsCaption->setBuddy(Table_Prints);
     column->addWidget(Table_Prints, 1);
 
@@ -395,9 +415,9 @@ void HistoryWindow::showList(const QVector<RecordSummary>& records, const QStrin
         const QString margin = r.verdict.outcome == Verdict::Outcome::None
                                    ? QString()
                                    : Verdict::marginText(r.verdict.marginDb);
-        const QStringList texts{localTime(r.ended),
+        const QStringList texts{localTime(r.ended, false),
                                 r.dutId,
-                                kindText(r.kind()),
+                                kindWord(r.kind()),
                                 deviceText(r.type, r.device),
                                 r.verdict.word(),
                                 margin,
@@ -429,7 +449,7 @@ void HistoryWindow::showList(const QVector<RecordSummary>& records, const QStrin
                                           : QItemSelectionModel::ClearAndSelect |
                                                 QItemSelectionModel::Rows);
 
-    QString status = records.isEmpty()     ? QStringLiteral("No record matches.")
+    QString status = records.isEmpty()     ? QStringLiteral("No records")
                      : records.size() == 1 ? QStringLiteral("1 record")
                                            : QStringLiteral("%1 records").arg(records.size());
     if (records.size() >= ListLimit)
@@ -500,10 +520,16 @@ void HistoryWindow::showRecord(const HistoryRecord& record, const QString& error
     Table_Prints->setRowCount(int(record.prints.size()));
     for (int row = 0; row < record.prints.size(); ++row) {
         const PrintRow& p = record.prints.at(row);
-        const QStringList texts{localTime(p.printed), p.dutDescription, p.dutId,      p.comments,
-                                p.stepText,           p.dateText,       p.destination};
-        for (int column = 0; column < texts.size(); ++column)
-            Table_Prints->setItem(row, column, cell(texts.at(column)));
+        const QStringList texts{localTime(p.printed, false), p.dutId, p.comments, p.stepText,
+                                p.destination};
+        // What else the page showed, for a look before printing it again.
+        const QString page = QStringLiteral("DUT: %1\nDate on the page: %2\nPrinted %3")
+                                 .arg(p.dutDescription, p.dateText, localTime(p.printed));
+        for (int column = 0; column < texts.size(); ++column) {
+            QTableWidgetItem* item = cell(texts.at(column));
+            item->setToolTip(texts.at(column) + QStringLiteral("\n\n") + page);
+            Table_Prints->setItem(row, column, item);
+        }
     }
     if (keptPrint >= 0 && keptPrint < record.prints.size())
         Table_Prints->selectRow(keptPrint);
@@ -556,13 +582,7 @@ void HistoryWindow::updateButtons()
                                 Table_Prints->selectionModel()->hasSelection());
     Command_Export->setEnabled(free && !selectedIds().isEmpty());
     Command_Database->setEnabled(free);
-    const QString busy = QStringLiteral("A run is in progress: re-print, export and the database "
-                                        "setting wait until it has ended.");
-    Command_Reprint->setToolTip(m_runBusy ? busy
-                                          : QStringLiteral("Print the chosen page again, exactly "
-                                                           "as it was printed"));
-    Command_Export->setToolTip(m_runBusy ? busy
-                                         : QStringLiteral("Write the selected records to files"));
+    m_busyNote->setVisible(m_runBusy);
 }
 
 void HistoryWindow::Command_Reprint_Click()
@@ -677,7 +697,7 @@ void HistoryWindow::exportSelected(bool touchstone)
 
     m_working = true;
     updateButtons();
-    Label_Status->setText(QStringLiteral("Reading %1 record(s)...").arg(chosen.size()));
+    Label_Status->setText(QStringLiteral("Reading the records..."));
     struct Batch {
         QVector<HistoryRecord> records;
         QStringList errors;

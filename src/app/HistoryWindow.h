@@ -81,6 +81,7 @@ private:
     OperatorDialogs& m_dialogs;
     Chart* m_chart = nullptr;
     QVBoxLayout* m_chartSlot = nullptr;
+    QLabel* m_busyNote = nullptr;
     HistoryRecord m_record;
     QVector<RecordSummary> m_list;
     int m_querySerial = 0; // an answer to an older question is dropped

@@ -124,8 +124,7 @@ private slots:
         click(window.Table_Records->viewport(), {9, 9});
         QVERIFY(QTest::qWaitFor([&] { return !window.shownRecord().id.isNull(); }));
         QCOMPARE(window.Table_Prints->rowCount(), 1);
-        // The record's limit lines.
-        QCOMPARE(window.chart()->cellValue(1, 1).value_or(-99), 0.5f);
+        QCOMPARE(window.chart()->cellValue(1, 1).value_or(-99), 0.5f); // the record's limits
         QCOMPARE(window.chart()->cellValue(1, 2).value_or(-99), -0.5f);
 
         // Re-print the row to the same queue.
