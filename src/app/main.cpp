@@ -2,6 +2,7 @@
 #include "app/BenchConnection.h"
 #include "app/CommandLine.h"
 #include "app/DesktopDialogs.h"
+#include "app/HistoryWindow.h"
 #include "app/MainForm.h"
 #include "app/SweepRecorder.h"
 #include "app/WindowRemote.h"
@@ -82,6 +83,16 @@ int main(int argc, char* argv[])
     QObject::connect(&form, &MainForm::reportPrinted, &recorder, &SweepRecorder::recordPrint);
     QObject::connect(&history, &History::outage, &form, &MainForm::showStatus);
     QObject::connect(&history, &History::restored, &form, &MainForm::showStatus);
+    HistoryWindow historyWindow(history, connection.dialogs());
+    QObject::connect(&form, &MainForm::historyRequested, &historyWindow,
+                     &HistoryWindow::showWindow);
+    QObject::connect(&form, &MainForm::runStarting, &historyWindow,
+                     [&historyWindow] { historyWindow.setRunBusy(true); });
+    QObject::connect(&form, &MainForm::runFinished, &historyWindow,
+                     [&historyWindow] { historyWindow.setRunBusy(false); });
+    // The history takes requests in order: a list asked for after a record or a print holds it.
+    QObject::connect(&recorder, &SweepRecorder::recorded, &historyWindow, &HistoryWindow::refresh);
+    QObject::connect(&form, &MainForm::reportPrinted, &historyWindow, &HistoryWindow::refresh);
     if (!history.target().valid())
         form.showStatus(history.target().error);
     form.Form_Load();

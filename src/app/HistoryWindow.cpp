@@ -1,0 +1,774 @@
+#include "app/HistoryWindow.h"
+
+#include "app/DatabaseDialog.h"
+#include "base/OperatorDialogs.h"
+#include "chart/Chart.h"
+#include "history/History.h"
+#include "measure/GlobalVar.h"
+#include "report/PrintResultForm.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+const QStringList StepTexts{"12.5 MHz", "25 MHz", "50 MHz", "100 MHz"};
+constexpr int ListLimit = 1000; // newest first; a filter finds older ones
+
+QString kindText(MeasKind kind)
+{
+    return kind == MeasKind::ReturnLoss ? QStringLiteral("Return loss")
+                                        : QStringLiteral("Attenuation");
+}
+
+// The device as the selection's captions name it.
+QString deviceText(MeasType type, const QString& device)
+{
+    switch (type) {
+    case MeasType::Cable:
+        return QStringLiteral("1 X (cable)");
+    case MeasType::Att2X:
+        return QStringLiteral("2 X");
+    case MeasType::Att2p5X:
+        return QStringLiteral("2.5 X");
+    case MeasType::Att5X:
+        return QStringLiteral("5 X");
+    case MeasType::Att10X:
+        return QStringLiteral("10 X");
+    case MeasType::Termination:
+        return QStringLiteral("Termination");
+    case MeasType::AttenuatorRl:
+        return QStringLiteral("Attenuator");
+    case MeasType::CustomAtt:
+        return device + QStringLiteral(" dB");
+    default:
+        return device;
+    }
+}
+
+QString localTime(const QDateTime& utc, bool seconds = true)
+{
+    return utc.isValid()
+               ? utc.toLocalTime().toString(seconds ? QStringLiteral("yyyy-MM-dd HH:mm:ss")
+                                                    : QStringLiteral("yyyy-MM-dd HH:mm"))
+               : QString();
+}
+
+QColor verdictColour(Verdict::Outcome outcome)
+{
+    switch (outcome) {
+    case Verdict::Outcome::Pass:
+        return QColor(0, 120, 40);
+    case Verdict::Outcome::Fail:
+        return QColor(200, 0, 0);
+    case Verdict::Outcome::None:
+        break;
+    }
+    return QColor(100, 100, 100);
+}
+
+// The value axis as the main window sets it for a device sweep of this kind.
+void setKindScale(Chart& chart, MeasKind kind)
+{
+    const bool returnLoss = kind == MeasKind::ReturnLoss;
+    chart.setMaximum(returnLoss ? 40 : 1);
+    chart.setMinimum(returnLoss ? 10 : -1);
+    chart.setMajorDivision(returnLoss ? 6 : 4);
+    chart.setMinorDivision(1);
+}
+
+// Limit lines as the sweep drew them: the return-loss floor, or +-limit around the nominal
+// attenuation; a chart without limits keeps them hidden.
+void drawLimits(Chart& chart, const MeasurementResult& result)
+{
+    const bool attenuation = result.kind() == MeasKind::Attenuation;
+    for (int column = 1; column <= (attenuation ? 2 : 1); ++column) {
+        chart.setColumn(column);
+        const float value = column == 1 ? result.limitDb : -result.limitDb;
+        for (int row = 1; row <= Chart::Rows; ++row) {
+            chart.setRow(row);
+            chart.setData(ResultGrid::text(value));
+        }
+    }
+    chart.setSeriesHidden(1, !result.limitsShown);
+    chart.setSeriesHidden(2, !(attenuation && result.limitsShown));
+}
+
+void drawCurve(Chart& chart, int column, const QVector<MeasuredPoint>& points)
+{
+    chart.setColumn(column);
+    for (const MeasuredPoint& point : points) {
+        const int row = qRound(point.frequencyMHz / GridStepMHz);
+        if (row < 1 || row > Chart::Rows)
+            continue;
+        chart.setRow(row);
+        chart.setData(ResultGrid::text(point.value));
+    }
+}
+
+QTableWidget* table(QWidget* parent, const char* name, const QStringList& headers)
+{
+    auto* t = new QTableWidget(0, int(headers.size()), parent);
+    t->setObjectName(QString::fromLatin1(name));
+    t->setHorizontalHeaderLabels(headers);
+    t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    t->setAlternatingRowColors(true);
+    t->setWordWrap(false);
+    t->verticalHeader()->hide();
+    t->horizontalHeader()->setHighlightSections(false);
+    t->horizontalHeader()->setStretchLastSection(true);
+    return t;
+}
+
+QTableWidgetItem* cell(const QString& text)
+{
+    auto* item = new QTableWidgetItem(text);
+    item->setToolTip(text);
+    return item;
+}
+
+// A file name from a DUT ID that any file system takes.
+QString fileStem(const RecordSummary& summary)
+{
+    QString stem = summary.dutId.isEmpty() ? QStringLiteral("record") : summary.dutId;
+    for (QChar& c : stem) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'-' && c != u'.')
+            c = u'_';
+    }
+    return stem + u'_' + kindWord(summary.kind()) + u'_' +
+           summary.ended.toLocalTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
+HistoryExport::Format formatFor(MeasKind kind, bool touchstone)
+{
+    if (!touchstone)
+        return HistoryExport::Format::Csv;
+    return kind == MeasKind::ReturnLoss ? HistoryExport::Format::S1p : HistoryExport::Format::S2p;
+}
+
+} // namespace
+
+HistoryWindow::HistoryWindow(History& history, OperatorDialogs& dialogs, QWidget* parent)
+    : QDialog(parent), m_history(history), m_dialogs(dialogs), m_exportFolder(QDir::homePath())
+{
+    setObjectName(QStringLiteral("HistoryWindow"));
+    setWindowTitle(QStringLiteral("Measurement History"));
+    setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint) |
+                   Qt::WindowMinMaxButtonsHint);
+    // An open history window must not keep the program running once the main window is gone.
+    setAttribute(Qt::WA_QuitOnClose, false);
+
+    // Made in reading order, which is the order of the Tab key.
+    QWidget* filters = buildFilters();
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    Table_Records =
+        table(splitter, "Table_Records",
+              {"Ended", "DUT ID", "Kind", "Device", "Verdict", "Margin dB", "Sim.", "Prints"});
+    Table_Records->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    Table_Records->setAccessibleName(QStringLiteral("Records"));
+    Table_Records->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    Table_Records->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    Table_Records->horizontalHeader()->setStretchLastSection(false);
+    splitter->addWidget(Table_Records);
+    splitter->addWidget(buildRecordPane());
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({620, 560}); // the list's columns whole, the chart still wide
+    splitter->setChildrenCollapsible(false);
+
+    auto* bottom = new QHBoxLayout;
+    Label_Status = new QLabel(this);
+    Label_Status->setObjectName(QStringLiteral("Label_Status"));
+    Label_Status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Command_Database = new QPushButton(QStringLiteral("Data&base..."), this);
+    Command_Database->setObjectName(QStringLiteral("Command_Database"));
+    Command_Export = new QPushButton(QStringLiteral("&Export"), this);
+    Command_Export->setObjectName(QStringLiteral("Command_Export"));
+    auto* exportMenu = new QMenu(Command_Export);
+    exportMenu->addAction(QStringLiteral("As &CSV..."), this, [this] { exportSelected(false); });
+    exportMenu->addAction(QStringLiteral("As &Touchstone (s1p, s2p)..."), this,
+                          [this] { exportSelected(true); });
+    Command_Export->setMenu(exportMenu);
+    Command_Export->setToolTip(QStringLiteral("Write the selected records to files"));
+    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    close->setObjectName(QStringLiteral("Command_Close"));
+    for (QPushButton* b : {Command_Database, Command_Export, close})
+        b->setAutoDefault(false);
+    m_busyNote = new QLabel(QStringLiteral("A run is in progress: re-print, export and the "
+                                           "database setting wait until it has ended."),
+                            this);
+    m_busyNote->setObjectName(QStringLiteral("Label_Busy"));
+    m_busyNote->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    m_busyNote->hide();
+    bottom->addWidget(Label_Status, 1);
+    bottom->addWidget(m_busyNote);
+    bottom->addWidget(Command_Database);
+    bottom->addWidget(Command_Export);
+    bottom->addWidget(close);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(filters);
+    layout->addWidget(splitter, 1);
+    layout->addLayout(bottom);
+    resize(1180, 720);
+
+    connect(Table_Records, &QTableWidget::currentCellChanged, this,
+            [this](int row, int, int previous) {
+                if (row != previous)
+                    loadCurrent();
+            });
+    connect(Table_Records, &QTableWidget::itemSelectionChanged, this,
+            &HistoryWindow::updateButtons);
+    connect(Table_Prints, &QTableWidget::itemSelectionChanged, this, &HistoryWindow::updateButtons);
+    connect(Table_Prints, &QTableWidget::cellActivated, this,
+            &HistoryWindow::Command_Reprint_Click);
+    connect(Command_Reprint, &QPushButton::clicked, this, &HistoryWindow::Command_Reprint_Click);
+    connect(Command_Database, &QPushButton::clicked, this, &HistoryWindow::Command_Database_Click);
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    clearRecord(QStringLiteral("Choose a record to see its chart and prints."));
+    updateButtons();
+}
+
+HistoryWindow::~HistoryWindow() = default;
+
+QWidget* HistoryWindow::buildFilters()
+{
+    auto* box = new QWidget(this);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(0, 0, 0, 0);
+    const auto caption = [&](const QString& text, QWidget* buddy) {
+        auto* label = new QLabel(text, box);
+        label->setBuddy(buddy);
+        row->addWidget(label);
+        row->addWidget(buddy);
+    };
+    Text_DutId = new QLineEdit(box);
+    Text_DutId->setObjectName(QStringLiteral("Text_DutId"));
+    Text_DutId->setPlaceholderText(QStringLiteral("any"));
+    Text_DutId->setClearButtonEnabled(true);
+    Text_DutId->setToolTip(QStringLiteral("The DUT ID exactly: the record's own or a printed one"));
+    Text_DutId->setMinimumWidth(Text_DutId->fontMetrics().horizontalAdvance(QString(16, u'X')));
+    caption(QStringLiteral("&DUT ID:"), Text_DutId);
+    row->addSpacing(12);
+
+    const QDate today = QDate::currentDate();
+    const auto dateFilter = [&](const char* name, const QString& text, QCheckBox*& check,
+                                QDateEdit*& edit, const QDate& date) {
+        check = new QCheckBox(text, box);
+        check->setObjectName(QStringLiteral("Check_%1").arg(QLatin1String(name)));
+        edit = new QDateEdit(date, box);
+        edit->setObjectName(QStringLiteral("Date_%1").arg(QLatin1String(name)));
+        edit->setCalendarPopup(true);
+        edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        edit->setEnabled(false);
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("2000-00-00")) +
+                              36);
+        edit->setAccessibleName(text.mid(1) + QStringLiteral(" date"));
+        row->addWidget(check);
+        row->addWidget(edit);
+        QDateEdit* e = edit;
+        connect(check, &QCheckBox::toggled, this, [this, e](bool on) {
+            e->setEnabled(on);
+            query();
+        });
+        connect(edit, &QDateEdit::dateChanged, this, &HistoryWindow::query);
+    };
+    dateFilter("From", QStringLiteral("&From"), Check_From, Date_From, today.addDays(-30));
+    dateFilter("To", QStringLiteral("&To"), Check_To, Date_To, today);
+    row->addSpacing(12);
+
+    Combo_Kind = new QComboBox(box);
+    Combo_Kind->setObjectName(QStringLiteral("Combo_Kind"));
+    Combo_Kind->addItems({"Any", "Attenuation", "Return loss"});
+    caption(QStringLiteral("&Kind:"), Combo_Kind);
+    Combo_Verdict = new QComboBox(box);
+    Combo_Verdict->setObjectName(QStringLiteral("Combo_Verdict"));
+    Combo_Verdict->addItems({"Any", "PASS", "FAIL", "NONE"});
+    caption(QStringLiteral("&Verdict:"), Combo_Verdict);
+    for (QComboBox* combo : {Combo_Kind, Combo_Verdict})
+        connect(combo, &QComboBox::currentIndexChanged, this, &HistoryWindow::query);
+
+    Command_Search = new QPushButton(QStringLiteral("&Search"), box);
+    Command_Search->setObjectName(QStringLiteral("Command_Search"));
+    Command_Search->setDefault(true); // Enter in the DUT ID searches
+    row->addStretch(1);
+    row->addWidget(Command_Search);
+    connect(Command_Search, &QPushButton::clicked, this, &HistoryWindow::query);
+    return box;
+}
+
+QWidget* HistoryWindow::buildRecordPane()
+{
+    auto* pane = new QWidget(this);
+    auto* column = new QVBoxLayout(pane);
+    column->setContentsMargins(6, 0, 0, 0);
+    Label_Record = new QLabel(pane);
+    Label_Record->setObjectName(QStringLiteral("Label_Record"));
+    Label_Record->setWordWrap(true);
+    Label_Record->setTextFormat(Qt::RichText);
+    Label_Record->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Label_Record->setMinimumHeight(Label_Record->fontMetrics().lineSpacing() * 3);
+    column->addWidget(Label_Record);
+    m_chartSlot = new QVBoxLayout;
+    column->addLayout(m_chartSlot, 3);
+
+    auto* printsCaption = new QLabel(QStringLiteral("P&rints of this record"), pane);
+    column->addWidget(printsCaption);
+    Table_Prints = table(pane, "Table_Prints", {"Printed", "DUT ID", "Comments", "Step", "To"});
+    Table_Prints->setSelectionMode(QAbstractItemView::SingleSelection);
+    Table_Prints->setAccessibleName(QStringLiteral("Prints"));
+    Table_Prints->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The free texts share what is left, elided; the whole text is in the tool tip.
+    for (int column : {2, 4})
+        Table_Prints->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Stretch);
+    printsCaption->setBuddy(Table_Prints);
+    column->addWidget(Table_Prints, 1);
+
+    auto* buttons = new QHBoxLayout;
+    Command_Reprint = new QPushButton(QStringLiteral("Re-&print..."), pane);
+    Command_Reprint->setObjectName(QStringLiteral("Command_Reprint"));
+    Command_Reprint->setAutoDefault(false);
+    Command_Reprint->setToolTip(
+        QStringLiteral("Print the chosen page again, exactly as it was printed"));
+    buttons->addStretch(1);
+    buttons->addWidget(Command_Reprint);
+    column->addLayout(buttons);
+    return pane;
+}
+
+void HistoryWindow::showWindow()
+{
+    show();
+    raise();
+    activateWindow();
+    query();
+}
+
+void HistoryWindow::refresh()
+{
+    if (isVisible())
+        query();
+}
+
+void HistoryWindow::setRunBusy(bool busy)
+{
+    m_runBusy = busy;
+    updateButtons();
+}
+
+void HistoryWindow::query()
+{
+    HistoryFilter filter;
+    filter.dutId = Text_DutId->text().trimmed();
+    // Whole local days, both ends included.
+    if (Check_From->isChecked())
+        filter.from = QDateTime(Date_From->date(), QTime(0, 0)).toUTC();
+    if (Check_To->isChecked())
+        filter.to = QDateTime(Date_To->date(), QTime(23, 59, 59, 999)).toUTC();
+    if (Combo_Kind->currentIndex() > 0)
+        filter.kind =
+            Combo_Kind->currentIndex() == 1 ? MeasKind::Attenuation : MeasKind::ReturnLoss;
+    const Verdict::Outcome outcomes[] = {Verdict::Outcome::Pass, Verdict::Outcome::Fail,
+                                         Verdict::Outcome::None};
+    if (Combo_Verdict->currentIndex() > 0)
+        filter.outcome = outcomes[Combo_Verdict->currentIndex() - 1];
+    filter.limit = ListLimit;
+    const int serial = ++m_querySerial;
+    m_history.query(filter, this,
+                    [this, serial](const QVector<RecordSummary>& records, const QString& note) {
+                        if (serial == m_querySerial)
+                            showList(records, note);
+                    });
+}
+
+void HistoryWindow::showList(const QVector<RecordSummary>& records, const QString& note)
+{
+    const QUuid current = m_record.id;
+    QSet<QUuid> selected;
+    for (const QUuid& id : selectedIds())
+        selected.insert(id);
+    m_list = records;
+
+    const QSignalBlocker block(Table_Records);
+    Table_Records->clearContents();
+    Table_Records->setRowCount(int(records.size()));
+    int currentRow = -1;
+    for (int row = 0; row < records.size(); ++row) {
+        const RecordSummary& r = records.at(row);
+        const QString margin = r.verdict.outcome == Verdict::Outcome::None
+                                   ? QString()
+                                   : Verdict::marginText(r.verdict.marginDb);
+        const QStringList texts{localTime(r.ended, false),
+                                r.dutId,
+                                kindWord(r.kind()),
+                                deviceText(r.type, r.device),
+                                r.verdict.word(),
+                                margin,
+                                r.simulated ? QStringLiteral("yes") : QString(),
+                                QString::number(r.prints)};
+        for (int column = 0; column < texts.size(); ++column) {
+            QTableWidgetItem* item = cell(texts.at(column));
+            if (column >= 5)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            if (column == 4) {
+                item->setForeground(verdictColour(r.verdict.outcome));
+                QFont bold = item->font();
+                bold.setBold(true);
+                item->setFont(bold);
+            }
+            Table_Records->setItem(row, column, item);
+        }
+        if (r.id == current)
+            currentRow = row;
+    }
+    for (int row = 0; row < records.size(); ++row) {
+        if (selected.contains(records.at(row).id))
+            Table_Records->selectRow(row);
+    }
+    if (currentRow >= 0)
+        Table_Records->setCurrentCell(currentRow, 0,
+                                      selected.contains(current)
+                                          ? QItemSelectionModel::Current
+                                          : QItemSelectionModel::ClearAndSelect |
+                                                QItemSelectionModel::Rows);
+
+    QString status = records.isEmpty()     ? QStringLiteral("No records")
+                     : records.size() == 1 ? QStringLiteral("1 record")
+                                           : QStringLiteral("%1 records").arg(records.size());
+    if (records.size() >= ListLimit)
+        status += QStringLiteral(" (the newest; narrow the filter for older ones)");
+    status += QStringLiteral(" in %1.").arg(m_history.target().displayName());
+    if (!note.isEmpty())
+        status += u' ' + note;
+    Label_Status->setText(status);
+    updateButtons();
+    if (currentRow >= 0)
+        loadCurrent(); // its prints may have grown
+    else if (!current.isNull())
+        clearRecord(QStringLiteral("Choose a record to see its chart and prints."));
+    emit listShown();
+}
+
+void HistoryWindow::loadCurrent()
+{
+    const int row = Table_Records->currentRow();
+    if (row < 0 || row >= m_list.size())
+        return;
+    const int serial = ++m_loadSerial;
+    m_history.load(m_list.at(row).id, this,
+                   [this, serial](const HistoryRecord& record, const QString& error) {
+                       if (serial == m_loadSerial)
+                           showRecord(record, error);
+                   });
+}
+
+void HistoryWindow::clearRecord(const QString& text)
+{
+    m_record = HistoryRecord();
+    Label_Record->setText(text.toHtmlEscaped());
+    Table_Prints->setRowCount(0);
+    fillChart(m_record);
+    updateButtons();
+}
+
+void HistoryWindow::showRecord(const HistoryRecord& record, const QString& error)
+{
+    if (record.id.isNull()) {
+        clearRecord(QStringLiteral("The record could not be read: ") + error);
+        emit recordShown();
+        return;
+    }
+    const int keptPrint = record.id == m_record.id ? Table_Prints->currentRow() : -1;
+    m_record = record;
+    const MeasurementResult& r = record.result;
+    const QString device = deviceText(r.type, deviceWord(r.type, r.nominalDb));
+    QString bench = QStringLiteral("Analyser %1").arg(record.context.bench.analyserModel);
+    if (record.simulated())
+        bench += QStringLiteral(" (simulated bench)");
+    QStringList facts{bench, QStringLiteral("operator ") + record.context.operatorLogin};
+    if (!record.dutId().isEmpty())
+        facts << QStringLiteral("DUT ID ") + record.dutId();
+    if (r.customLimits)
+        facts << QStringLiteral("custom limits");
+    Label_Record->setText(QStringLiteral("<b>%1 &middot; %2 &middot; %3 step</b> &nbsp; "
+                                         "<b style=\"color:%4\">%5</b><br>Ended %6 &middot; %7")
+                              .arg(kindText(r.kind()), device.toHtmlEscaped(),
+                                   StepTexts.value(std::clamp(r.stepIndex, 0, 3)),
+                                   verdictColour(record.verdict.outcome).name(),
+                                   record.verdict.text(), localTime(r.ended),
+                                   facts.join(QStringLiteral(" · ")).toHtmlEscaped()));
+    fillChart(record);
+
+    const QSignalBlocker block(Table_Prints);
+    Table_Prints->setRowCount(int(record.prints.size()));
+    for (int row = 0; row < record.prints.size(); ++row) {
+        const PrintRow& p = record.prints.at(row);
+        const QStringList texts{localTime(p.printed, false), p.dutId, p.comments, p.stepText,
+                                p.destination};
+        // What else the page showed, for a look before printing it again.
+        const QString page = QStringLiteral("DUT: %1\nDate on the page: %2\nPrinted %3")
+                                 .arg(p.dutDescription, p.dateText, localTime(p.printed));
+        for (int column = 0; column < texts.size(); ++column) {
+            QTableWidgetItem* item = cell(texts.at(column));
+            item->setToolTip(texts.at(column) + QStringLiteral("\n\n") + page);
+            Table_Prints->setItem(row, column, item);
+        }
+    }
+    if (keptPrint >= 0 && keptPrint < record.prints.size())
+        Table_Prints->selectRow(keptPrint);
+    updateButtons();
+    emit recordShown();
+}
+
+void HistoryWindow::fillChart(const HistoryRecord& record)
+{
+    // A grid keeps its cells for good: each record gets a chart of its own.
+    auto* chart = new Chart(6, this);
+    chart->setObjectName(QStringLiteral("MSChartHistory"));
+    chart->setAccessibleName(QStringLiteral("Record chart"));
+    chart->setMinimumSize(360, 220);
+    const MeasurementResult& r = record.result;
+    setKindScale(*chart, r.kind());
+    for (int series = 1; series <= 6; ++series)
+        chart->setSeriesHidden(series, true);
+    if (!record.id.isNull()) {
+        drawLimits(*chart, r);
+        const int column = std::clamp(r.stepIndex, 0, 3) + 3;
+        drawCurve(*chart, column, r.points);
+        chart->setSeriesHidden(column, false);
+    }
+    if (m_chart) {
+        m_chartSlot->replaceWidget(m_chart, chart);
+        delete m_chart;
+    } else {
+        m_chartSlot->addWidget(chart);
+    }
+    m_chart = chart;
+}
+
+QVector<QUuid> HistoryWindow::selectedIds() const
+{
+    QVector<QUuid> ids;
+    for (int row = 0; row < m_list.size(); ++row) {
+        if (Table_Records->selectionModel()->isRowSelected(row, {}))
+            ids << m_list.at(row).id;
+    }
+    return ids;
+}
+
+void HistoryWindow::updateButtons()
+{
+    const bool free = !m_runBusy && !m_working;
+    const int print = Table_Prints->currentRow();
+    Command_Reprint->setEnabled(free && !m_record.id.isNull() && print >= 0 &&
+                                print < m_record.prints.size() &&
+                                Table_Prints->selectionModel()->hasSelection());
+    Command_Export->setEnabled(free && !selectedIds().isEmpty());
+    Command_Database->setEnabled(free);
+    m_busyNote->setVisible(m_runBusy);
+}
+
+void HistoryWindow::Command_Reprint_Click()
+{
+    const int index = Table_Prints->currentRow();
+    if (m_runBusy || m_working || m_record.id.isNull() || index < 0 ||
+        index >= m_record.prints.size())
+        return;
+    const QUuid recordId = m_record.id;
+    const MeasurementResult result = m_record.result;
+    const PrintRow row = m_record.prints.at(index);
+
+    // The page from the row's own texts and cells; only the axis and the limit lines come
+    // from the record, as the main window had them for its sweep.
+    int step = int(StepTexts.indexOf(row.stepText));
+    if (step < 0)
+        step = std::clamp(result.stepIndex, 0, 3);
+    Chart page(6);
+    setKindScale(page, result.kind());
+    drawLimits(page, result);
+    drawCurve(page, step + 3, row.cells);
+    GlobalVar globals;
+    globals.MeasType = result.type;
+    globals.StepMult = {1, 2, 4, 8};
+    const ReportSource source{page, step, row.stepText, globals, result.customAttnText, pos()};
+    const PresetPage preset{row.dutDescription,     row.dutId,
+                            row.comments,           row.dateText,
+                            /*askForPrinter*/ true, /*saveComments*/ false};
+
+    m_working = true;
+    updateButtons();
+    QString failure;
+    const std::optional<PrintedPage> printed =
+        PrintResultForm::PrintPreset(source, preset, m_dialogs, this, &failure);
+    m_working = false;
+    if (printed) {
+        // A re-print is a print of its own: the record gains a row, the old one stays.
+        PrintRow again;
+        again.dutDescription = printed->description;
+        again.dutId = printed->dutId;
+        again.comments = printed->comments;
+        again.dateText = printed->dateText;
+        again.stepText = printed->stepText;
+        again.cells = printed->cells;
+        again.destination = printed->destination;
+        again.printed = QDateTime::currentDateTimeUtc();
+        m_history.appendPrint(recordId, again);
+        Label_Status->setText(QStringLiteral("Printed again to %1.").arg(printed->destination));
+        query();
+    } else if (!failure.isEmpty()) {
+        Label_Status->setText(QStringLiteral("Not printed: ") + failure);
+    }
+    updateButtons();
+}
+
+void HistoryWindow::exportSelected(bool touchstone)
+{
+    if (m_runBusy || m_working)
+        return;
+    QVector<RecordSummary> chosen;
+    const QVector<QUuid> ids = selectedIds();
+    for (const RecordSummary& summary : std::as_const(m_list)) {
+        if (ids.contains(summary.id))
+            chosen << summary;
+    }
+    if (chosen.isEmpty())
+        return;
+
+    // Where to first, while the list is what the operator sees; the records are read after.
+    QStringList paths;
+    if (chosen.size() == 1) {
+        const HistoryExport::Format format = formatFor(chosen.first().kind(), touchstone);
+        const QString suffix = HistoryExport::formatName(format);
+        const QString filter = touchstone ? QStringLiteral("Touchstone (*.%1)").arg(suffix)
+                                          : QStringLiteral("CSV (*.csv)");
+        QString path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Export Record"),
+            QDir(m_exportFolder).filePath(fileStem(chosen.first()) + u'.' + suffix), filter);
+        if (path.isEmpty())
+            return;
+        if (QFileInfo(path).suffix().isEmpty())
+            path += u'.' + suffix;
+        paths << path;
+        m_exportFolder = QFileInfo(path).absolutePath();
+    } else {
+        const QString folder = QFileDialog::getExistingDirectory(
+            this, QStringLiteral("Export %1 Records to Folder").arg(chosen.size()), m_exportFolder);
+        if (folder.isEmpty())
+            return;
+        m_exportFolder = folder;
+        int existing = 0;
+        for (const RecordSummary& summary : std::as_const(chosen)) {
+            QString name = fileStem(summary);
+            if (paths.contains(QDir(folder).filePath(
+                    name + u'.' +
+                    HistoryExport::formatName(formatFor(summary.kind(), touchstone)))))
+                name += u'_' + summary.id.toString(QUuid::WithoutBraces).left(8);
+            paths << QDir(folder).filePath(
+                name + u'.' + HistoryExport::formatName(formatFor(summary.kind(), touchstone)));
+            existing += QFileInfo::exists(paths.last()) ? 1 : 0;
+        }
+        if (existing > 0 &&
+            m_dialogs.message(MsgIcon::Question, QStringLiteral("Export Records"),
+                              QStringLiteral("%1 of the %2 files are already in %3.\n\nReplace "
+                                             "them?")
+                                  .arg(existing)
+                                  .arg(chosen.size())
+                                  .arg(QDir::toNativeSeparators(folder)),
+                              MsgButtons::YesNo) != MsgResult::Yes)
+            return;
+    }
+
+    m_working = true;
+    updateButtons();
+    Label_Status->setText(QStringLiteral("Reading the records..."));
+    struct Batch {
+        QVector<HistoryRecord> records;
+        QStringList errors;
+        qsizetype remaining = 0;
+    };
+    auto batch = std::make_shared<Batch>();
+    batch->remaining = chosen.size();
+    for (const RecordSummary& summary : std::as_const(chosen)) {
+        m_history.load(
+            summary.id, this,
+            [this, batch, paths, touchstone](const HistoryRecord& record, const QString& error) {
+                if (record.id.isNull())
+                    batch->errors << error;
+                else
+                    batch->records << record;
+                if (--batch->remaining > 0)
+                    return;
+                m_working = false;
+                if (!batch->errors.isEmpty()) {
+                    Label_Status->clear();
+                    m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("Export Records"),
+                                      QStringLiteral("Nothing was written: a record "
+                                                     "could not be read.\n\n") +
+                                          batch->errors.first(),
+                                      MsgButtons::Ok);
+                } else {
+                    writeExports(batch->records, touchstone, paths);
+                }
+                updateButtons();
+            });
+    }
+}
+
+void HistoryWindow::writeExports(const QVector<HistoryRecord>& records, bool touchstone,
+                                 const QStringList& paths)
+{
+    QStringList failed;
+    for (int i = 0; i < records.size() && i < paths.size(); ++i) {
+        const HistoryRecord& record = records.at(i);
+        const QString text =
+            HistoryExport::write(record, formatFor(record.result.kind(), touchstone));
+        // Written whole or not at all: a half file would pass for a short sweep.
+        QSaveFile file(paths.at(i));
+        if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
+            failed << QDir::toNativeSeparators(paths.at(i)) + QStringLiteral(": ") +
+                          file.errorString();
+    }
+    if (!failed.isEmpty()) {
+        Label_Status->clear();
+        m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("Export Records"),
+                          QStringLiteral("%1 of %2 files could not be written.\n\n")
+                                  .arg(failed.size())
+                                  .arg(records.size()) +
+                              failed.join(u'\n'),
+                          MsgButtons::Ok);
+        return;
+    }
+    Label_Status->setText(
+        records.size() == 1
+            ? QStringLiteral("Written to %1.").arg(QDir::toNativeSeparators(paths.first()))
+            : QStringLiteral("%1 files written to %2.")
+                  .arg(records.size())
+                  .arg(QDir::toNativeSeparators(m_exportFolder)));
+}
+
+void HistoryWindow::Command_Database_Click()
+{
+    if (m_runBusy || m_working)
+        return;
+    DatabaseDialog dialog(m_history.target(), this);
+    if (dialog.exec() == QDialog::Accepted && dialog.changed())
+        Label_Status->setText(QStringLiteral("The database setting is saved; it takes effect "
+                                             "when Velmora is next started."));
+}
