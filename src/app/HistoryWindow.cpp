@@ -615,21 +615,12 @@ void HistoryWindow::Command_Reprint_Click()
     m_working = true;
     updateButtons();
     QString failure;
-    const std::optional<PrintedPage> printed =
+    const std::optional<PrintRow> printed =
         PrintResultForm::PrintPreset(source, preset, m_dialogs, this, &failure);
     m_working = false;
     if (printed) {
         // A re-print is a print of its own: the record gains a row, the old one stays.
-        PrintRow again;
-        again.dutDescription = printed->description;
-        again.dutId = printed->dutId;
-        again.comments = printed->comments;
-        again.dateText = printed->dateText;
-        again.stepText = printed->stepText;
-        again.cells = printed->cells;
-        again.destination = printed->destination;
-        again.printed = QDateTime::currentDateTimeUtc();
-        m_history.appendPrint(recordId, again);
+        m_history.appendPrint(recordId, *printed);
         Label_Status->setText(QStringLiteral("Printed again to %1.").arg(printed->destination));
         query();
     } else if (!failure.isEmpty()) {

@@ -617,7 +617,7 @@ ReportSource MainForm::reportSource() const
 
 void MainForm::Command_Print_Click()
 {
-    if (const std::optional<PrintedPage> page =
+    if (const std::optional<PrintRow> page =
             PrintResultForm::Command_Print_Click(reportSource(), m_dialogs, this))
         emit reportPrinted(*page);
 }

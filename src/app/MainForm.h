@@ -129,7 +129,7 @@ signals:
     // Around every run, whoever started it.
     void runStarting();
     void runFinished();
-    void reportPrinted(const PrintedPage& page);
+    void reportPrinted(const PrintRow& page);
     // Stop has just become usable.
     void stopAvailable();
 

@@ -3,7 +3,6 @@
 #include "app/BenchConnection.h"
 #include "history/History.h"
 #include "measure/MeasurementEngine.h"
-#include "report/PrintResultForm.h"
 
 SweepRecorder::SweepRecorder(History& history, MeasurementEngine& engine,
                              const BenchConnection& connection, StartedFrom startedFrom,
@@ -36,18 +35,8 @@ void SweepRecorder::record(const MeasurementResult& sweep)
     emit recorded(Verdict::of(result));
 }
 
-void SweepRecorder::recordPrint(const PrintedPage& page)
+void SweepRecorder::recordPrint(const PrintRow& page)
 {
-    if (m_lastRecord.isNull())
-        return;
-    PrintRow row;
-    row.dutDescription = page.description;
-    row.dutId = page.dutId;
-    row.comments = page.comments;
-    row.dateText = page.dateText;
-    row.stepText = page.stepText;
-    row.cells = page.cells;
-    row.destination = page.destination;
-    row.printed = QDateTime::currentDateTimeUtc();
-    m_history.appendPrint(m_lastRecord, row);
+    if (!m_lastRecord.isNull())
+        m_history.appendPrint(m_lastRecord, page);
 }

@@ -6,7 +6,6 @@
 #include <QUuid>
 
 class BenchConnection;
-struct PrintedPage;
 class History;
 class MeasurementEngine;
 
@@ -25,7 +24,7 @@ public:
     QUuid lastRecord() const { return m_lastRecord; }
     History& history() const { return m_history; }
     // A print of the last completed sweep.
-    void recordPrint(const PrintedPage& page);
+    void recordPrint(const PrintRow& page);
 
 signals:
     // After each recorded sweep: the verdict in its one text.

@@ -252,7 +252,7 @@ RemoteBench::Refusal WindowRemote::hardcopy(const QString& description)
     if (description.isEmpty() && result->type == MeasType::AttenuatorRl)
         return Conflict;
     QString failure;
-    const std::optional<PrintedPage> page = PrintResultForm::PrintPreset(
+    const std::optional<PrintRow> page = PrintResultForm::PrintPreset(
         m_form.reportSource(), {text, m_dutId, m_comment, {}, false, true}, m_dialogs, &m_form,
         &failure);
     if (!page)

@@ -35,19 +35,19 @@ constexpr int LabelHeight = 300;
 
 } // namespace
 
-std::optional<PrintedPage> PrintResultForm::Command_Print_Click(const ReportSource& source,
-                                                                OperatorDialogs& dialogs,
-                                                                QWidget* parent)
+std::optional<PrintRow> PrintResultForm::Command_Print_Click(const ReportSource& source,
+                                                             OperatorDialogs& dialogs,
+                                                             QWidget* parent)
 {
     PrintResultForm form(source, dialogs, parent);
     form.exec();
     return form.m_printed;
 }
 
-std::optional<PrintedPage> PrintResultForm::PrintPreset(const ReportSource& source,
-                                                        const PresetPage& preset,
-                                                        OperatorDialogs& dialogs, QWidget* parent,
-                                                        QString* failure)
+std::optional<PrintRow> PrintResultForm::PrintPreset(const ReportSource& source,
+                                                     const PresetPage& preset,
+                                                     OperatorDialogs& dialogs, QWidget* parent,
+                                                     QString* failure)
 {
     PrintResultForm form(source, dialogs, parent);
     form.m_preset = preset;
@@ -266,9 +266,14 @@ void PrintResultForm::activate()
 
 void PrintResultForm::notePrinted(const QString& destination)
 {
-    PrintedPage page{Label_DUT->text(),  Label_DUTId->text(),    Label_Comments->text(),
-                     Label_Date->text(), Label_FreqStep->text(), {},
-                     destination};
+    PrintRow page;
+    page.dutDescription = Label_DUT->text();
+    page.dutId = Label_DUTId->text();
+    page.comments = Label_Comments->text();
+    page.dateText = Label_Date->text();
+    page.stepText = Label_FreqStep->text();
+    page.destination = destination;
+    page.printed = QDateTime::currentDateTimeUtc();
     for (int row = 1; row <= Chart::Rows; ++row) {
         if (const std::optional<float> value = MSChartPrint->cellValue(row, 3))
             page.cells << MeasuredPoint{row * 12.5, *value};

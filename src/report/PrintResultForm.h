@@ -1,7 +1,7 @@
 #pragma once
 
+#include "history/HistoryRecord.h"
 #include "measure/MeasType.h"
-#include "measure/MeasurementResult.h"
 
 #include <QDialog>
 #include <QPoint>
@@ -25,17 +25,6 @@ struct ReportSource {
     QPoint position;          // the main window's top-left on the screen
 };
 
-// What a print put on the page, for the history.
-struct PrintedPage {
-    QString description;
-    QString dutId;
-    QString comments;
-    QString dateText;
-    QString stepText;
-    QVector<MeasuredPoint> cells; // the page's curve
-    QString destination;          // printer name or file path
-};
-
 // A page whose texts are known before it is printed: remote control's, or a re-print.
 struct PresetPage {
     QString description;
@@ -57,16 +46,16 @@ public:
     static constexpr int PageHeight = 6780 / 15;
 
     // The main window's Print button: shows the report modally and returns once it has closed.
-    // Returns what was printed; nothing when the operator cancelled or the print failed.
-    static std::optional<PrintedPage> Command_Print_Click(const ReportSource& source,
-                                                          OperatorDialogs& dialogs,
-                                                          QWidget* parent = nullptr);
+    // Returns what was printed, as the history keeps it; nothing when the operator cancelled
+    // or the print failed.
+    static std::optional<PrintRow> Command_Print_Click(const ReportSource& source,
+                                                       OperatorDialogs& dialogs,
+                                                       QWidget* parent = nullptr);
     // The page with its texts given, without the details dialog. failure: why it was not
     // printed, when the operator was not told.
-    static std::optional<PrintedPage> PrintPreset(const ReportSource& source,
-                                                  const PresetPage& preset,
-                                                  OperatorDialogs& dialogs, QWidget* parent,
-                                                  QString* failure = nullptr);
+    static std::optional<PrintRow> PrintPreset(const ReportSource& source, const PresetPage& preset,
+                                               OperatorDialogs& dialogs, QWidget* parent,
+                                               QString* failure = nullptr);
 
     // Loads header and chart; the rest happens on the first activation.
     PrintResultForm(const ReportSource& source, OperatorDialogs& dialogs,
@@ -105,7 +94,7 @@ private:
     bool m_activating = false;
     bool m_activated = false;
     std::optional<PresetPage> m_preset;
-    std::optional<PrintedPage> m_printed;
+    std::optional<PrintRow> m_printed;
     QString m_failure;
 
     QLabel* Label1 = nullptr;
