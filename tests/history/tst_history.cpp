@@ -210,37 +210,26 @@ private slots:
                 store.writePrint(m_records[1].id, second));
     }
 
-    void databaseUrl_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("seen");
-        const auto row = [](const char* text, const char* seen) {
-            QTest::newRow(text) << text << seen;
-        };
-        row("postgresql://lab@db.example:5433/velmora?connect_timeout=3",
-            "lab|db.example|5433|velmora|connect_timeout=3;keepalives=1;keepalives_idle=10;"
-            "keepalives_interval=5;keepalives_count=3");
-        row("postgresql://lab@/hist%20db?host=/run/postgresql",
-            "lab|/run/postgresql|-1|hist db|connect_timeout=5");
-        row("postgresql://lab:pw@db/velmora",
-            "a password does not belong in the address; put it in ~/.pgpass");
-        row("postgresql://db/velmora", "it names no user (USER@)");
-        row("mysql://lab@db/x", "it is neither \"local\" nor starts with postgresql://");
-        row("postgresql://lab@db:99999/x", "the port \"99999\" is not a number from 1 to 65535");
-        row("postgresql://lab@db/x?sslmode=disable",
-            "the option \"sslmode=disable\" is not known here");
-        row("postgresql://lab@/x", "it names no host (@HOST, or ?host=/socket/dir)");
-    }
+    // A lab's address as the settings take it; the socket form is the one the server here has.
     void databaseUrl()
     {
-        QFETCH(QString, text);
-        const DatabaseTarget t = DatabaseTarget::parse(text);
-        QTEST(t.valid() ? QString("%1|%2|%3|%4|%5")
-                              .arg(t.user, t.host)
-                              .arg(t.port)
-                              .arg(t.database, t.connectOptions)
-                        : t.error,
-              "seen");
+        const DatabaseTarget t =
+            DatabaseTarget::parse("postgresql://lab@db.example:5433/hist%20db?connect_timeout=3");
+        QCOMPARE(
+            QStringList({t.user, t.host, QString::number(t.port), t.database, t.connectOptions})
+                .join('|'),
+            "lab|db.example|5433|hist db|connect_timeout=3;keepalives=1;keepalives_idle=10;"
+            "keepalives_interval=5;keepalives_count=3");
+        const auto error = [](const char* url) { return DatabaseTarget::parse(url).error; };
+        QCOMPARE(error("postgresql://lab:pw@db/x"),
+                 "a password does not belong in the address; put it in ~/.pgpass");
+        QCOMPARE(error("mysql://lab@db/x"),
+                 "it is neither \"local\" nor starts with postgresql://");
+        QCOMPARE(error("postgresql://lab@db:99999/x"),
+                 "the port \"99999\" is not a number from 1 to 65535");
+        QCOMPARE(error("postgresql://lab@db/x?sslmode=disable"),
+                 "the option \"sslmode=disable\" is not known here");
+        QCOMPARE(error("postgresql://lab@/x"), "it names no host (@HOST, or ?host=/socket/dir)");
     }
 
     void recordsAndPrints()
