@@ -17,6 +17,8 @@ constexpr int Patience = 30000; // ms; only a broken server waits that long
 
 enum Fault { NoFault = 0, GpibFault = 1, PrintFails = 2 };
 
+const RemoteBench::Refusal Done{}, Conflict{-221, {}};
+
 // The bench reduced to what the server relies on: refusals where the operator's controls are
 // disabled, and a run that shows its first prompt at once and ends later from the event loop.
 class FakeBench : public RemoteBench {
@@ -25,46 +27,39 @@ public:
     bool gpibFault = false;  // every run ends in the GPIB error dialog
     bool printFails = false; // the printer refuses the job
 
-    QString analyserModel() const override { return QStringLiteral("2712"); }
+    QString analyserModel() const override { return "2712"; }
     MeasKind kind() const override { return m_kind; }
-    Refusal setKind(MeasKind kind) override
+    Refusal setKind(MeasKind k) override
     {
-        return change([=, this] { m_kind = kind, m_device = referenceOf(kind); });
+        return m_busy ? Conflict : (m_kind = k, m_device = referenceOf(k), Done);
     }
     int stepIndex() const override { return m_step; }
     // The step list is enabled only with a Reference selected.
-    Refusal setStepIndex(int index) override
+    Refusal setStepIndex(int i) override
     {
-        return change([=, this] { m_step = index, m_reference[int(m_kind)].valid = false; },
-                      isReference(m_device));
+        if (m_busy || !isReference(m_device))
+            return Conflict;
+        m_reference[int(m_kind)].valid = false;
+        return m_step = i, Done;
     }
     MeasType device() const override { return m_device; }
-    Refusal setDevice(MeasType type) override
+    Refusal setDevice(MeasType t) override
     {
-        return change([=, this] { m_device = type; },
-                      isReference(type) || m_reference[int(kindOf(type))].valid);
+        const bool enabled = isReference(t) || m_reference[int(kindOf(t))].valid;
+        return m_busy || !enabled ? Conflict : (m_device = t, Done);
     }
     QString customAttenuation() const override { return m_customAttn; }
-    Refusal setCustomAttenuation(const QString& t) override
-    {
-        return change([&] { m_customAttn = t; });
-    }
+    Refusal setCustomAttenuation(const QString& t) override { return set(m_customAttn, t); }
     bool customLimitOn() const override { return m_limitOn; }
     QString customLimitText() const override { return m_limitText; }
     Refusal setCustomLimit(bool on, const QString& t) override
     {
-        return change([&] { m_limitOn = on, m_limitText = t; });
+        return m_busy ? Conflict : (m_limitOn = on, m_limitText = t, Done);
     }
     QString dutId() const override { return m_dutId; }
-    Refusal setDutId(const QString& t) override
-    {
-        return change([&] { m_dutId = t; });
-    }
+    Refusal setDutId(const QString& t) override { return set(m_dutId, t); }
     QString comment() const override { return m_comment; }
-    Refusal setComment(const QString& t) override
-    {
-        return change([&] { m_comment = t; });
-    }
+    Refusal setComment(const QString& t) override { return set(m_comment, t); }
 
     Refusal initiate(int connection, bool promptsOn) override
     {
@@ -78,15 +73,11 @@ public:
         else if (isReference(m_device))
             m_prompt = "Connect the bridge, nothing on its \"DUT\" port.\n\nClick OK when done.";
         else
-            m_prompt = QStringLiteral("Connect the %1.\n\nClick OK when done.")
+            m_prompt = QString("Connect the %1.\n\nClick OK when done.")
                            .arg(measInfo(m_device).promptText);
-        return {};
+        return Done;
     }
-    void abort() override
-    {
-        if (m_busy)
-            endLater(End::Stopped);
-    }
+    void abort() override { m_busy ? endLater(End::Stopped) : void(); }
     bool busy() const override { return m_busy; }
     std::optional<MeasurementResult> lastResult() const override { return m_result; }
     ReferenceState reference(MeasKind kind) const override { return m_reference[int(kind)]; }
@@ -94,28 +85,23 @@ public:
     Refusal answerPrompt(PromptButton button) override
     {
         if (m_prompt.isEmpty() || (button != PromptButton::Ok && button != PromptButton::Cancel))
-            return {-221, {}};
+            return Conflict;
         m_prompt.clear();
         endLater(button == PromptButton::Ok ? End::Completed : End::Stopped);
-        return {};
+        return Done;
     }
     Refusal hardcopy(const QString& description) override
     {
         if (m_result->type == MeasType::AttenuatorRl && description.isEmpty())
-            return {-221, QStringLiteral("Describe the attenuator.")};
-        if (printFails)
-            return {-200, QStringLiteral("The printer did not accept the job.")};
-        return {};
+            return {-221, "Describe the attenuator."};
+        return printFails ? Refusal{-200, "The printer did not accept the job."} : Done;
     }
 
 private:
     enum class End { Completed, Stopped, ValueRefused };
-    Refusal change(const std::function<void()>& apply, bool enabled = true)
+    Refusal set(QString& field, const QString& text)
     {
-        if (m_busy || !enabled)
-            return {-221, {}};
-        apply();
-        return {};
+        return m_busy ? Conflict : (field = text, Done);
     }
     void endLater(End how)
     {
