@@ -24,39 +24,31 @@ class FakeBench : public RemoteBench {
 public:
     bool gpibFault = false; // every run ends in the GPIB error dialog
 
+    // The server itself refuses every setting while a run is in progress.
     QString analyserModel() const override { return "2712"; }
     MeasKind kind() const override { return m_kind; }
-    Refusal setKind(MeasKind k) override
-    {
-        return m_busy ? Conflict : (m_kind = k, m_device = referenceOf(k), Done);
-    }
+    Refusal setKind(MeasKind k) override { return m_kind = k, m_device = referenceOf(k), Done; }
     int stepIndex() const override { return m_step; }
-    // The step list is enabled only with a Reference selected.
-    Refusal setStepIndex(int i) override
-    {
-        if (m_busy || !isReference(m_device))
-            return Conflict;
-        m_reference[int(m_kind)].valid = false;
-        return m_step = i, Done;
-    }
+    Refusal setStepIndex(int i) override { return m_step = i, Done; }
     MeasType device() const override { return m_device; }
+    // Only a reference is taken without a valid reference table.
     Refusal setDevice(MeasType t) override
     {
         const bool enabled = isReference(t) || m_reference[int(kindOf(t))].valid;
-        return m_busy || !enabled ? Conflict : (m_device = t, Done);
+        return enabled ? (m_device = t, Done) : Conflict;
     }
     QString customAttenuation() const override { return m_customAttn; }
-    Refusal setCustomAttenuation(const QString& t) override { return set(m_customAttn, t); }
+    Refusal setCustomAttenuation(const QString& t) override { return m_customAttn = t, Done; }
     bool customLimitOn() const override { return m_limitOn; }
     QString customLimitText() const override { return m_limitText; }
     Refusal setCustomLimit(bool on, const QString& t) override
     {
-        return m_busy ? Conflict : (m_limitOn = on, m_limitText = t, Done);
+        return m_limitOn = on, m_limitText = t, Done;
     }
     QString dutId() const override { return m_dutId; }
-    Refusal setDutId(const QString& t) override { return set(m_dutId, t); }
+    Refusal setDutId(const QString& t) override { return m_dutId = t, Done; }
     QString comment() const override { return m_comment; }
-    Refusal setComment(const QString& t) override { return set(m_comment, t); }
+    Refusal setComment(const QString& t) override { return m_comment = t, Done; }
 
     Refusal initiate(int connection, bool promptsOn) override
     {
@@ -67,11 +59,8 @@ public:
             endLater(End::ValueRefused);
         else if (!promptsOn)
             endLater(End::Completed);
-        else if (isReference(m_device))
+        else // every run with prompts here is a reference's
             m_prompt = "Connect the bridge, nothing on its \"DUT\" port.\n\nClick OK when done.";
-        else
-            m_prompt = QString("Connect the %1.\n\nClick OK when done.")
-                           .arg(measInfo(m_device).promptText);
         return Done;
     }
     void abort() override { m_busy ? endLater(End::Stopped) : void(); }
@@ -96,10 +85,6 @@ public:
 
 private:
     enum class End { Completed, Stopped, ValueRefused };
-    Refusal set(QString& field, const QString& text)
-    {
-        return m_busy ? Conflict : (field = text, Done);
-    }
     void endLater(End how)
     {
         QTimer::singleShot(0, this, [this, how] { end(how); });
@@ -195,22 +180,19 @@ private slots:
         const auto row = [](const char* name, const QByteArray& in, const QByteArray& out) {
             QTest::newRow(name) << in << out;
         };
-        row("identity, case, CR LF, queries joined", "*IDN?\r\n*idn?;stat:busy?\r\n",
-            Idn + "\n" + Idn + ";0\n");
         row("header path",
             "CONF:KIND RL;STEP 100;KIND?;STEP?;DEV?;*CLS;KIND?\nSTEP?\n"
             ":configure:step?;:SYST:ERR?;ERR?\n",
             "RL;100;REF;RL\n100;-113,\"Undefined header\";0,\"No error\"\n");
         row("parameter errors in order",
             "CONF:KIND XYZ\nCONF:STEP 30\nCONF:STEP 25MHz\nCONF:KIND\nCONF:KIND ATT,RL\n"
-            "*IDN? 1\nCONF:DUT abc\nCONF:DUT \"abc\nCONF:KIND ATT RL\nFOO:BAR\nINIT:IMM:NOW\n"
-            "ABOR?\nSYST:ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?\n",
+            "*IDN? 1\nCONF:DUT abc\nCONF:DUT \"abc\nCONF:KIND ATT RL\nFOO:BAR\nABOR?\n"
+            "SYST:ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?\n",
             "-224,\"Illegal parameter value\";-224,\"Illegal parameter value\";"
             "-224,\"Illegal parameter value\";-109,\"Missing parameter\";"
             "-108,\"Parameter not allowed\";-108,\"Parameter not allowed\";"
             "-224,\"Illegal parameter value\";-102,\"Syntax error\";-102,\"Syntax error\";"
-            "-113,\"Undefined header\";-113,\"Undefined header\";-113,\"Undefined header\";"
-            "0,\"No error\"\n");
+            "-113,\"Undefined header\";-113,\"Undefined header\";0,\"No error\"\n");
         row("queue overflow",
             QByteArray("FOO;").repeated(40) + "\n" + QByteArray(":SYST:ERR?\n").repeated(33),
             QByteArray("-113,\"Undefined header\"\n").repeated(31) +
@@ -366,14 +348,13 @@ private slots:
 
     void listening()
     {
-        FakeBench fake;
-        RemoteServer loopback(fake), second(fake), open(fake);
-        QVERIFY(loopback.listen(QHostAddress::LocalHost, 0));
-        const QString port = QString::number(loopback.port());
-        QCOMPARE(loopback.listeningLine(), "remote control on 127.0.0.1:" + port);
-        QCOMPARE(loopback.exposureWarning(), QString());
+        Bench loopback;
+        RemoteServer second(loopback.fake), open(loopback.fake);
+        const QString port = QString::number(loopback.server.port());
+        QCOMPARE(loopback.server.listeningLine(), "remote control on 127.0.0.1:" + port);
+        QCOMPARE(loopback.server.exposureWarning(), QString());
         QString error;
-        QVERIFY(!second.listen(QHostAddress::LocalHost, loopback.port(), &error));
+        QVERIFY(!second.listen(QHostAddress::LocalHost, loopback.server.port(), &error));
         QCOMPARE(error, "remote control cannot listen on 127.0.0.1:" + port +
                             ": The bound address is already in use");
         QVERIFY(open.listen(QHostAddress::AnyIPv4, 0));
