@@ -244,6 +244,7 @@ private slots:
                  HistoryExport::write(custom, HistoryExport::Format::Csv));
         QCOMPARE(loaded->result.reference.points, custom.result.reference.points);
         QCOMPARE(loaded->result.customAttnText, "7.5");
+        QVERIFY(HistoryRecord::make(sweep(MeasType::RlReference, 1), context()).id.isNull());
         const auto printed = store.load(m_records[1].id);
         QCOMPARE(printed->prints.size(), 2);
         QCOMPARE(printed->prints[0].cells, sweep(MeasType::Termination, 0).points);
