@@ -219,10 +219,6 @@ private slots:
             "INIT;*OPC?;:SYST:ERR?;ERR?\n",
             "1\nCUST;30\n1;-222,\"Data out of range;Custom Attenuation must be less than or "
             "equal to 25 dB.\";0,\"No error\"\n");
-        row("prompt answered",
-            "CONF:KIND RL;:INIT;:SYST:PROM?\nSYST:PROM:ANSW YES;:STAT:BUSY?\n"
-            "SYST:PROM:ANSW OK;*OPC?;:SYST:PROM?;:SYST:ERR?;ERR?\n",
-            BridgePrompt + "\n1\n1;\"\";-221,\"Settings conflict\";0,\"No error\"\n");
         row("refused while busy, *RST",
             "INIT;INIT;CONF:STEP 50;:HCOP;:FETC:DATA?;:STAT:BUSY?\n"
             "*RST;*OPC?;:SYST:ERR?;ERR?;ERR?;ERR?;ERR?\n"
@@ -230,9 +226,10 @@ private slots:
             "1\n1;-221,\"Settings conflict\";-221,\"Settings conflict\";"
             "-221,\"Settings conflict\";-230,\"Data corrupt or stale\";0,\"No error\"\n" +
                 BridgePrompt + "\n");
-        row("texts",
-            "CONF:DUT \"A;B\"\"C\";DUT?;COMM 'x\ty''s';COMM?\nHCOP:DESC \"10 dB pad\";DESC?\n",
-            "\"A-B\"\"C\";\"x y's\"\n\"10 dB pad\"\n");
+        row("texts, no prompt waiting",
+            "CONF:DUT \"A;B\"\"C\";DUT?;COMM 'x\ty''s';COMM?\nHCOP:DESC \"10 dB pad\";DESC?;"
+            ":SYST:PROM?\n",
+            "\"A-B\"\"C\";\"x y's\"\n\"10 dB pad\";\"\"\n");
         // The fake's printer refuses every job.
         row("hardcopy",
             "HCOP\nSYST:PROM OFF;:CONF:KIND RL;:INIT;*OPC?;:CONF:DEV PAD;:INIT;*OPC?;:HCOP\n"
