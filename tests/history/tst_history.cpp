@@ -4,7 +4,6 @@
 #include "history/HistoryExport.h"
 #include "history/HistoryStore.h"
 
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -12,14 +11,14 @@
 
 namespace {
 
-using Problem = HistoryStore::Problem;
+using Access = HistoryStore::Access;
 
 MeasurementResult sweep(MeasType type, int stepIndex, float nominal = 0, float offset = 0)
 {
     MeasurementResult r;
     r.type = type;
     r.stepIndex = stepIndex;
-    r.stepMult = 1 << stepIndex;
+    r.stepMult = r.reference.stepMult = 1 << stepIndex;
     r.nominalDb = nominal ? nominal : measInfo(type).nominalDb;
     r.limitsShown = measInfo(type).limits != LimitSet::None;
     r.limitDb = measInfo(type).limitDb;
@@ -30,151 +29,93 @@ MeasurementResult sweep(MeasType type, int stepIndex, float nominal = 0, float o
         r.reference.points.append({i * 12.5, -20.0f - float(i) * 0.05f});
     }
     r.reference.level = -10;
-    r.reference.stepMult = r.stepMult;
     r.reference.taken = QDateTime(QDate(2024, 3, 5), QTime(9, 0), Qt::UTC);
     r.started = r.reference.taken.addSecs(120);
     r.ended = r.started.addSecs(75);
-    r.analyserName = "2712";
     return r;
 }
 
 RunContext context(bool simulated = false, const QString& dutId = {})
 {
-    RunContext c;
-    c.bench = {"2712", "ID TEK/2712,V81.1,TRACKING GEN",
-               simulated ? BenchInterface::Simulated : BenchInterface::Board, "GPIB0::1"};
-    c.operatorLogin = "tech";
-    c.programVersion = "1.4";
-    c.dutId = dutId;
-    c.comments = "after repair";
-    return c;
-}
-
-HistoryRecord fixed(const char* id, MeasurementResult r, const QString& dutId, int day,
-                    bool simulated = false)
-{
-    r.ended = r.ended.addDays(day);
-    HistoryRecord record = HistoryRecord::make(r, context(simulated, dutId));
-    record.id = QUuid(id);
-    return record;
+    const auto via = simulated ? BenchInterface::Simulated : BenchInterface::Board;
+    const BenchInfo bench{"2712", "ID TEK/2712,V81.1,TRACKING GEN", via, "GPIB0::1"};
+    return {bench, "tech", "1.4", StartedFrom::Window, dutId, "after repair"};
 }
 
 PrintRow print(const QString& dutId, const QVector<MeasuredPoint>& cells)
 {
-    return {QUuid::createUuid(),
-            "Termination",
-            dutId,
-            "re-checked",
-            "5.3.2024",
-            "100 MHz",
-            cells,
-            "/tmp/report.pdf",
-            QDateTime(QDate(2024, 3, 9), QTime(8, 0), Qt::UTC)};
+    const QDateTime printed(QDate(2024, 3, 9), QTime(8, 0), Qt::UTC);
+    return {{}, "Termination", dutId, "re-checked", "5.3", "100 MHz", cells, "/tmp/a.pdf", printed};
 }
 
-int writeRecords(const QString& where, int count)
+// 11111111-1111-1111-1111-111111111111 for 1
+QString uuid(int digit)
+{
+    const QChar d('0' + digit);
+    return QString("%1-%2-%2-%2-%1%2").arg(QString(8, d), QString(4, d));
+}
+
+// A file path, or a postgresql:// address.
+bool openAt(HistoryStore& store, const QString& where, Access access = Access::ReadWrite)
+{
+    return where.startsWith("postgresql:") ? store.openShared(DatabaseTarget::parse(where), access)
+                                           : store.openLocal(where, access);
+}
+
+int countAt(const QString& where)
 {
     HistoryStore store;
-    const bool open = where.startsWith("postgresql:")
-                          ? store.openShared(DatabaseTarget::parse(where))
-                          : store.openLocal(where);
-    for (int i = 0; open && i < count; ++i) {
-        const auto dut = QString("P%1-%2").arg(getpid()).arg(i);
-        if (!store.writeRecord(HistoryRecord::make(sweep(MeasType::Att5X, 2), context(false, dut))))
-            break;
-        if (i == count - 1)
-            return 0;
-    }
-    qWarning("%s", qPrintable(store.lastError()));
-    return 1;
+    return openAt(store, where, Access::ReadOnly) ? store.recordCount().value_or(-1) : -1;
 }
 
-// Two benches at once: this program again, writing records.
-void twoWriters(const QString& where)
-{
-    QProcess a, b;
-    for (QProcess* p : {&a, &b})
-        p->start(QCoreApplication::applicationFilePath(), {"--write-records", where, "100"});
-    for (QProcess* p : {&a, &b}) {
-        QVERIFY(p->waitForFinished(120000));
-        QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
-    }
-}
-
-// Touchstone 1.1 as its rules state them: "!" starts a comment anywhere; one option line
-// "# unit parameter format R n" before any data; then per frequency one line of 1 + 2 n^2
-// numbers for n ports, frequencies strictly rising.
-struct Touchstone {
-    QStringList comments, option;
+// The files as an RF tool or a spreadsheet reads them, strictly. Touchstone 1.1: "!" starts a
+// comment anywhere, one option line "#..." before any data, then per frequency 1 + 2 n^2
+// numbers for n ports. CSV: "# key: value" lines, the header, then two numbers a row. Either
+// way the frequencies strictly rise.
+struct ReadBack {
+    QStringList comments;
+    QString head; // the option line or the CSV header
     QVector<QVector<double>> rows;
     QString error;
 };
 
-Touchstone readTouchstone(const QString& text, int ports)
+ReadBack readBack(const QString& text, bool csv, int columns)
 {
-    Touchstone t;
-    for (QString line : text.split('\n')) {
-        if (const qsizetype bang = line.indexOf('!'); bang >= 0) {
-            t.comments << line.mid(bang + 1).trimmed();
-            line.truncate(bang);
+    ReadBack r;
+    for (QString line : text.split('\n', Qt::SkipEmptyParts)) {
+        const qsizetype mark =
+            csv ? (r.head.isEmpty() && line.startsWith("# ") ? 0 : -1) : line.indexOf('!');
+        if (mark >= 0) {
+            r.comments << line.mid(mark + 1).trimmed();
+            line.truncate(mark);
         }
-        line = line.trimmed();
-        if (line.isEmpty())
+        if ((line = line.trimmed()).isEmpty())
             continue;
-        if (line.startsWith('#')) {
-            if (!t.option.isEmpty() || !t.rows.isEmpty())
-                return t.error = "option line out of place: " + line, t;
-            t.option = line.mid(1).toUpper().split(' ', Qt::SkipEmptyParts);
+        if (r.head.isEmpty() ? !csv && !line.startsWith('#') : line.startsWith('#'))
+            return r.error = "option line or header out of place: " + line, r;
+        if (r.head.isEmpty()) {
+            r.head = line;
             continue;
         }
-        if (t.option.isEmpty())
-            return t.error = "data before the option line", t;
         QVector<double> row;
-        for (const QString& field : line.split(' ', Qt::SkipEmptyParts)) {
+        for (const QString& field :
+             line.split(csv ? "," : " ", csv ? Qt::KeepEmptyParts : Qt::SkipEmptyParts)) {
             bool ok = false;
             row << QLocale::c().toDouble(field, &ok);
             if (!ok)
-                return t.error = "not a number: " + field, t;
+                return r.error = "not a number: " + line, r;
         }
-        if (row.size() != 1 + 2 * ports * ports)
-            return t.error = "wrong column count: " + line, t;
-        if (!t.rows.isEmpty() && row[0] <= t.rows.last()[0])
-            return t.error = "frequency not rising: " + line, t;
-        t.rows << row;
+        if (row.size() != columns || (!r.rows.isEmpty() && row[0] <= r.rows.last()[0]))
+            return r.error = "wrong column count or frequency not rising: " + line, r;
+        r.rows << row;
     }
-    return t;
+    return r;
 }
 
-// The CSV as a spreadsheet takes it: "# key: value" lines, the header, two numbers a row.
-QVector<MeasuredPoint> readCsv(const QString& text, QMap<QString, QString>& meta, QString& error)
-{
-    QVector<MeasuredPoint> points;
-    bool header = false;
-    static const QRegularExpression metaLine("^# ([a-z_]+): (.*)$");
-    for (const QString& line : text.split('\n', Qt::SkipEmptyParts)) {
-        const auto m = metaLine.match(line);
-        if (!header && m.hasMatch()) {
-            meta[m.captured(1)] = m.captured(2);
-        } else if (!header) {
-            header = line == "frequency_mhz,value_db";
-            if (!header)
-                return error = "bad header: " + line, points;
-        } else {
-            const QStringList f = line.split(',');
-            bool a = false, b = false;
-            if (f.size() == 2)
-                points.append({QLocale::c().toDouble(f[0], &a), QLocale::c().toFloat(f[1], &b)});
-            if (!a || !b)
-                return error = "bad row: " + line, points;
-        }
-    }
-    return points;
-}
-
-// A PostgreSQL server of its own, on a Unix socket in a temporary directory.
+// A PostgreSQL server of its own on a Unix socket, run as the postgres user when root: the
+// server refuses to run as root. Every role's password is "pw"; the intruder's file has another.
 struct PgServer {
-    const QString bin = "/usr/lib/postgresql/15/bin/";
-    QTemporaryDir dir, passDir;
+    QTemporaryDir dir;
     QString error;
 
     QString path(const char* name) const { return dir.filePath(name); }
@@ -182,634 +123,427 @@ struct PgServer {
     {
         return QString("postgresql://%1@/%2?host=%3").arg(user, db, path("sock"));
     }
-    // As the postgres user when root: the server refuses to run as root.
-    QString run(const QString& tool, QStringList args) const
+    bool run(const QString& tool, const QStringList& args)
     {
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
+        const QString bin = "/usr/lib/postgresql/15/bin/" + tool;
         if (geteuid() == 0)
-            p.start("runuser", QStringList{"-u", "postgres", "--", bin + tool} + args);
+            p.start("runuser", QStringList{"-u", "postgres", "--", bin} + args);
         else
-            p.start(bin + tool, args);
-        p.waitForFinished(120000);
-        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0
-                   ? QString()
-                   : tool + " failed: " + p.readAll();
+            p.start(bin, args);
+        const bool ok = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
+        return (ok && p.exitCode() == 0) || (error = tool + " failed: " + p.readAll(), false);
     }
-    QString start() const
+    bool pgCtl(const QString& how)
     {
-        return run("pg_ctl", {"start", "-w", "-D", path("data"), "-l", path("log"), "-o",
-                              "-F -c listen_addresses='' -k " + path("sock")});
-    }
-    QString stop(const char* mode) const
-    {
-        return run("pg_ctl", {"stop", "-w", "-D", path("data"), "-m", mode});
-    }
-    QString admin(const QString& db, const QStringList& statements) const
-    {
-        // A fresh connection each time: the server may have restarted since the last.
-        QSqlDatabase::removeDatabase("admin-" + db);
-        QSqlDatabase c = QSqlDatabase::addDatabase("QPSQL", "admin-" + db);
-        c.setHostName(path("sock"));
-        c.setDatabaseName(db);
-        c.setUserName("postgres");
-        QString failure;
-        if (!c.open())
-            failure = c.lastError().text();
-        for (const QString& s : statements) {
-            QSqlQuery q(c);
-            if (failure.isEmpty() && !q.exec(s))
-                failure = s + ": " + q.lastError().text();
-        }
-        return failure;
-    }
-    int count(const QString& db) const
-    {
-        QSqlQuery q(QSqlDatabase::database("admin-" + db));
-        return q.exec("SELECT count(*) FROM records") && q.next() ? q.value(0).toInt() : -1;
+        return run("pg_ctl", {how, "-w", "-m", "immediate", "-D", path("data"), "-l", path("log"),
+                              "-o", "-F -c listen_addresses='' -k " + path("sock")});
     }
 
     PgServer()
     {
-        if (!QFile::exists(bin + "initdb")) {
-            error = "no PostgreSQL 15 server in " + bin + " (Debian package postgresql-15)";
-            return;
-        }
         QDir(dir.path()).mkdir("sock");
-        QFile pw(path("pw"));
-        pw.open(QIODevice::WriteOnly);
-        pw.write("secret\n");
-        pw.close();
-        QFile pass(passDir.filePath("pgpass"));
-        pass.open(QIODevice::WriteOnly);
-        pass.write("*:*:*:postgres:secret\n*:*:*:bench:benchpw\n*:*:*:visitor:visitorpw\n"
-                   "*:*:*:intruder:wrong\n");
-        pass.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        pass.close();
-        qputenv("PGPASSFILE", QFile::encodeName(pass.fileName()));
+        for (const auto& [name, text] :
+             {std::pair{"pw", "pw\n"}, std::pair{"pass", "*:*:*:intruder:wrong\n*:*:*:*:pw\n"}}) {
+            QFile file(path(name));
+            file.open(QIODevice::WriteOnly);
+            file.write(text);
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        }
+        qputenv("PGPASSFILE", QFile::encodeName(path("pass")));
         if (geteuid() == 0)
             QProcess::execute("chown", {"-R", "postgres:postgres", dir.path()});
-        error = run("initdb", {"-D", path("data"), "-U", "postgres", "-A", "scram-sha-256",
-                               "--pwfile", path("pw"), "-E", "UTF8", "--locale=C", "--no-sync"});
-        if (error.isEmpty())
-            error = start();
-        if (error.isEmpty()) {
-            error =
-                admin("postgres",
-                      {"CREATE ROLE bench LOGIN PASSWORD 'benchpw'",
-                       "CREATE ROLE visitor LOGIN PASSWORD 'visitorpw'",
-                       "CREATE ROLE intruder LOGIN PASSWORD 'right'",
-                       "CREATE DATABASE velmora OWNER bench", "CREATE DATABASE benches OWNER bench",
-                       "CREATE DATABASE newer OWNER bench", "CREATE DATABASE foreign_db"});
-        }
+        QStringList sql{"-h", path("sock"), "-U", "postgres", "-v", "ON_ERROR_STOP=1"};
+        for (const char* s :
+             {"ROLE bench LOGIN PASSWORD 'pw'", "ROLE visitor LOGIN PASSWORD 'pw'",
+              "ROLE intruder LOGIN PASSWORD 'right'", "DATABASE velmora OWNER bench",
+              "DATABASE benches OWNER bench", "DATABASE newer OWNER bench", "DATABASE foreign_db"})
+            sql << "-c" << QString("CREATE ") + s;
+        run("initdb", {"-D", path("data"), "-U", "postgres", "-A", "scram-sha-256", "--pwfile",
+                       path("pw"), "-E", "UTF8", "--locale=C", "--no-sync"}) &&
+            pgCtl("start") && run("psql", sql);
     }
     ~PgServer()
     {
         if (error.isEmpty())
-            stop("fast");
+            pgCtl("stop");
     }
 };
 
 } // namespace
 
-void writeCommandLineRecords()
-{
-    HistoryStore store;
-    QVERIFY(store.openLocal(DatabaseTarget::localPath()));
-    const HistoryRecord b =
-        fixed("22222222-2222-2222-2222-222222222222", sweep(MeasType::Termination, 3), "", 1);
-    for (const HistoryRecord& r :
-         {fixed("11111111-1111-1111-1111-111111111111", sweep(MeasType::Att2X, 1), "AT-7", 0), b,
-          fixed("33333333-3333-3333-3333-333333333333", sweep(MeasType::CustomAtt, 2, 7.5f), "AT-7",
-                2),
-          fixed("44444444-4444-4444-4444-444444444444", sweep(MeasType::Termination, 0, 0, -2),
-                "T-1", 3, true)})
-        QVERIFY2(store.writeRecord(r), qPrintable(store.lastError()));
-    QVERIFY(store.writePrint(b.id, print("T-1", b.result.points)));
-}
-
 class TestHistory : public QObject {
     Q_OBJECT
     QTemporaryDir m_home;
-    std::unique_ptr<PgServer> m_pg;
-
-    PgServer& pg()
-    {
-        if (!m_pg)
-            m_pg = std::make_unique<PgServer>();
-        return *m_pg;
-    }
+    QVector<HistoryRecord> m_records; // in the bench's file, for the command line
+    PgServer m_pg;
 
 private slots:
+    // The records the command line reads, in the bench's file where every run would find it.
     void initTestCase()
     {
-        // The command-line reads find the bench's file where every run would.
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
-        QCOMPARE(DatabaseTarget::localPath(), m_home.path() + "/Velmora/history.sqlite");
-        writeCommandLineRecords();
-    }
-    void cleanupTestCase() { m_pg.reset(); }
-
-    void databaseUrl_data();
-    void databaseUrl();
-    void recordsAndPrints();
-    void commandLine_data();
-    void commandLine();
-    void exportFormats_data();
-    void exportFormats();
-    void twoProcessesOnOneFile();
-    void localFaults();
-    void serviceKeepsRecordsUntilTheFileWorks();
-    void sharedFaults_data();
-    void sharedFaults();
-    void sharedOutageOnTheVirtualClock();
-    void twoBenchesOnOneServer();
-};
-
-void TestHistory::databaseUrl_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("seen");
-    QTest::newRow("local") << "local"
-                           << "local";
-    QTest::newRow("empty") << ""
-                           << "local";
-    QTest::newRow("tcp") << "postgresql://lab@db.example:5433/velmora?connect_timeout=3"
-                         << "lab|db.example|5433|velmora|connect_timeout=3;keepalives=1;"
-                            "keepalives_idle=10;keepalives_interval=5;keepalives_count=3";
-    QTest::newRow("socket") << "postgresql://lab@/hist%20db?host=/run/postgresql"
-                            << "lab|/run/postgresql|-1|hist db|connect_timeout=5";
-    QTest::newRow("password") << "postgresql://lab:pw@db/velmora"
-                              << "a password does not belong in the address; put it in ~/.pgpass";
-    QTest::newRow("no user") << "postgresql://db/velmora"
-                             << "it names no user (USER@)";
-    QTest::newRow("no database") << "postgresql://lab@db"
-                                 << "it names no database (/DBNAME)";
-    QTest::newRow("scheme") << "mysql://lab@db/x"
-                            << "it is neither \"local\" nor starts with postgresql://";
-    QTest::newRow("port") << "postgresql://lab@db:99999/x"
-                          << "the port \"99999\" is not a number from 1 to 65535";
-    QTest::newRow("option") << "postgresql://lab@db/x?sslmode=disable"
-                            << "the option \"sslmode=disable\" is not known here";
-    QTest::newRow("no host") << "postgresql://lab@/x"
-                             << "it names no host (@HOST, or ?host=/socket/dir)";
-}
-
-void TestHistory::databaseUrl()
-{
-    QFETCH(QString, text);
-    const DatabaseTarget t = DatabaseTarget::parse(text);
-    const QString seen = !t.isShared() ? QString("local")
-                         : !t.valid()  ? t.error
-                                       : QString("%1|%2|%3|%4|%5")
-                                            .arg(t.user, t.host)
-                                            .arg(t.port)
-                                            .arg(t.database, t.connectOptions);
-    QTEST(seen, "seen");
-}
-
-void TestHistory::recordsAndPrints()
-{
-    QTemporaryDir dir;
-    HistoryStore store;
-    QVERIFY2(store.openLocal(dir.filePath("h.sqlite")), qPrintable(store.lastError()));
-    MeasurementResult custom = sweep(MeasType::CustomAtt, 0, 7.5f);
-    custom.customAttnText = "7.5";
-    custom.unattended = true;
-    HistoryRecord a = HistoryRecord::make(custom, context(true, "AT-7"));
-    a.context.startedFrom = StartedFrom::Batch;
-    HistoryRecord b = HistoryRecord::make(sweep(MeasType::Termination, 3), context());
-    QVERIFY(HistoryRecord::make(sweep(MeasType::RlReference, 1), context()).id.isNull());
-    QVERIFY2(store.writeRecord(a) && store.writeRecord(b), qPrintable(store.lastError()));
-    // The page shows the 12.5 MHz column of another sweep, not this one's.
-    const PrintRow first = print("T-1", sweep(MeasType::Termination, 0).points);
-    PrintRow second = print("T-1b", b.result.points);
-    second.printed = first.printed.addSecs(60);
-    QVERIFY(store.writePrint(b.id, first) && store.writePrint(b.id, second));
-
-    const auto loaded = store.load(a.id);
-    QVERIFY(loaded);
-    QCOMPARE(loaded->result.points.size(), 79);
-    QCOMPARE(loaded->result.points, a.result.points);
-    QCOMPARE(loaded->result.reference.points, a.result.reference.points);
-    QCOMPARE(loaded->result.reference.taken, a.result.reference.taken);
-    QCOMPARE(loaded->result.ended, a.result.ended);
-    QCOMPARE(loaded->result.nominalDb, 7.5f);
-    QCOMPARE(loaded->result.customAttnText, "7.5");
-    QVERIFY(loaded->result.unattended && loaded->simulated());
-    QCOMPARE(loaded->context.bench.idAnswer, "ID TEK/2712,V81.1,TRACKING GEN");
-    QCOMPARE(loaded->context.startedFrom, StartedFrom::Batch);
-    QCOMPARE(loaded->context.comments, "after repair");
-
-    const auto withPrints = store.load(b.id);
-    QCOMPARE(withPrints->prints.size(), 2);
-    QCOMPARE(withPrints->prints[0].cells, first.cells);
-    QCOMPARE(withPrints->prints[1].dutId, "T-1b");
-    QCOMPARE(withPrints->dutId(), "T-1b");
-    QCOMPARE(withPrints->verdict.text(), Verdict::of(b.result).text());
-
-    HistoryFilter filter;
-    filter.dutId = "T-1";
-    QCOMPARE(store.query(filter)->size(), 1);
-    filter.dutId.clear();
-    filter.kind = MeasKind::Attenuation;
-    QCOMPARE(store.query(filter)->value(0).device, "7.5");
-    filter.kind.reset();
-    filter.outcome = Verdict::Outcome::Pass;
-    filter.to = b.result.ended;
-    QCOMPARE(store.query(filter)->value(0).prints, 2);
-    filter.from = b.result.ended.addSecs(1);
-    QCOMPARE(store.query(filter)->size(), 0);
-}
-
-void TestHistory::commandLine_data()
-{
-    QTest::addColumn<QStringList>("args"); // list DUT or export ID FORMAT, then the database
-    QTest::addColumn<int>("exit");
-    QTest::addColumn<QString>("out"); // the whole output, or its first line after "^"
-    QTest::addColumn<QString>("err");
-    const QString a = "11111111-1111-1111-1111-111111111111\t2024-03-05T09:03:15Z\t";
-    const QString d = "44444444-4444-4444-4444-444444444444\t2024-03-08T09:03:15Z\tT-1\t";
-    QTest::newRow("all") << QStringList{"list", "", ""} << 0
-                         << a +
-                                "AT-7\tATT\tX2\tPASS\t0.26\t75\n"
-                                "22222222-2222-2222-2222-222222222222\t2024-03-06T09:03:15Z\tT-1\t"
-                                "RL\tTERM\tPASS\t1.00\t1000\n"
-                                "33333333-3333-3333-3333-333333333333\t2024-03-07T09:03:15Z\tAT-7\t"
-                                "ATT\t7.5\tNONE\t\t\n" +
-                                d + "RL\tTERM\tFAIL\t-1.00\t1000\n"
-                         << "";
-    QTest::newRow("printed DUT ID") << QStringList{"list", "T-1", "local"} << 0
-                                    << "22222222-2222-2222-2222-222222222222\t2024-03-06T09:03:15Z"
-                                       "\tT-1\tRL\tTERM\tPASS\t1.00\t1000\n" +
-                                           d + "RL\tTERM\tFAIL\t-1.00\t1000\n"
-                                    << "";
-    QTest::newRow("unknown DUT") << QStringList{"list", "T-10", ""} << 0 << ""
-                                 << "";
-    QTest::newRow("latest of a DUT") << QStringList{"export", "AT-7", "", ""} << 0
-                                     << "^# record: 33333333-3333-3333-3333-333333333333"
-                                     << "";
-    QTest::newRow("by id") << QStringList{"export", "22222222-2222-2222-2222-222222222222", "s1p",
-                                          ""}
-                           << 0 << "^! Velmora measurement record, Touchstone 1.1"
-                           << "";
-    QTest::newRow("wrong kind")
-        << QStringList{"export", "T-1", "s2p", ""} << 2 << ""
-        << "velmora: record 44444444-4444-4444-4444-444444444444 is a return loss: write it as "
-           "csv or s1p, not s2p.\n";
-    QTest::newRow("unknown id") << QStringList{"export", "55555555-5555-5555-5555-555555555555", "",
-                                               ""}
-                                << 2 << ""
-                                << "velmora: there is no record with the ID or DUT ID "
-                                   "\"55555555-5555-5555-5555-555555555555\".\n";
-    QTest::newRow("format") << QStringList{"export", "AT-7", "xls", ""} << 2 << ""
-                            << "velmora: the export format \"xls\" is not known: use csv, s1p or "
-                               "s2p.\n";
-    QTest::newRow("unreachable")
-        << QStringList{"list", "", "postgresql://bench@/velmora?host=/nonexistent"} << 2 << ""
-        << "velmora: The shared history database postgresql://bench@/velmora?host=/nonexistent "
-           "cannot be reached (connection to server on socket \"/nonexistent/.s.PGSQL.5432\" "
-           "failed: No such file or directory Is the server running locally and accepting "
-           "connections on that socket?). Check the network and that "
-           "the database server runs.\n";
-}
-
-void TestHistory::commandLine()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QString, out);
-    QString outText, errText;
-    QTextStream o(&outText), e(&errText);
-    const int exit = args[0] == "list"
-                         ? HistoryCommand::list(args[1], args[2], o, e)
-                         : HistoryCommand::exportRecord(args[1], args[2], args[3], o, e);
-    QTEST(errText, "err");
-    QTEST(exit, "exit");
-    if (out.startsWith('^'))
-        QCOMPARE(outText.section('\n', 0, 0), out.mid(1));
-    else
-        QCOMPARE(outText, out);
-}
-
-void TestHistory::exportFormats_data()
-{
-    QTest::addColumn<MeasurementResult>("result");
-    QTest::addColumn<QString>("format");
-    QTest::newRow("return loss s1p") << sweep(MeasType::Termination, 1) << "s1p";
-    QTest::newRow("attenuation s2p") << sweep(MeasType::Att10X, 0, 0, 0.137f) << "s2p";
-    QTest::newRow("return loss csv") << sweep(MeasType::AttenuatorRl, 2) << "csv";
-    QTest::newRow("custom csv") << sweep(MeasType::CustomAtt, 3, 12.25f) << "csv";
-}
-
-void TestHistory::exportFormats()
-{
-    QFETCH(MeasurementResult, result);
-    QFETCH(QString, format);
-    // An operator's decimal comma must not reach the files.
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const HistoryRecord record = HistoryRecord::make(result, context(true, "DUT 9"));
-    const QString text = HistoryExport::write(record, *HistoryExport::formatOf(format));
-    QLocale::setDefault(QLocale::c());
-    const auto& points = result.points;
-
-    if (format == "csv") {
-        QMap<QString, QString> meta;
-        QString error;
-        const QVector<MeasuredPoint> read = readCsv(text, meta, error);
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-        QCOMPARE(read.size(), points.size());
-        for (int i = 0; i < points.size(); ++i) {
-            QCOMPARE(read[i].frequencyMHz, points[i].frequencyMHz);
-            QVERIFY(qAbs(read[i].value - points[i].value) < 0.001f);
-        }
-        QCOMPARE(meta["dut_id"], "DUT 9");
-        QCOMPARE(meta["verdict"], record.verdict.text());
-        QCOMPARE(meta["simulated"], "yes");
-        return;
-    }
-    const int ports = format == "s1p" ? 1 : 2;
-    const Touchstone t = readTouchstone(text, ports);
-    QVERIFY2(t.error.isEmpty(), qPrintable(t.error));
-    QCOMPARE(t.option.join(' '), "MHZ S DB R 50");
-    QVERIFY(t.comments.contains("dut_id: DUT 9") && t.comments.contains("simulated: yes"));
-    QVERIFY(t.comments.contains("verdict: " + record.verdict.text()));
-    QVERIFY(t.comments.join('\n').contains("Phase was not measured"));
-    QCOMPARE(t.comments.join('\n').contains("Reflection was not measured"), ports == 2);
-    QCOMPARE(t.rows.size(), points.size());
-    for (int i = 0; i < points.size(); ++i) {
-        const QVector<double>& row = t.rows[i];
-        QCOMPARE(row[0], points[i].frequencyMHz);
-        for (int angle = 2; angle < row.size(); angle += 2)
-            QCOMPARE(row[angle], 0.0);
-        if (ports == 1) {
-            QVERIFY(qAbs(row[1] + points[i].value) < 0.001);
-        } else {
-            const double s21 = -(20.0 + points[i].value);
-            QVERIFY(qAbs(row[3] - s21) < 0.001 && qAbs(row[5] - s21) < 0.001);
-            QVERIFY(row[1] == -200 && row[7] == -200);
-        }
-    }
-}
-
-void TestHistory::twoProcessesOnOneFile()
-{
-    QTemporaryDir dir;
-    twoWriters(dir.filePath("shared.sqlite"));
-    HistoryStore store;
-    QVERIFY(store.openLocal(dir.filePath("shared.sqlite"), HistoryStore::Access::ReadOnly));
-    QCOMPARE(store.recordCount(), 200);
-}
-
-void TestHistory::localFaults()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("h.sqlite");
-    const HistoryRecord record = HistoryRecord::make(sweep(MeasType::Att2X, 1), context());
-    HistoryStore writer, reader;
-    QVERIFY(writer.openLocal(path) && writer.writeRecord(record, "postgresql://lab@db/h"));
-
-    QVERIFY(reader.openLocal(path, HistoryStore::Access::ReadOnly));
-    QVERIFY(!reader.writeRecord(HistoryRecord::make(sweep(MeasType::Att2X, 1), context())));
-    QCOMPARE(reader.lastProblem(), Problem::ReadOnly);
-    QCOMPARE(reader.lastError(), "The history file " + path +
-                                     " cannot be written (attempt to "
-                                     "write a readonly database). Make the file and its folder "
-                                     "writable for this user.");
-
-    // A full disk in the middle of a record and its outbox entry leaves neither behind.
-    QSqlQuery pages(writer.connection());
-    QVERIFY(pages.exec("PRAGMA page_count") && pages.next());
-    QVERIFY(pages.exec(QString("PRAGMA max_page_count = %1").arg(pages.value(0).toInt())));
-    const HistoryRecord big = HistoryRecord::make(sweep(MeasType::Att2X, 0), context());
-    int written = 0;
-    while (written < 50 &&
-           writer.writeRecord(big.id.isNull() ? big : HistoryRecord::make(big.result, big.context),
-                              "postgresql://lab@db/h"))
-        ++written;
-    QCOMPARE(writer.lastProblem(), Problem::Full);
-    QVERIFY(writer.lastError().startsWith("The history file " + path +
-                                          " is full: the disk has "
-                                          "no room left (database or disk is full)."));
-    QCOMPARE(reader.recordCount(), 1 + written);
-    QCOMPARE(reader.pendingOutbox("postgresql://lab@db/h")->size(), 1 + written);
-    QVERIFY(pages.exec("PRAGMA max_page_count = 1000000"));
-    QVERIFY(writer.writeRecord(big));
-    writer.close();
-    reader.close();
-
-    QSqlDatabase raw = QSqlDatabase::addDatabase("QSQLITE", "raw");
-    raw.setDatabaseName(path);
-    QVERIFY(raw.open() && QSqlQuery(raw).exec("UPDATE schema_version SET version = 99"));
-    raw.close();
-    QVERIFY(!writer.openLocal(path));
-    QCOMPARE(writer.lastError(), "The history database " + path +
-                                     " was written by a newer "
-                                     "Velmora (schema 99; this one knows up to 1). Update Velmora "
-                                     "on this bench.");
-
-    // A damaged file: the command line says so and touches nothing; the program sets it aside.
-    QFile::remove(path + "-wal");
-    QFile garbage(path);
-    QVERIFY(garbage.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    garbage.write(QByteArray(4096, 'x'));
-    garbage.close();
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path()));
-    QDir(dir.path()).mkdir("Velmora");
-    QFile::copy(path, DatabaseTarget::localPath());
-    QString out, err;
-    QTextStream o(&out), e(&err);
-    QCOMPARE(HistoryCommand::list("", "local", o, e), 2);
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
-    QCOMPARE(err, "velmora: The history file " + dir.filePath("Velmora/history.sqlite") +
-                      " is damaged (file is not a database). Move it aside; a new one is started "
-                      "with the next record.\n");
-
-    VirtualClock clock;
-    History history(clock, DatabaseTarget(), path);
-    QSignalSpy outage(&history, &History::outage), restored(&history, &History::restored);
-    history.record(sweep(MeasType::Termination, 2), context());
-    history.drain();
-    QCOMPARE(outage.size(), 1);
-    QCOMPARE(restored.size(), 1);
-    const QString aside = restored[0][0].toString().section(" kept as ", 1).chopped(1);
-    QCOMPARE(restored[0][0].toString(), "A new history file " + path +
-                                            " was started; the damaged one is kept as " + aside +
-                                            ".");
-    QFile kept(aside);
-    QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == QByteArray(4096, 'x'));
-    QVERIFY(reader.openLocal(path, HistoryStore::Access::ReadOnly));
-    QCOMPARE(reader.recordCount(), 1);
-}
-
-void TestHistory::serviceKeepsRecordsUntilTheFileWorks()
-{
-    // The application-data folder cannot be made: a file is in the way.
-    QTemporaryDir dir;
-    QFile blocker(dir.filePath("blocked"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const QString path = dir.filePath("blocked/history.sqlite");
-    VirtualClock clock;
-    History history(clock, DatabaseTarget(), path);
-    QSignalSpy outage(&history, &History::outage), restored(&history, &History::restored);
-    history.drain();
-    for (MeasType type : {MeasType::Termination, MeasType::Att5X})
-        QVERIFY(!history.record(sweep(type, 3), context()).isNull());
-    history.drain();
-    QCOMPARE(outage.size(), 1);
-    QCOMPARE(outage[0][0].toString(),
-             "The folder of the history file " + path +
-                 " cannot be made. Make sure this user may "
-                 "write there. Until then records are kept in memory; they are lost if the program "
-                 "ends first.");
-    QVERIFY(QFile::remove(dir.filePath("blocked")));
-    clock.advance(History::RetrySeconds);
-    history.drain();
-    QCOMPARE(restored.size(), 1);
-    QCOMPARE(restored[0][0].toString(), "The history file " + path + " is written again.");
-    HistoryStore store;
-    QVERIFY(store.openLocal(path, HistoryStore::Access::ReadOnly));
-    QCOMPARE(store.recordCount(), 2);
-}
-
-void TestHistory::sharedFaults_data()
-{
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("database");
-    QTest::addColumn<QString>("error");
-    QTest::newRow("lab's own database") << "bench"
-                                        << "velmora"
-                                        << "";
-    QTest::newRow("wrong password")
-        << "intruder"
-        << "velmora"
-        << "refused the user intruder (connection to server on socket \"%1/.s.PGSQL.5432\" "
-           "failed: FATAL: password authentication failed for user \"intruder\" password "
-           "retrieved from file \"%2\"). Check the user and database names, and put the "
-           "password in ~/.pgpass (mode 0600).";
-    QTest::newRow("no such database")
-        << "bench"
-        << "nodb"
-        << "refused the user bench (connection to server on socket \"%1/.s.PGSQL.5432\" failed: "
-           "FATAL: database \"nodb\" does not exist).";
-    QTest::newRow("not the owner")
-        << "visitor"
-        << "foreign_db"
-        << "does not let the user visitor make or write the history tables (ERROR: permission "
-           "denied for schema public LINE 1: CREATE TABLE schema_version (version INTEGER NOT "
-           "NULL) ^ (42501)). The database must be owned by the lab's role: ALTER DATABASE name "
-           "OWNER TO visitor.";
-    QTest::newRow("newer schema") << "bench"
-                                  << "newer"
-                                  << "was written by a newer Velmora (schema 99; this one knows "
-                                     "up to 1). Update Velmora on this bench.";
-}
-
-void TestHistory::sharedFaults()
-{
-    QVERIFY2(pg().error.isEmpty(), qPrintable(pg().error));
-    QFETCH(QString, user);
-    QFETCH(QString, database);
-    QFETCH(QString, error);
-    if (database == "newer") {
         HistoryStore store;
-        QVERIFY(store.openShared(DatabaseTarget::parse(pg().url(user, database))));
-        QCOMPARE(pg().admin(database, {"UPDATE schema_version SET version = 99"}), QString());
+        QVERIFY(store.openLocal(DatabaseTarget::localPath()));
+        MeasurementResult custom = sweep(MeasType::CustomAtt, 0, 7.5f);
+        custom.customAttnText = "7.5";
+        custom.unattended = true;
+        const MeasurementResult results[] = {sweep(MeasType::Att2X, 1),
+                                             sweep(MeasType::Termination, 3), custom,
+                                             sweep(MeasType::Termination, 0, 0, -2)};
+        for (int day = 0; day < 4; ++day) {
+            HistoryRecord r =
+                HistoryRecord::make(results[day], context(day >= 2, day % 2 ? "T-1" : "AT-7"));
+            r.id = QUuid(uuid(day + 1));
+            r.result.ended = r.result.ended.addDays(day);
+            r.context.startedFrom = day == 2 ? StartedFrom::Batch : StartedFrom::Window;
+            r.context.dutId = day == 1 ? "" : r.context.dutId;
+            QVERIFY2(store.writeRecord(r), qPrintable(store.lastError()));
+            m_records << r;
+        }
+        // The first page shows the 12.5 MHz column of another sweep, not this one's.
+        PrintRow first = print("T-1", sweep(MeasType::Termination, 0).points);
+        PrintRow second = print("T-1b", m_records[1].result.points);
+        second.printed = first.printed.addSecs(60);
+        QVERIFY(store.writePrint(m_records[1].id, first) &&
+                store.writePrint(m_records[1].id, second));
     }
-    HistoryStore store;
-    const bool opened = store.openShared(DatabaseTarget::parse(pg().url(user, database)));
-    QCOMPARE(opened, error.isEmpty());
-    error.replace("%1", pg().path("sock")).replace("%2", qEnvironmentVariable("PGPASSFILE"));
-    QVERIFY2(store.lastError().contains(error), qPrintable(store.lastError()));
-    if (opened)
-        QVERIFY(store.writeRecord(HistoryRecord::make(sweep(MeasType::Cable, 1), context())));
-}
 
-void TestHistory::sharedOutageOnTheVirtualClock()
-{
-    QVERIFY2(pg().error.isEmpty(), qPrintable(pg().error));
-    const QString url = pg().url("bench", "velmora");
-    HistoryStore made; // the tables, whichever test runs first
-    QVERIFY(made.openShared(DatabaseTarget::parse(url)));
-    QCOMPARE(pg().admin("velmora", {}), QString());
-    const int before = pg().count("velmora");
-    QTemporaryDir dir;
-    const QString path = dir.filePath("h.sqlite");
-    VirtualClock clock;
-    History history(clock, DatabaseTarget::parse(url), path);
-    QSignalSpy outage(&history, &History::outage), restored(&history, &History::restored);
-    auto record = [&](int n) {
-        for (int i = 0; i < n; ++i)
-            history.record(sweep(MeasType::Att2p5X, i % 4), context(false, "O-1"));
-    };
-    record(5);
-    history.drain();
-    QCOMPARE(pg().count("velmora"), before + 5);
+    // A lab's address as the settings take it; the socket form is the one the server here has.
+    void databaseUrl()
+    {
+        const DatabaseTarget t =
+            DatabaseTarget::parse("postgresql://lab@db.example:5433/hist%20db?connect_timeout=3");
+        QCOMPARE(
+            QStringList({t.user, t.host, QString::number(t.port), t.database, t.connectOptions})
+                .join('|'),
+            "lab|db.example|5433|hist db|connect_timeout=3;keepalives=1;keepalives_idle=10;"
+            "keepalives_interval=5;keepalives_count=3");
+        const auto error = [](const char* url) { return DatabaseTarget::parse(url).error; };
+        QCOMPARE(error("postgresql://lab:pw@db/x"),
+                 "a password does not belong in the address; put it in ~/.pgpass");
+        QCOMPARE(error("mysql://lab@db/x"),
+                 "it is neither \"local\" nor starts with postgresql://");
+        QCOMPARE(error("postgresql://lab@db:99999/x"),
+                 "the port \"99999\" is not a number from 1 to 65535");
+        QCOMPARE(error("postgresql://lab@db/x?sslmode=disable"),
+                 "the option \"sslmode=disable\" is not known here");
+        QCOMPARE(error("postgresql://lab@/x"), "it names no host (@HOST, or ?host=/socket/dir)");
+    }
 
-    // The server dies while records are on their way, and comes back on the same socket.
-    record(3);
-    QCOMPARE(pg().stop("immediate"), QString());
-    record(2);
-    // A simulated bench's record stays here: this run did not name the database.
-    history.record(sweep(MeasType::Termination, 1), context(true, "O-1"));
-    history.drain();
-    QCOMPARE(outage.size(), 1);
-    QVERIFY2(outage[0][0].toString().contains(" cannot be reached (") &&
-                 outage[0][0].toString().endsWith(" Records are kept on this bench and sent when "
-                                                  "it answers again."),
-             qPrintable(outage[0][0].toString()));
-    QCOMPARE(pg().start(), QString());
-    QCOMPARE(pg().admin("velmora", {}), QString());
-    HistoryStore file;
-    QVERIFY(file.openLocal(path, HistoryStore::Access::ReadOnly));
-    const qsizetype waiting = file.pendingOutbox(url)->size();
-    QVERIFY(waiting >= 2);
-    QCOMPARE(pg().count("velmora"), before + 10 - waiting);
+    void recordsAndPrints()
+    {
+        HistoryStore store;
+        QVERIFY(store.openLocal(DatabaseTarget::localPath(), Access::ReadOnly));
+        // Every field the export shows, each point to the last bit, then what it does not show.
+        const HistoryRecord& custom = m_records[2];
+        const auto loaded = store.load(custom.id);
+        QVERIFY(loaded && loaded->result.points.size() == 79);
+        QCOMPARE(HistoryExport::write(*loaded, HistoryExport::Format::Csv),
+                 HistoryExport::write(custom, HistoryExport::Format::Csv));
+        QCOMPARE(loaded->result.reference.points, custom.result.reference.points);
+        QCOMPARE(loaded->result.customAttnText, "7.5");
+        QVERIFY(HistoryRecord::make(sweep(MeasType::RlReference, 1), context()).id.isNull());
+        const auto printed = store.load(m_records[1].id);
+        QCOMPARE(printed->prints.size(), 2);
+        QCOMPARE(printed->prints[0].cells, sweep(MeasType::Termination, 0).points);
+        QCOMPARE(printed->dutId(), "T-1b");
 
-    clock.advance(History::RetrySeconds - 1);
-    history.drain();
-    QCOMPARE(pg().count("velmora"), before + 10 - waiting);
-    clock.advance(1);
-    history.drain();
-    QCOMPARE(pg().count("velmora"), before + 10);
-    QCOMPARE(file.pendingOutbox(url)->size(), 0);
-    QCOMPARE(file.recordCount(), 11);
-    QCOMPARE(outage.size(), 1);
-    QCOMPARE(restored.size(), 1);
-    QCOMPARE(restored[0][0].toString(), QString("The shared history database %1 answers again. "
-                                                "%2 waiting entries were sent.")
-                                            .arg(url)
-                                            .arg(waiting));
+        // The history window's filters, newest first: the records' first digits.
+        const auto found = [&](const HistoryFilter& filter) {
+            QString digits;
+            for (const RecordSummary& r : store.query(filter).value_or(QVector<RecordSummary>()))
+                digits += r.id.toString().at(1);
+            return digits;
+        };
+        const QDateTime second = m_records[1].result.ended;
+        QCOMPARE(found({"T-1", {}, {}, {}, {}}), "42");
+        QCOMPARE(found({{}, {}, {}, MeasKind::Attenuation, {}}), "31");
+        QCOMPARE(found({{}, {}, second, {}, Verdict::Outcome::Pass}), "21");
+        QCOMPARE(found({{}, second.addSecs(1), {}, {}, {}}), "43");
+    }
 
-    // The window's reads come from the shared database.
-    QVector<RecordSummary> seen;
-    history.query({"O-1", {}, {}, {}, {}, true, 0}, this,
-                  [&](const QVector<RecordSummary>& list, const QString&) { seen = list; });
-    history.drain();
-    QTRY_COMPARE(seen.size(), 10);
-    QString out, err;
-    QTextStream o(&out), e(&err);
-    QCOMPARE(HistoryCommand::list("O-1", url, o, e), 0);
-    QCOMPARE(out.count('\n'), 10);
-}
+    // Each run as a script sees it: standard output and error, and the exit code, with an
+    // operator's decimal comma set: it must not reach the files. An exported record is read back
+    // strictly; out then has comment lines it must carry, its id first.
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("args"); // list|DUT|database or export|ID|FORMAT|database
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        const auto row = [](const char* name, const QString& args, int exit, const QString& out,
+                            const QString& err) {
+            QTest::newRow(name) << args << exit << out << err;
+        };
+        const QString two = uuid(2) + "\t2024-03-06T09:03:15Z\t%1\tRL\tTERM\tPASS\t1.00\t1000\n";
+        const QString four = uuid(4) + "\t2024-03-08T09:03:15Z\tT-1\tRL\tTERM\tFAIL\t-1.00\t1000\n";
+        row("all", "list||", 0,
+            uuid(1) + "\t2024-03-05T09:03:15Z\tAT-7\tATT\tX2\tPASS\t0.26\t75\n" + two.arg("T-1b") +
+                uuid(3) + "\t2024-03-07T09:03:15Z\tAT-7\tATT\t7.5\tNONE\t\t\n" + four,
+            "");
+        row("an earlier print's DUT ID", "list|T-1|local", 0, two.arg("T-1") + four, "");
+        row("csv of a DUT's latest", "export|AT-7||", 0,
+            "record: " + uuid(3) + "\ndut_id: AT-7\nverdict: NONE (no limits)\nsimulated: yes", "");
+        row("s1p by id", "export|" + uuid(2) + "|s1p|", 0,
+            "record: " + uuid(2) +
+                "\nVelmora measurement record, Touchstone 1.1\ndut_id: T-1b\nverdict: PASS 1.00 dB "
+                "at 1000 MHz\nPhase was not measured: every angle is 0.",
+            "");
+        row("s2p", "export|" + uuid(1) + "|s2p|", 0,
+            "record: " + uuid(1) +
+                "\nverdict: PASS 0.26 dB at 75 MHz\nReflection was not measured: S11 and S22 are "
+                "-200 dB.",
+            "");
+        row("wrong kind", "export|T-1|s2p|", 2, "",
+            "velmora: record " + uuid(4) + " is a return loss: write it as csv or s1p, not s2p.\n");
+        row("unknown id", "export|" + uuid(5) + "||", 2, "",
+            "velmora: there is no record with the ID or DUT ID \"" + uuid(5) + "\".\n");
+        row("format", "export|AT-7|xls|", 2, "",
+            "velmora: the export format \"xls\" is not known: use csv, s1p or s2p.\n");
+        row("unreachable", "list||postgresql://bench@/velmora?host=/nonexistent", 2, "",
+            "velmora: The shared history database postgresql://bench@/velmora?host=/nonexistent "
+            "cannot be reached (connection to server on socket \"/nonexistent/.s.PGSQL.5432\" "
+            "failed: No such file or directory Is the server running locally and accepting "
+            "connections on that socket?). Check the network and that the database server runs.\n");
+    }
+    void commandLine()
+    {
+        QFETCH(QString, args);
+        QFETCH(QString, out);
+        const QStringList a = args.split('|');
+        QString outText, errText;
+        QTextStream o(&outText), e(&errText);
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        const int exit = a[0] == "list" ? HistoryCommand::list(a[1], a[2], o, e)
+                                        : HistoryCommand::exportRecord(a[1], a[2], a[3], o, e);
+        QLocale::setDefault(QLocale::c());
+        QTEST(errText, "err");
+        QTEST(exit, "exit");
+        if (a[0] == "list" || exit != 0) {
+            QCOMPARE(outText, out);
+            return;
+        }
+        const bool csv = a[2].isEmpty(), s2p = a[2] == "s2p";
+        const ReadBack file = readBack(outText, csv, csv ? 2 : s2p ? 9 : 3);
+        QVERIFY2(file.error.isEmpty(), qPrintable(file.error));
+        QCOMPARE(file.head, csv ? "frequency_mhz,value_db" : "# MHz S DB R 50");
+        for (const QString& line : out.split('\n'))
+            QVERIFY2(file.comments.contains(line), qPrintable(outText));
+        const MeasurementResult& result = m_records[out.at(8).digitValue() - 1].result;
+        QCOMPARE(file.rows.size(), result.points.size());
+        for (int i = 0; i < file.rows.size(); ++i) {
+            const double f = result.points[i].frequencyMHz, v = result.points[i].value;
+            const double s21 = -(result.nominalDb + v);
+            const QVector<double> want = csv ? QVector<double>{f, v}
+                                         : s2p
+                                             ? QVector<double>{f, -200, 0, s21, 0, s21, 0, -200, 0}
+                                             : QVector<double>{f, -v, 0};
+            for (int k = 0; k < want.size(); ++k)
+                QVERIFY2(qAbs(file.rows[i][k] - want[k]) < 0.001, qPrintable(outText));
+        }
+    }
 
-void TestHistory::twoBenchesOnOneServer()
-{
-    QVERIFY2(pg().error.isEmpty(), qPrintable(pg().error));
-    // Neither finds the tables: both make them at once.
-    twoWriters(pg().url("bench", "benches"));
-    QCOMPARE(pg().admin("benches", {}), QString());
-    QCOMPARE(pg().count("benches"), 200);
-}
+    void localFaults()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("h.sqlite"), shared = "postgresql://lab@db/h";
+        const auto record = [] {
+            return HistoryRecord::make(sweep(MeasType::Att2X, 0), context());
+        };
+        HistoryStore writer, reader;
+        QVERIFY(writer.openLocal(path) && writer.writeRecord(record(), shared));
+        QVERIFY(reader.openLocal(path, Access::ReadOnly) && !reader.writeRecord(record()));
+        QCOMPARE(reader.lastError(), "The history file " + path +
+                                         " cannot be written (attempt to write a readonly "
+                                         "database). Make the file and its folder writable for "
+                                         "this user.");
+
+        // A full disk in the middle of a record and its outbox entry leaves neither behind.
+        QSqlQuery pages(writer.connection());
+        QVERIFY(pages.exec("PRAGMA page_count") && pages.next());
+        QVERIFY(pages.exec(QString("PRAGMA max_page_count = %1").arg(pages.value(0).toInt())));
+        int written = 0;
+        while (written < 50 && writer.writeRecord(record(), shared))
+            ++written;
+        QCOMPARE(writer.lastError(), "The history file " + path +
+                                         " is full: the disk has no room left (database or disk "
+                                         "is full). Free some space on that disk.");
+        QCOMPARE(reader.recordCount(), 1 + written);
+        QCOMPARE(reader.pendingOutbox(shared)->size(), 1 + written);
+        QVERIFY(pages.exec("PRAGMA max_page_count = 1000000") && writer.writeRecord(record()));
+    }
+
+    // The program's history goes on through what the file's owner has to put right.
+    void serviceRecovers_data()
+    {
+        QTest::addColumn<QString>("inTheWay"); // 4 KiB of garbage there
+        QTest::addColumn<QString>("outage");
+        QTest::addColumn<QString>("again"); // how the restored message starts
+        QTest::newRow("folder cannot be made")
+            << "blocked"
+            << "The folder of the history file %1 cannot be made. Make sure this user may write "
+               "there. Until then records are kept in memory; they are lost if the program ends "
+               "first."
+            << "The history file %1 is written again.";
+        QTest::newRow("damaged file")
+            << "blocked/history.sqlite"
+            << "The history file %1 is damaged (file is not a database). Move it aside; a new one "
+               "is started with the next record."
+            << "A new history file %1 was started; the damaged one is kept as %1.damaged-";
+    }
+    void serviceRecovers()
+    {
+        QFETCH(QString, inTheWay);
+        QTemporaryDir dir;
+        QDir(dir.path()).mkpath(QFileInfo(dir.filePath(inTheWay)).path());
+        QFile garbage(dir.filePath(inTheWay));
+        QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write(QByteArray(4096, 'x')));
+        garbage.close();
+        const QString path = dir.filePath("blocked/history.sqlite");
+        VirtualClock clock;
+        History history(clock, DatabaseTarget(), path);
+        QSignalSpy outage(&history, &History::outage), restored(&history, &History::restored);
+        for (MeasType type : {MeasType::Termination, MeasType::Att5X})
+            QVERIFY(!history.record(sweep(type, 3), context()).isNull());
+        history.drain();
+        QTEST(outage.value(0).value(0).toString().replace(path, "%1"), "outage");
+        QFile::remove(dir.filePath("blocked"));
+        clock.advance(History::RetrySeconds);
+        history.drain();
+        QCOMPARE(outage.size() + restored.size(), 2);
+        const QString back = restored.value(0).value(0).toString();
+        QFETCH(QString, again);
+        QVERIFY2(back.startsWith(again.replace("%1", path)), qPrintable(back));
+        // The damaged file is kept as it was.
+        if (QFile kept(back.section(" kept as ", 1).chopped(1)); !kept.fileName().isEmpty())
+            QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == QByteArray(4096, 'x'));
+        HistoryStore store;
+        QVERIFY(store.openLocal(path, Access::ReadOnly));
+        QCOMPARE(store.recordCount(), 2);
+    }
+
+    void sharedFaults()
+    {
+        QVERIFY2(m_pg.error.isEmpty(), qPrintable(m_pg.error));
+        const std::tuple<QString, QString, QString> cases[] = {
+            {"intruder", "velmora",
+             "refused the user intruder (connection to server on socket \"%1/.s.PGSQL.5432\" "
+             "failed: FATAL: password authentication failed for user \"intruder\" password "
+             "retrieved from file \"%2\"). Check the user and database names, and put the "
+             "password in ~/.pgpass (mode 0600)."},
+            {"visitor", "foreign_db",
+             "does not let the user visitor make or write the history tables (ERROR: permission "
+             "denied for schema public LINE 1: CREATE TABLE schema_version (version INTEGER NOT "
+             "NULL) ^ (42501)). The database must be owned by the lab's role: ALTER DATABASE name "
+             "OWNER TO visitor."},
+            {"bench", "newer",
+             "was written by a newer Velmora (schema 99; this one knows up to 1). Update Velmora "
+             "on this bench."}};
+        for (auto [user, database, error] : cases) {
+            HistoryStore store;
+            const QString url = m_pg.url(user, database);
+            if (database == "newer")
+                QVERIFY(
+                    store.openShared(DatabaseTarget::parse(url)) &&
+                    QSqlQuery(store.connection()).exec("UPDATE schema_version SET version = 99"));
+            QVERIFY(!store.openShared(DatabaseTarget::parse(url)));
+            error.replace("%1", m_pg.path("sock"))
+                .replace("%2", qEnvironmentVariable("PGPASSFILE"));
+            QVERIFY2(store.lastError().endsWith(url + " " + error), qPrintable(store.lastError()));
+        }
+    }
+
+    void sharedOutageOnTheVirtualClock()
+    {
+        QVERIFY2(m_pg.error.isEmpty(), qPrintable(m_pg.error));
+        const QString url = m_pg.url("bench", "velmora");
+        QTemporaryDir dir;
+        VirtualClock clock;
+        History history(clock, DatabaseTarget::parse(url), dir.filePath("h.sqlite"));
+        QSignalSpy outage(&history, &History::outage), restored(&history, &History::restored);
+        const auto record = [&](int n, bool simulated = false) {
+            for (int i = 0; i < n; ++i)
+                history.record(sweep(MeasType::Att2p5X, i % 4), context(simulated, "O-1"));
+        };
+        record(5);
+        history.drain();
+        QCOMPARE(countAt(url), 5);
+
+        // The server dies while records are on their way, and comes back on the same socket.
+        record(3);
+        QVERIFY2(m_pg.pgCtl("stop"), qPrintable(m_pg.error));
+        record(2);
+        record(1,
+               true); // a simulated bench's record stays here: this run did not name the database
+        history.drain();
+        QVERIFY(outage.value(0).value(0).toString().endsWith(
+            " Records are kept on this bench and sent when it answers again."));
+        QVERIFY2(m_pg.pgCtl("start"), qPrintable(m_pg.error));
+        HistoryStore file;
+        QVERIFY(file.openLocal(dir.filePath("h.sqlite"), Access::ReadOnly));
+        const qsizetype waiting = file.pendingOutbox(url)->size();
+        QVERIFY(waiting >= 2);
+        QCOMPARE(countAt(url), 10 - waiting);
+        clock.advance(History::RetrySeconds - 1);
+        history.drain();
+        QCOMPARE(countAt(url), 10 - waiting);
+        clock.advance(1);
+        history.drain();
+        QCOMPARE(countAt(url), 10);
+        QCOMPARE(file.pendingOutbox(url)->size(), 0);
+        QCOMPARE(file.recordCount(), 11);
+        QCOMPARE(outage.size() + restored.size(), 2);
+        QCOMPARE(restored.value(0).value(0), "The shared history database " + url +
+                                                 " answers again. " + QString::number(waiting) +
+                                                 " waiting entries were sent.");
+
+        // The window's reads come from the shared database, without this bench's simulated run.
+        QVector<RecordSummary> seen;
+        history.query({"O-1", {}, {}, {}, {}}, this,
+                      [&](const QVector<RecordSummary>& list, auto) { seen = list; });
+        history.drain();
+        QTRY_COMPARE(seen.size(), 10);
+    }
+
+    // Two benches at once: this program again, twice, each writing 100 records; on the server
+    // neither finds the tables and both make them at once.
+    void twoBenchesAtOnce_data()
+    {
+        QTest::addColumn<bool>("shared");
+        QTest::newRow("one SQLite file") << false;
+        QTest::newRow("one PostgreSQL server") << true;
+    }
+    void twoBenchesAtOnce()
+    {
+        QFETCH(bool, shared);
+        QTemporaryDir dir;
+        QVERIFY2(!shared || m_pg.error.isEmpty(), qPrintable(m_pg.error));
+        const QString where = shared ? m_pg.url("bench", "benches") : dir.filePath("h.sqlite");
+        QProcess a, b;
+        for (QProcess* p : {&a, &b})
+            p->start(QCoreApplication::applicationFilePath(), {"--write-records", where});
+        for (QProcess* p : {&a, &b})
+            QVERIFY2(p->waitForFinished(120000) && p->exitCode() == 0,
+                     p->readAllStandardError().constData());
+        QCOMPARE(countAt(where), 200);
+    }
+};
 
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("Velmora");
-    if (argc == 4 && qstrcmp(argv[1], "--write-records") == 0)
-        return writeRecords(QString::fromLocal8Bit(argv[2]), atoi(argv[3]));
-    TestHistory test;
-    return QTest::qExec(&test, argc, argv);
+    if (argc < 3 || qstrcmp(argv[1], "--write-records") != 0) {
+        TestHistory test;
+        return QTest::qExec(&test, argc, argv);
+    }
+    HistoryStore store;
+    bool ok = openAt(store, QString::fromLocal8Bit(argv[2]));
+    for (int i = 0; ok && i < 100; ++i)
+        ok = store.writeRecord(HistoryRecord::make(sweep(MeasType::Att5X, 2), context()));
+    return ok ? 0 : (qWarning("%s", qPrintable(store.lastError())), 1);
 }
 
 #include "tst_history.moc"

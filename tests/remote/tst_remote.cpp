@@ -15,56 +15,40 @@ const QByteArray BridgePrompt =
     R"("Connect the bridge, nothing on its ""DUT"" port.  Click OK when done.")";
 constexpr int Patience = 30000; // ms; only a broken server waits that long
 
-enum Fault { NoFault = 0, GpibFault = 1, PrintFails = 2 };
+const RemoteBench::Refusal Done{}, Conflict{-221, {}};
 
 // The bench reduced to what the server relies on: refusals where the operator's controls are
 // disabled, and a run that shows its first prompt at once and ends later from the event loop.
 class FakeBench : public RemoteBench {
     Q_OBJECT
 public:
-    bool gpibFault = false;  // every run ends in the GPIB error dialog
-    bool printFails = false; // the printer refuses the job
+    bool gpibFault = false; // every run ends in the GPIB error dialog
 
-    QString analyserModel() const override { return QStringLiteral("2712"); }
+    // The server itself refuses every setting while a run is in progress.
+    QString analyserModel() const override { return "2712"; }
     MeasKind kind() const override { return m_kind; }
-    Refusal setKind(MeasKind kind) override
-    {
-        return change([=, this] { m_kind = kind, m_device = referenceOf(kind); });
-    }
+    Refusal setKind(MeasKind k) override { return m_kind = k, m_device = referenceOf(k), Done; }
     int stepIndex() const override { return m_step; }
-    // The step list is enabled only with a Reference selected.
-    Refusal setStepIndex(int index) override
-    {
-        return change([=, this] { m_step = index, m_reference[int(m_kind)].valid = false; },
-                      isReference(m_device));
-    }
+    Refusal setStepIndex(int i) override { return m_step = i, Done; }
     MeasType device() const override { return m_device; }
-    Refusal setDevice(MeasType type) override
+    // Only a reference is taken without a valid reference table.
+    Refusal setDevice(MeasType t) override
     {
-        return change([=, this] { m_device = type; },
-                      isReference(type) || m_reference[int(kindOf(type))].valid);
+        const bool enabled = isReference(t) || m_reference[int(kindOf(t))].valid;
+        return enabled ? (m_device = t, Done) : Conflict;
     }
     QString customAttenuation() const override { return m_customAttn; }
-    Refusal setCustomAttenuation(const QString& t) override
-    {
-        return change([&] { m_customAttn = t; });
-    }
+    Refusal setCustomAttenuation(const QString& t) override { return m_customAttn = t, Done; }
     bool customLimitOn() const override { return m_limitOn; }
     QString customLimitText() const override { return m_limitText; }
     Refusal setCustomLimit(bool on, const QString& t) override
     {
-        return change([&] { m_limitOn = on, m_limitText = t; });
+        return m_limitOn = on, m_limitText = t, Done;
     }
     QString dutId() const override { return m_dutId; }
-    Refusal setDutId(const QString& t) override
-    {
-        return change([&] { m_dutId = t; });
-    }
+    Refusal setDutId(const QString& t) override { return m_dutId = t, Done; }
     QString comment() const override { return m_comment; }
-    Refusal setComment(const QString& t) override
-    {
-        return change([&] { m_comment = t; });
-    }
+    Refusal setComment(const QString& t) override { return m_comment = t, Done; }
 
     Refusal initiate(int connection, bool promptsOn) override
     {
@@ -75,18 +59,11 @@ public:
             endLater(End::ValueRefused);
         else if (!promptsOn)
             endLater(End::Completed);
-        else if (isReference(m_device))
+        else // every run with prompts here is a reference's
             m_prompt = "Connect the bridge, nothing on its \"DUT\" port.\n\nClick OK when done.";
-        else
-            m_prompt = QStringLiteral("Connect the %1.\n\nClick OK when done.")
-                           .arg(measInfo(m_device).promptText);
-        return {};
+        return Done;
     }
-    void abort() override
-    {
-        if (m_busy)
-            endLater(End::Stopped);
-    }
+    void abort() override { m_busy ? endLater(End::Stopped) : void(); }
     bool busy() const override { return m_busy; }
     std::optional<MeasurementResult> lastResult() const override { return m_result; }
     ReferenceState reference(MeasKind kind) const override { return m_reference[int(kind)]; }
@@ -94,29 +71,20 @@ public:
     Refusal answerPrompt(PromptButton button) override
     {
         if (m_prompt.isEmpty() || (button != PromptButton::Ok && button != PromptButton::Cancel))
-            return {-221, {}};
+            return Conflict;
         m_prompt.clear();
         endLater(button == PromptButton::Ok ? End::Completed : End::Stopped);
-        return {};
+        return Done;
     }
     Refusal hardcopy(const QString& description) override
     {
         if (m_result->type == MeasType::AttenuatorRl && description.isEmpty())
-            return {-221, QStringLiteral("Describe the attenuator.")};
-        if (printFails)
-            return {-200, QStringLiteral("The printer did not accept the job.")};
-        return {};
+            return {-221, "Describe the attenuator."};
+        return {-200, "The printer did not accept the job."};
     }
 
 private:
     enum class End { Completed, Stopped, ValueRefused };
-    Refusal change(const std::function<void()>& apply, bool enabled = true)
-    {
-        if (m_busy || !enabled)
-            return {-221, {}};
-        apply();
-        return {};
-    }
     void endLater(End how)
     {
         QTimer::singleShot(0, this, [this, how] { end(how); });
@@ -205,273 +173,215 @@ struct Bench {
 class TestRemote : public QObject {
     Q_OBJECT
 private slots:
-    void transcript_data();
-    void transcript();
-    void opcHoldsOnlyItsConnection();
-    void errorsReachTheirConnections();
-    void clientLeavesMidSweep();
-    void fiftyClients();
-    void slowReaderIsClosed();
-    void listening();
-    void pyvisa();
-};
-
-void TestRemote::transcript_data()
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("output");
-    QTest::addColumn<int>("faults");
-
-    QTest::newRow("identity, case, CR LF, queries joined")
-        << QByteArray("*IDN?\r\n*idn?;stat:busy?\r\n") << Idn + "\n" + Idn + ";0\n"
-        << 0;
-    QTest::newRow("header path")
-        << QByteArray("CONF:KIND RL;STEP 100;KIND?;STEP?;DEV?;*CLS;KIND?\n"
-                      "STEP?\n"
-                      ":configure:step?;:SYST:ERR?;ERR?\n")
-        << QByteArray("RL;100;REF;RL\n100;-113,\"Undefined header\";0,\"No error\"\n") << 0;
-    QTest::newRow("parameter errors in order")
-        << QByteArray("CONF:KIND XYZ\nCONF:STEP 30\nCONF:STEP 25MHz\nCONF:KIND\n"
-                      "CONF:KIND ATT,RL\n*IDN? 1\nCONF:DUT abc\nCONF:DUT \"abc\n"
-                      "CONF:KIND ATT RL\nFOO:BAR\nINIT:IMM:NOW\nABOR?\n"
-                      "SYST:ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?\n")
-        << QByteArray("-224,\"Illegal parameter value\";-224,\"Illegal parameter value\";"
-                      "-224,\"Illegal parameter value\";-109,\"Missing parameter\";"
-                      "-108,\"Parameter not allowed\";-108,\"Parameter not allowed\";"
-                      "-224,\"Illegal parameter value\";-102,\"Syntax error\";"
-                      "-102,\"Syntax error\";-113,\"Undefined header\";-113,\"Undefined header\";"
-                      "-113,\"Undefined header\";0,\"No error\"\n")
-        << 0;
-    QTest::newRow("queue overflow")
-        << QByteArray("FOO;").repeated(40) + "\n" + QByteArray(":SYST:ERR?\n").repeated(33)
-        << QByteArray("-113,\"Undefined header\"\n").repeated(31) +
-               "-350,\"Queue overflow\"\n0,\"No error\"\n"
-        << 0;
-    QTest::newRow("reference, termination, fetch")
-        << QByteArray("FETC:VERD?;:FETC:REF?\n"
-                      "CONF:KIND RL;STEP 100;DEV TERM\n"
-                      "SYST:PROM OFF;:INIT;*OPC?;:FETC:REF?\n"
-                      "CONF:DEV TERM;DEV?;:INIT;*OPC?;:FETC:VERD?;MARG?\n"
-                      "FETC:DATA?\nFETC:FREQ?\n"
-                      "INIT;FETC:DATA?;:SYST:ERR?;ERR?;ERR?;ERR?\n")
-        << QByteArray("ATT,0,25\n1;RL,1,100\nTERM;1;PASS;0.37,100\n"
-                      "21.37,30.5,28.25,35,40.125,33,29.75,26,24.5,22\n"
-                      "100,200,300,400,500,600,700,800,900,1000\n"
-                      "-230,\"Data corrupt or stale\";-221,\"Settings conflict\";"
-                      "-230,\"Data corrupt or stale\";0,\"No error\"\n")
-        << 0;
-    QTest::newRow("attenuation: limits, none, custom limit")
-        << QByteArray("SYST:PROM OFF;:INIT;*OPC?\n"
-                      "CONF:DEV X2;:INIT;*OPC?;:FETC:VERD?;MARG?\n"
-                      "CONF:DEV X1;:INIT;*OPC?;:FETC:VERD?;MARG?\n"
-                      "CONF:LIM 3.5E-1;LIM?;LIM:STAT?;:CONF:DEV x2;:INIT;*WAI;:FETC:MARG?\n"
-                      "CONF:LIM:STAT OFF;STAT?\n"
-                      "CONF:DEV PAD;DEV X3;DEV?;:SYST:ERR?;ERR?\n")
-        << QByteArray("1\n1;FAIL;-0.01,225\n1;NONE;9.91E37,9.91E37\n0.35;1;0.04,225\n0\n"
-                      "X2;-221,\"Settings conflict\";-224,\"Illegal parameter value\"\n")
-        << 0;
-    QTest::newRow("value check at INIT")
-        << QByteArray("SYST:PROM OFF;:INIT;*OPC?\n"
-                      "CONF:DEV CUST;DEV?;DEV:CUST 30;CUST?\n"
-                      "INIT;*OPC?;:SYST:ERR?;ERR?\n")
-        << QByteArray("1\nCUST;30\n1;-222,\"Data out of range;Custom Attenuation must be less "
-                      "than or equal to 25 dB.\";0,\"No error\"\n")
-        << 0;
-    QTest::newRow("prompt answered")
-        << QByteArray("CONF:KIND RL;:INIT;:SYST:PROM?\n"
-                      "SYST:PROM:ANSW YES;:STAT:BUSY?\n"
-                      "SYST:PROM:ANSW OK;*OPC?;:SYST:PROM?;:SYST:ERR?;ERR?\n")
-        << BridgePrompt + "\n1\n1;\"\";-221,\"Settings conflict\";0,\"No error\"\n"
-        << 0;
-    QTest::newRow("refused while busy, *RST")
-        << QByteArray("INIT;INIT;CONF:STEP 50;:HCOP;:FETC:DATA?;:STAT:BUSY?\n"
-                      "*RST;*OPC?;:SYST:ERR?;ERR?;ERR?;ERR?;ERR?\n"
-                      "SYST:PROM OFF;*RST;:INIT;:SYST:PROM?;:ABOR\n")
-        << QByteArray("1\n1;-221,\"Settings conflict\";-221,\"Settings conflict\";"
-                      "-221,\"Settings conflict\";-230,\"Data corrupt or stale\";"
-                      "0,\"No error\"\n") +
-               BridgePrompt + "\n"
-        << 0;
-    QTest::newRow("texts") << QByteArray("CONF:DUT \"A;B\"\"C\";DUT?;COMM 'x\ty''s';COMM?\n"
-                                         "HCOP:DESC \"10 dB pad\";DESC?\n")
-                           << QByteArray("\"A-B\"\"C\";\"x y's\"\n\"10 dB pad\"\n") << 0;
-    QTest::newRow("hardcopy")
-        << QByteArray("HCOP\n"
-                      "SYST:PROM OFF;:CONF:KIND RL;:INIT;*OPC?;:CONF:DEV PAD;:INIT;*OPC?;:HCOP\n"
-                      "HCOP:DESC \"3 dB pad\";:HCOP;:SYST:ERR?;ERR?;ERR?;ERR?\n")
-        << QByteArray("1;1\n-230,\"Data corrupt or stale\";-221,\"Settings conflict;Describe "
-                      "the attenuator.\";-200,\"Execution error;The printer did not accept the "
-                      "job.\";0,\"No error\"\n")
-        << int(PrintFails);
-    QTest::newRow("GPIB error in a run")
-        << QByteArray("SYST:PROM OFF;:INIT;*OPC?;:SYST:ERR?\n")
-        << QByteArray("1;-240,\"Hardware error;No listener on write function. ibsta = "
-                      "&H8100\"\n")
-        << int(GpibFault);
-    QTest::newRow("64 KiB line, one byte more")
-        << "*IDN?" + QByteArray(RemoteConnection::MaxLine - 5, ' ') + "\r\n*IDN?" +
-               QByteArray(RemoteConnection::MaxLine - 4, ' ') + "\nSYST:ERR?\n"
-        << Idn + "\n-223,\"Too much data\"\n"
-        << 0;
-    QTest::newRow("1 MB without a newline") << QByteArray(1'000'000, 'A') + "\n*IDN?\nSYST:ERR?\n"
-                                            << Idn + "\n-223,\"Too much data\"\n"
-                                            << 0;
-    QTest::newRow("binary bytes")
-        << QByteArray(1, '\0') +
-               "\x01*IDN?\x02\x1b\r\n\xff\xfe\x80;*IDN?\nCONF:DUT \"\x01\xc3\xa9\"\n"
-               "CONF:DUT?;:SYST:ERR?\n"
-        << Idn + "\n" + Idn + "\n\" \xc3\xa9\";-113,\"Undefined header\"\n"
-        << 0;
-}
-
-// A whole session on one connection: every answer line, in order, then an empty queue.
-void TestRemote::transcript()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArray, output);
-    QFETCH(int, faults);
-    Bench bench;
-    bench.fake.gpibFault = faults & GpibFault;
-    bench.fake.printFails = faults & PrintFails;
-    const auto client = bench.client();
-    QVERIFY(client->ask(input, int(output.count('\n'))));
-    QVERIFY(client->ask(":SYST:ERR?\n"));
-    QCOMPARE(client->lines.join('\n') + '\n', output + "0,\"No error\"\n");
-}
-
-void TestRemote::opcHoldsOnlyItsConnection()
-{
-    Bench bench;
-    const auto a = bench.client();
-    const auto b = bench.client();
-    QVERIFY(a->ask("CONF:KIND RL;:INIT;:STAT:BUSY?\n"));
-    a->socket.write("*OPC?\n*IDN?\n");
-    // The run waits for its prompt, so nothing can end it meanwhile.
-    QVERIFY(b->ask("SYST:PROM?;:STAT:BUSY?\n"));
-    QCOMPARE(a->lines, QByteArrayList{"1"});
-    QVERIFY(b->ask("ABOR;STAT:BUSY?\n"));
-    QCOMPARE(b->lines, (QByteArrayList{BridgePrompt + ";1", "1"}));
-    QVERIFY(QTest::qWaitFor([&] { return a->lines.size() == 3; }, Patience));
-    QCOMPARE(a->lines, (QByteArrayList{"1", "1", Idn}));
-}
-
-void TestRemote::errorsReachTheirConnections()
-{
-    Bench bench;
-    bench.fake.gpibFault = true;
-    const auto a = bench.client();
-    const auto b = bench.client();
-    QVERIFY(a->ask("SYST:PROM OFF;:INIT;*OPC?\n"));
-    QVERIFY(b->ask("STAT:BUSY?\n"));
-    emit bench.fake.systemError(QStringLiteral("The shared database cannot be reached."));
-    const QByteArray lost = "-310,\"System error;The shared database cannot be reached.\"";
-    QVERIFY(a->ask("SYST:ERR?;ERR?;ERR?\n"));
-    QVERIFY(b->ask("SYST:ERR?;ERR?\n"));
-    QCOMPARE(a->lines.last(), "-240,\"Hardware error;No listener on write function. ibsta = "
-                              "&H8100\";" +
-                                  lost + ";0,\"No error\"");
-    QCOMPARE(b->lines.last(), lost + ";0,\"No error\"");
-}
-
-// The sweep goes on for the others; only ABORt would stop it.
-void TestRemote::clientLeavesMidSweep()
-{
-    Bench bench;
-    const auto leaving = bench.client();
-    const auto other = bench.client();
-    QVERIFY(leaving->ask("CONF:KIND RL;:INIT;:STAT:BUSY?\n"));
-    leaving->socket.write("*OPC?\n");
-    QVERIFY(other->ask("STAT:BUSY?\n"));
-    leaving->socket.abort();
-    QTRY_COMPARE_WITH_TIMEOUT(bench.server.connectionCount(), 1, Patience);
-    QVERIFY(other->ask("STAT:BUSY?;:SYST:PROM?\n"));
-    QVERIFY(other->ask("SYST:PROM:ANSW OK;*OPC?;:FETC:REF?\n"));
-    QCOMPARE(other->lines, (QByteArrayList{"1", "1;" + BridgePrompt, "1;RL,1,25"}));
-}
-
-void TestRemote::fiftyClients()
-{
-    Bench bench;
-    std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < 50; ++i)
-        clients.push_back(bench.client());
-    for (const auto& c : clients)
-        c->socket.write("*IDN?;:INIT;:SYST:ERR?\n");
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            return std::all_of(clients.begin(), clients.end(),
-                               [](const auto& c) { return c->lines.size() == 1; });
-        },
-        Patience));
-    QMap<QByteArray, int> answers;
-    for (const auto& c : clients)
-        ++answers[c->lines.first()];
-    // One run, started by exactly one of them.
-    QCOMPARE(answers, (QMap<QByteArray, int>{{Idn + ";0,\"No error\"", 1},
-                                             {Idn + ";-221,\"Settings conflict\"", 49}}));
-    QVERIFY(clients.back()->ask("SYST:PROM:ANSW CANCEL;*OPC?\n"));
-    QCOMPARE(clients.back()->lines.last(), "1");
-}
-
-void TestRemote::slowReaderIsClosed()
-{
-    Bench bench;
-    const auto reader = bench.client();
-    const auto slow = bench.client();
-    QVERIFY(slow->ask("SYST:PROM OFF;:CONF:KIND RL;:INIT;*OPC?;:CONF:DEV TERM;:INIT;*OPC?\n"));
-    // From here on it reads nothing, so the answers pile up in the kernel and then the server.
-    QObject::disconnect(&slow->socket, &QTcpSocket::readyRead, nullptr, nullptr);
-    slow->socket.setReadBufferSize(1);
-    const QByteArray line = QByteArray(":FETC:DATA?;").repeated(100) + '\n';
-    for (int i = 0; i < 1000 && bench.server.connectionCount() == 2; ++i) {
-        slow->socket.write(line);
-        QTest::qWait(0);
+    void transcript_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("output");
+        const auto row = [](const char* name, const QByteArray& in, const QByteArray& out) {
+            QTest::newRow(name) << in << out;
+        };
+        row("header path",
+            "CONF:KIND RL;STEP 100;KIND?;STEP?;DEV?;*CLS;KIND?\nSTEP?\n"
+            ":configure:step?;:SYST:ERR?;ERR?\n",
+            "RL;100;REF;RL\n100;-113,\"Undefined header\";0,\"No error\"\n");
+        row("parameter errors in order",
+            "CONF:KIND XYZ\nCONF:STEP 30\nCONF:STEP 25MHz\nCONF:KIND\nCONF:KIND ATT,RL\n"
+            "*IDN? 1\nCONF:DUT abc\nCONF:DUT \"abc\nCONF:KIND ATT RL\nFOO:BAR\nABOR?\n"
+            "SYST:ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?\n",
+            "-224,\"Illegal parameter value\";-224,\"Illegal parameter value\";"
+            "-224,\"Illegal parameter value\";-109,\"Missing parameter\";"
+            "-108,\"Parameter not allowed\";-108,\"Parameter not allowed\";"
+            "-224,\"Illegal parameter value\";-102,\"Syntax error\";-102,\"Syntax error\";"
+            "-113,\"Undefined header\";-113,\"Undefined header\";0,\"No error\"\n");
+        row("queue overflow",
+            QByteArray("FOO;").repeated(40) + "\n" + QByteArray(":SYST:ERR?\n").repeated(33),
+            QByteArray("-113,\"Undefined header\"\n").repeated(31) +
+                "-350,\"Queue overflow\"\n0,\"No error\"\n");
+        row("reference, termination, fetch",
+            "FETC:VERD?;:FETC:REF?\nCONF:KIND RL;STEP 100;DEV TERM\n"
+            "SYST:PROM OFF;:INIT;*OPC?;:FETC:REF?\n"
+            "CONF:DEV TERM;DEV?;:INIT;*OPC?;:FETC:VERD?;MARG?\nFETC:DATA?\nFETC:FREQ?\n"
+            "INIT;FETC:DATA?;:SYST:ERR?;ERR?;ERR?;ERR?\n",
+            "ATT,0,25\n1;RL,1,100\nTERM;1;PASS;0.37,100\n"
+            "21.37,30.5,28.25,35,40.125,33,29.75,26,24.5,22\n"
+            "100,200,300,400,500,600,700,800,900,1000\n"
+            "-230,\"Data corrupt or stale\";-221,\"Settings conflict\";"
+            "-230,\"Data corrupt or stale\";0,\"No error\"\n");
+        row("attenuation: limits, none, custom limit",
+            "SYST:PROM OFF;:INIT;*OPC?\nCONF:DEV X2;:INIT;*OPC?;:FETC:VERD?;MARG?\n"
+            "CONF:DEV X1;:INIT;*OPC?;:FETC:VERD?;MARG?\n"
+            "CONF:LIM 3.5E-1;LIM?;LIM:STAT?;:CONF:DEV x2;:INIT;*WAI;:FETC:MARG?\n"
+            "CONF:LIM:STAT OFF;STAT?\nCONF:DEV PAD;DEV X3;DEV?;:SYST:ERR?;ERR?\n",
+            "1\n1;FAIL;-0.01,225\n1;NONE;9.91E37,9.91E37\n0.35;1;0.04,225\n0\n"
+            "X2;-221,\"Settings conflict\";-224,\"Illegal parameter value\"\n");
+        row("value check at INIT",
+            "SYST:PROM OFF;:INIT;*OPC?\nCONF:DEV CUST;DEV?;DEV:CUST 30;CUST?\n"
+            "INIT;*OPC?;:SYST:ERR?;ERR?\n",
+            "1\nCUST;30\n1;-222,\"Data out of range;Custom Attenuation must be less than or "
+            "equal to 25 dB.\";0,\"No error\"\n");
+        row("refused while busy, *RST",
+            "INIT;INIT;CONF:STEP 50;:HCOP;:FETC:DATA?;:STAT:BUSY?\n"
+            "*RST;*OPC?;:SYST:ERR?;ERR?;ERR?;ERR?;ERR?\n"
+            "SYST:PROM OFF;*RST;:INIT;:SYST:PROM?;:ABOR\n",
+            "1\n1;-221,\"Settings conflict\";-221,\"Settings conflict\";"
+            "-221,\"Settings conflict\";-230,\"Data corrupt or stale\";0,\"No error\"\n" +
+                BridgePrompt + "\n");
+        row("texts, no prompt waiting",
+            "CONF:DUT \"A;B\"\"C\";DUT?;COMM 'x\ty''s';COMM?\nHCOP:DESC \"10 dB pad\";DESC?;"
+            ":SYST:PROM?\n",
+            "\"A-B\"\"C\";\"x y's\"\n\"10 dB pad\";\"\"\n");
+        // The fake's printer refuses every job.
+        row("hardcopy",
+            "HCOP\nSYST:PROM OFF;:CONF:KIND RL;:INIT;*OPC?;:CONF:DEV PAD;:INIT;*OPC?;:HCOP\n"
+            "HCOP:DESC \"3 dB pad\";:HCOP;:SYST:ERR?;ERR?;ERR?;ERR?\n",
+            "1;1\n-230,\"Data corrupt or stale\";-221,\"Settings conflict;Describe the "
+            "attenuator.\";-200,\"Execution error;The printer did not accept the job.\";"
+            "0,\"No error\"\n");
+        row("64 KiB line, one byte more, 1 MB without a newline",
+            "*IDN?" + QByteArray(RemoteConnection::MaxLine - 5, ' ') + "\r\n*IDN?" +
+                QByteArray(RemoteConnection::MaxLine - 4, ' ') + "\n" + QByteArray(1'000'000, 'A') +
+                "\n*IDN?\nSYST:ERR?;ERR?\n",
+            Idn + "\n" + Idn + "\n-223,\"Too much data\";-223,\"Too much data\"\n");
+        row("binary bytes",
+            QByteArray(1, '\0') + "\x01*IDN?\x02\x1b\r\n\xff\xfe\x80;*IDN?\n"
+                                  "CONF:DUT \"\x01\xc3\xa9\"\nCONF:DUT?;:SYST:ERR?\n",
+            Idn + "\n" + Idn + "\n\" \xc3\xa9\";-113,\"Undefined header\"\n");
     }
-    QTRY_COMPARE_WITH_TIMEOUT(bench.server.connectionCount(), 1, Patience);
-    QVERIFY(reader->ask("*IDN?\n"));
-    QCOMPARE(reader->lines.last(), Idn);
-}
+    // A whole session on one connection: every answer line, in order, then an empty queue.
+    void transcript()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, output);
+        Bench bench;
+        const auto client = bench.client();
+        QVERIFY(client->ask(input, int(output.count('\n'))));
+        QVERIFY(client->ask(":SYST:ERR?\n"));
+        QCOMPARE(client->lines.join('\n') + '\n', output + "0,\"No error\"\n");
+    }
 
-void TestRemote::listening()
-{
-    FakeBench fake;
-    RemoteServer loopback(fake), second(fake), open(fake);
-    QVERIFY(loopback.listen(QHostAddress::LocalHost, 0));
-    const QString port = QString::number(loopback.port());
-    QCOMPARE(loopback.listeningLine(), "remote control on 127.0.0.1:" + port);
-    QCOMPARE(loopback.exposureWarning(), QString());
-    QString error;
-    QVERIFY(!second.listen(QHostAddress::LocalHost, loopback.port(), &error));
-    QCOMPARE(error, "remote control cannot listen on 127.0.0.1:" + port +
-                        ": The bound address is already in use");
-    QVERIFY(open.listen(QHostAddress::AnyIPv4, 0));
-    QCOMPARE(open.exposureWarning(),
-             "Remote control on 0.0.0.0:" + QString::number(open.port()) +
-                 " has no authentication: anyone who can reach it can run the bench.");
-}
+    void opcHoldsOnlyItsConnection()
+    {
+        Bench bench;
+        const auto a = bench.client(), b = bench.client();
+        QVERIFY(a->ask("CONF:KIND RL;:INIT;:STAT:BUSY?\n"));
+        a->socket.write("*OPC?\n*IDN?\n");
+        // The run waits for its prompt, so nothing can end it meanwhile.
+        QVERIFY(b->ask("SYST:PROM?;:STAT:BUSY?\n"));
+        QCOMPARE(a->lines, QByteArrayList{"1"});
+        QVERIFY(b->ask("ABOR;STAT:BUSY?\n"));
+        QCOMPARE(b->lines, (QByteArrayList{BridgePrompt + ";1", "1"}));
+        QVERIFY(QTest::qWaitFor([&] { return a->lines.size() == 3; }, Patience));
+        QCOMPARE(a->lines, (QByteArrayList{"1", "1", Idn}));
+    }
 
-// A third-party client as users have it: pyvisa with its pure-Python backend, from Debian.
-void TestRemote::pyvisa()
-{
-    Bench bench;
-    QProcess python;
-    // A plain event loop, as the program has: the round trip it prints is the real one.
-    QEventLoop loop;
-    connect(&python, &QProcess::finished, &loop, &QEventLoop::quit);
-    connect(&python, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-    python.start("/usr/bin/python3", {PYVISA_SCRIPT, QString::number(bench.server.port())});
-    loop.exec();
-    QCOMPARE(python.state(), QProcess::NotRunning);
-    const QByteArray errors = python.readAllStandardError();
-    qInfo("%s", errors.trimmed().constData());
-    QCOMPARE(python.exitCode(), 0);
-    QCOMPARE(python.readAllStandardOutput(),
-             Idn + "\n" + BridgePrompt +
-                 "\n1\n1;PASS;0.37,100\n"
-                 "[21.37, 30.5, 28.25, 35.0, 40.125, 33.0, 29.75, 26.0, 24.5, 22.0]\n"
-                 "0,\"No error\"\n");
-}
+    // A run's error goes to the connection that started it; a system error to every one.
+    void errorsReachTheirConnections()
+    {
+        Bench bench;
+        bench.fake.gpibFault = true;
+        const auto a = bench.client(), b = bench.client();
+        QVERIFY(a->ask("SYST:PROM OFF;:INIT;*OPC?\n") && b->ask("STAT:BUSY?\n"));
+        emit bench.fake.systemError("The shared database cannot be reached.");
+        QVERIFY(a->ask("SYST:ERR?;ERR?;ERR?\n") && b->ask("SYST:ERR?;ERR?\n"));
+        const QByteArray lost = "-310,\"System error;The shared database cannot be reached.\"";
+        QCOMPARE(a->lines.last(), "-240,\"Hardware error;No listener on write function. ibsta = "
+                                  "&H8100\";" +
+                                      lost + ";0,\"No error\"");
+        QCOMPARE(b->lines.last(), lost + ";0,\"No error\"");
+    }
+
+    // The sweep goes on for the others; only ABORt would stop it.
+    void clientLeavesMidSweep()
+    {
+        Bench bench;
+        const auto leaving = bench.client(), other = bench.client();
+        QVERIFY(leaving->ask("CONF:KIND RL;:INIT;:STAT:BUSY?\n"));
+        leaving->socket.write("*OPC?\n");
+        QVERIFY(other->ask("STAT:BUSY?\n"));
+        leaving->socket.abort();
+        QTRY_COMPARE_WITH_TIMEOUT(bench.server.connectionCount(), 1, Patience);
+        QVERIFY(other->ask("STAT:BUSY?;:SYST:PROM?\n"));
+        QVERIFY(other->ask("SYST:PROM:ANSW OK;*OPC?;:FETC:REF?\n"));
+        QCOMPARE(other->lines, (QByteArrayList{"1", "1;" + BridgePrompt, "1;RL,1,25"}));
+    }
+
+    // One run, started by exactly one of them.
+    void fiftyClients()
+    {
+        Bench bench;
+        std::vector<std::unique_ptr<Client>> clients;
+        for (int i = 0; i < 50; ++i)
+            clients.push_back(bench.client());
+        for (const auto& c : clients)
+            c->socket.write("*IDN?;:INIT;:SYST:ERR?\n");
+        QMap<QByteArray, int> answers;
+        for (const auto& c : clients) {
+            QVERIFY(QTest::qWaitFor([&] { return !c->lines.isEmpty(); }, Patience));
+            ++answers[c->lines.first()];
+        }
+        QCOMPARE(answers, (QMap<QByteArray, int>{{Idn + ";0,\"No error\"", 1},
+                                                 {Idn + ";-221,\"Settings conflict\"", 49}}));
+        QVERIFY(clients.back()->ask("SYST:PROM:ANSW CANCEL;*OPC?\n"));
+        QCOMPARE(clients.back()->lines.last(), "1");
+    }
+
+    void slowReaderIsClosed()
+    {
+        Bench bench;
+        const auto reader = bench.client(), slow = bench.client();
+        QVERIFY(slow->ask("SYST:PROM OFF;:CONF:KIND RL;:INIT;*OPC?;:CONF:DEV TERM;:INIT;*OPC?\n"));
+        // From here on it reads nothing, so the answers pile up in the kernel and then the server.
+        QObject::disconnect(&slow->socket, &QTcpSocket::readyRead, nullptr, nullptr);
+        slow->socket.setReadBufferSize(1);
+        const QByteArray line = QByteArray(":FETC:DATA?;").repeated(100) + '\n';
+        for (int i = 0; i < 1000 && bench.server.connectionCount() == 2; ++i) {
+            slow->socket.write(line);
+            QTest::qWait(0);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(bench.server.connectionCount(), 1, Patience);
+        QVERIFY(reader->ask("*IDN?\n"));
+        QCOMPARE(reader->lines.last(), Idn);
+    }
+
+    void listening()
+    {
+        Bench loopback;
+        RemoteServer second(loopback.fake), open(loopback.fake);
+        const QString port = QString::number(loopback.server.port());
+        QCOMPARE(loopback.server.listeningLine(), "remote control on 127.0.0.1:" + port);
+        QCOMPARE(loopback.server.exposureWarning(), QString());
+        QString error;
+        QVERIFY(!second.listen(QHostAddress::LocalHost, loopback.server.port(), &error));
+        QCOMPARE(error, "remote control cannot listen on 127.0.0.1:" + port +
+                            ": The bound address is already in use");
+        QVERIFY(open.listen(QHostAddress::AnyIPv4, 0));
+        QCOMPARE(open.exposureWarning(),
+                 "Remote control on 0.0.0.0:" + QString::number(open.port()) +
+                     " has no authentication: anyone who can reach it can run the bench.");
+    }
+
+    // A third-party client as users have it: pyvisa with its pure-Python backend, from Debian.
+    void pyvisa()
+    {
+        Bench bench;
+        QProcess python;
+        // A plain event loop, as the program has: the round trip it prints is the real one.
+        QEventLoop loop;
+        connect(&python, &QProcess::finished, &loop, &QEventLoop::quit);
+        connect(&python, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+        python.start("/usr/bin/python3", {PYVISA_SCRIPT, QString::number(bench.server.port())});
+        loop.exec();
+        QCOMPARE(python.state(), QProcess::NotRunning);
+        qInfo("%s", python.readAllStandardError().trimmed().constData());
+        QCOMPARE(python.exitCode(), 0);
+        QCOMPARE(python.readAllStandardOutput(),
+                 Idn + "\n" + BridgePrompt +
+                     "\n1\n1;PASS;0.37,100\n"
+                     "[21.37, 30.5, 28.25, 35.0, 40.125, 33.0, 29.75, 26.0, 24.5, 22.0]\n"
+                     "0,\"No error\"\n");
+    }
+};
 
 QTEST_GUILESS_MAIN(TestRemote)
 #include "tst_remote.moc"

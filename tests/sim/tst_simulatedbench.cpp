@@ -1,15 +1,14 @@
-#include "ScriptedDialogs.h"
 #include "base/Clock.h"
 #include "sim/BenchProtocol.h"
 #include "sim/SimulatedBench.h"
-#include "sim/SimulatedOperator.h"
 
 #include <QtTest>
 
 using namespace Ni488;
 
-Q_DECLARE_METATYPE(Connection)
-
+// The bus faults the program meets (time-outs, refused writes, the bus's own errors) and the
+// model's levels are checked through the program's own I/O in tst_instrumentio and tst_engine;
+// here is what the bench answers, byte for byte.
 namespace {
 
 // The program's set-up, exactly as it sends it.
@@ -26,57 +25,28 @@ struct Bench {
     explicit Bench(const QString& words = {}, int pad = 18)
         : bench(clock, BenchScenario::parse(words).value()), ud(bench.ibdev(0, pad, 0, T3s, 1, 0))
     {}
-
     int write(const QByteArray& message) { return bench.ibwrt(ud, message); }
-    // ibsta, iberr and ibcntl of the last call
-    std::tuple<int, int, long> status() const
-    {
-        return {bench.status().ibsta, bench.status().iberr, bench.status().ibcntl};
-    }
-
     // The whole answer, read in 512-byte pieces until END or an error.
-    QByteArray read()
+    QByteArray query(const QByteArray& message = {})
     {
+        if (!message.isEmpty())
+            write(message);
         QByteArray answer;
-        for (;;) {
+        for (int sta = 0; !(sta & (ERR | END));) {
             QByteArray buffer(512, '\0');
-            const int sta = bench.ibrd(ud, buffer);
+            sta = bench.ibrd(ud, buffer);
             answer += buffer.left(bench.status().ibcntl);
-            if (sta & (ERR | END))
-                return answer;
         }
+        return answer;
     }
-
-    QByteArray query(const QByteArray& message)
-    {
-        write(message);
-        return read();
-    }
-
     quint8 poll()
     {
         char stb = 0;
         bench.ibrsp(ud, &stb);
         return quint8(stb);
     }
-
-    // One marker reading after a fresh sweep, as the program takes it.
-    double level(double fMHz)
-    {
-        write("SIG");
-        write(QByteArray("MFREQ ") + QByteArray::number(fMHz * 1e6, 'E', 4) + ")");
-        return query("MAMPL?").toDouble();
-    }
-
-    // The listeners on every address, at most 15.
-    QVector<short> listeners()
-    {
-        QVector<short> addresses, found;
-        for (short a = 1; a <= 30; ++a)
-            addresses << a;
-        bench.FindLstn(0, addresses << NOADDR, found, 15);
-        return found;
-    }
+    // ibsta and iberr of the last call
+    std::pair<int, int> status() const { return {bench.status().ibsta, bench.status().iberr}; }
 };
 
 // The "++" adapter in front of a bench, as its host sees it: lines in, bytes out. A line
@@ -87,12 +57,9 @@ struct Adapter {
     BenchProtocol protocol{clock, bench, {}, {}};
     QByteArray out;
 
-    Adapter()
-    {
-        protocol.output = [this](const QByteArray& bytes) { out += bytes; };
-    }
     QByteArray talk(const QByteArrayList& lines)
     {
+        protocol.output = [this](const QByteArray& bytes) { out += bytes; };
         for (const QByteArray& line : lines) {
             if (line.startsWith("wait "))
                 clock.advance(line.mid(5).toDouble());
@@ -108,32 +75,30 @@ struct Adapter {
 class TestSimulatedBench : public QObject {
     Q_OBJECT
 private slots:
+    // The listeners on every address, at most 15: fillers take the lowest free addresses, and
+    // 15 instruments with the controller overflow.
     void findListeners_data()
     {
         QTest::addColumn<QString>("scenario");
         QTest::addColumn<QVector<short>>("expected");
-        QTest::addColumn<int>("iberr"); // -1: no error
-        QTest::newRow("default") << "" << QVector<short>{0, 18} << -1;
-        QTest::newRow("twin") << "twin-analysers" << QVector<short>{0, 18, 19} << -1;
-        QTest::newRow("others first") << "others-first" << QVector<short>{0, 3, 5, 18} << -1;
-        // Fillers take the lowest free addresses; 15 instruments and the controller overflow.
         const QVector<short> low{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
-        QTest::newRow("14 fit") << "14-listeners" << (low.first(14) << 18) << -1;
-        QTest::newRow("15 overflow") << "15-listeners" << low << ETAB;
-        QTest::newRow("no listener") << "no-listener" << QVector<short>{} << EBUS;
-        QTest::newRow("no configuration") << "no-board" << QVector<short>{} << EARG;
-        QTest::newRow("no board device") << "no-board-device" << QVector<short>{} << EDVR;
+        QTest::newRow("default") << "" << QVector<short>{0, 18};
+        QTest::newRow("others first") << "others-first" << QVector<short>{0, 3, 5, 18};
+        QTest::newRow("14 fit") << "14-listeners" << (low.first(14) << 18);
+        QTest::newRow("15 overflow") << "15-listeners" << low;
     }
     void findListeners()
     {
         QFETCH(QString, scenario);
         QFETCH(QVector<short>, expected);
-        QFETCH(int, iberr);
         Bench b(scenario);
-        const QVector<short> found = b.listeners();
+        QVector<short> addresses, found;
+        for (short a = 1; a <= 30; ++a)
+            addresses << a;
+        b.bench.FindLstn(0, addresses << NOADDR, found, 15);
         const GpibStatus s = b.bench.status();
-        QCOMPARE(s.ibsta & ERR ? s.iberr : -1, iberr);
-        QCOMPARE(s.ibcntl, long(expected.size()));
+        QCOMPARE(s.ibsta & ERR ? s.iberr : -1, scenario == "15-listeners" ? ETAB : -1);
+        QCOMPARE(b.bench.status().ibcntl, long(expected.size()));
         QCOMPARE(found.mid(0, expected.size()), expected);
     }
 
@@ -148,18 +113,16 @@ private slots:
         QTest::addColumn<quint8>("statusByte");
         const auto row = [](const char* name, const char* scenario, const char* message,
                             const QByteArray& expected, quint8 stb = 0, int pad = 18) {
-            QTest::newRow(name) << QString::fromLatin1(scenario) << pad << QByteArray(message)
-                                << expected << stb;
+            QTest::newRow(name) << QString(scenario) << pad << QByteArray(message) << expected
+                                << stb;
         };
-        const QByteArray options = ",V1.04,OPTIONS:TRACKING GEN,NB FILTER";
-        row("2712", "", "ID?", "ID SIMULATED,2712" + options);
+        row("2712", "", "ID?", "ID SIMULATED,2712,V1.04,OPTIONS:TRACKING GEN,NB FILTER");
         row("2710 no-tg", "2710,no-tg", "ID?", "ID SIMULATED,2710,V1.04,OPTIONS:NB FILTER");
         row("counter", "others-first", "ID?", "SIMULATED,COUNTER 5370,V2.10", 0, 3);
         row("no header", "", "HDR OFF;REFLVL  4;REFLVL?", "4.0");
         row("header again", "", "HDR OFF;HDR ON;REFLVL?", "REFLVL -20.0");
         row("reset", "", "HDR OFF;REFLVL 4;REC 1;REFLVL?", "REFLVL -20.0");
         row("crlf", "crlf", "REFLVL?", "REFLVL -20.0\r\n");
-        row("lf", "lf", "REFLVL?", "REFLVL -20.0\n");
         row("junk", "junk", "REFLVL?", "REFLVL -20.0\n\xff");
         // 607 bytes: a full buffer without END, then the rest with it.
         row("long", "long-answers,crlf", "HDR OFF;REFLVL?",
@@ -173,10 +136,9 @@ private slots:
         QFETCH(QString, scenario);
         QFETCH(int, pad);
         QFETCH(QByteArray, message);
-        QFETCH(QByteArray, expected);
         QFETCH(quint8, statusByte);
         Bench b(scenario, pad);
-        QCOMPARE(b.query(message), expected);
+        QTEST(b.query(message), "expected");
         QCOMPARE(b.bench.status().ibsta, CMPL | END);
         QCOMPARE(b.clock.now(), 0.0);
         QCOMPARE(bool(b.bench.ibwait(b.ud, 0) & RQS), statusByte != 0);
@@ -198,7 +160,6 @@ private slots:
     void serviceRequests()
     {
         QFETCH(QString, scenario);
-        QFETCH(QString, expected);
         Bench b(scenario);
         QStringList seen;
         for (const QByteArray& message : {SetUp, QByteArray("SIG")}) {
@@ -211,141 +172,26 @@ private slots:
         }
         QVERIFY(b.query("SIG;MAMPL?").toDouble() < 0);
         seen << "answered at " + QString::number(b.clock.now());
-        QCOMPARE(seen.join(" | "), expected);
+        QTEST(seen.join(" | "), "expected");
     }
 
-    void readTimeoutWriteErrorAndVanish()
+    void clearAndVanish()
     {
-        // Only the second MAMPL? goes unanswered, and it costs the descriptor's time-out.
-        Bench b("timeout=MAMPL?@2");
-        QVERIFY(b.query("MAMPL?").startsWith("MAMPL"));
-        QCOMPARE(b.query("MAMPL?"), QByteArray());
-        QCOMPARE(b.status(), std::tuple(ERR | TIMO, EABO, 0L));
-        QCOMPARE(b.clock.now(), 3.0);
-        b.bench.ibtmo(b.ud, T1s);
-        QVERIFY(b.query("MAMPL?").startsWith("MAMPL"));
         // Device clear throws away an answer nobody wants any more.
+        Bench b("vanish=2");
         b.write("ID?");
         QCOMPARE(b.bench.ibclr(b.ud), CMPL);
-        QCOMPARE(b.read(), QByteArray());
-        QCOMPARE(b.clock.now(), 4.0);
-
-        Bench w("write-error=MFREQ@2");
-        QCOMPARE(w.write("MFREQ 1E+6)"), CMPL);
-        QCOMPARE(w.write("MFREQ 2E+6)"), ERR);
-        QCOMPARE(w.status(), std::tuple(ERR, ENOL, 0L));
-        QCOMPARE(w.write("MFREQ 3E+6)"), CMPL);
-        QCOMPARE(w.bench.received(), (QStringList{"MFREQ 1E+6)", "MFREQ 3E+6)"}));
-
+        QCOMPARE(b.query(), QByteArray());
+        QCOMPARE(b.status(), std::pair(ERR | TIMO, int(EABO)));
         // The second MAMPL? goes unanswered and the analyser is off the bus from then on.
-        Bench v("vanish=2");
-        QVERIFY(!v.query("MAMPL?").isEmpty());
-        QCOMPARE(v.query("MAMPL?"), QByteArray());
-        QCOMPARE(v.status(), std::tuple(ERR | TIMO, EABO, 0L));
-        QCOMPARE(v.write("MAMPL?"), ERR);
-        QCOMPARE(v.status(), std::tuple(ERR, ENOL, 0L));
-        const double before = v.clock.now();
-        QCOMPARE(v.bench.ibrsp(v.ud, nullptr), ERR | TIMO);
-        QCOMPARE(v.clock.now(), before + 3);
-        v.listeners();
-        QCOMPARE(v.status(), std::tuple(ERR, EBUS, 0L));
-    }
-
-    void modelLevels_data()
-    {
-        QTest::addColumn<QString>("quality");
-        QTest::addColumn<Connection>("dut");
-        const auto row = [](const char* quality, const char* name, Connection dut) {
-            QTest::addRow("%s %s", quality, name) << QString::fromLatin1(quality) << dut;
-        };
-        row("marginal", "closed attenuator", Connection::bridgeDut(Connection::Dut::Attenuator));
-        row("failing", "20 dB", Connection::attenuatorDut(20));
-        row("good", "12.5 dB", Connection::attenuatorDut(12.5));
-    }
-    void modelLevels()
-    {
-        QFETCH(QString, quality);
-        QFETCH(Connection, dut);
-        // The difference of reference and DUT readings is what the program turns into a result;
-        // tst_sequences compares good parts over the whole band.
-        const bool bridge = dut.kind == Connection::Kind::BridgeDut;
-        Bench b(quality);
-        b.write("HDR OFF;TGLEVEL 0.0;TGENAB ON");
-        for (double f : {1.0, 250.0, 1000.0}) {
-            b.bench.connect(bridge ? Connection::bridgeOpen() : Connection::through());
-            const double ref = b.level(f);
-            const double loss = BenchModel::cableLoss(f) + (bridge ? BenchModel::bridgeLoss(f) : 0);
-            QVERIFY(qAbs(ref + loss) < 0.03);
-            b.bench.connect(dut);
-            const double expected =
-                bridge ? b.bench.modelReturnLoss(f) : dut.nominalDb + b.bench.modelDeviation(f);
-            QVERIFY2(qAbs(ref - b.level(f) - expected) <= 0.05, qPrintable(QString::number(f)));
-        }
-        b.write("TGENAB OFF;SIG");
-        QVERIFY(qAbs(b.query("MAMPL?").toDouble() - BenchModel::NoiseFloorDbm) <= 1.5);
-    }
-
-    // A connection prompt answered Ok gets its connection made; the message reaches the
-    // person unchanged, and a person who cancels connects nothing. The program's own prompts
-    // for the bridge, the through connection and the fixed parts run in tst_sequences.
-    void operatorConnects_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<Connection>("expected");
-        using C = Connection;
-        const auto row = [](const char* text, C c) { QTest::newRow(text) << QString(text) << c; };
-        row("Connect the 2.5X (8 dB) Attenuator to be measured between", C::attenuatorDut(8));
-        row("Connect the 12.5 dB Attenuator to be measured between", C::attenuatorDut(12.5));
-        row("The measurement is complete.", C::nothing());
-    }
-    void operatorConnects()
-    {
-        QFETCH(QString, text);
-        QFETCH(Connection, expected);
-        Bench b;
-        ScriptedDialogs person;
-        SimulatedOperator hands(person, b.bench);
-        person.answer({MsgResult::Cancel, MsgResult::Ok});
-        const auto tell = [&] {
-            return hands.message(MsgIcon::Information, "Velmora", text, MsgButtons::OkCancel);
-        };
-        QCOMPARE(tell(), MsgResult::Cancel);
-        QCOMPARE(b.bench.connection(), Connection::nothing());
-        QCOMPARE(tell(), MsgResult::Ok);
-        QCOMPARE(person.shown.last().text, text);
-        QCOMPARE(b.bench.connection(), expected);
-    }
-
-    // Each setting at both ends of its range, then beyond: refused as an unknown command,
-    // and the setting stays.
-    void adapterSettingRanges_data()
-    {
-        QTest::addColumn<QByteArray>("values"); // lowest|highest|refused|...
-        QTest::newRow("addr") << QByteArray("0|30|31|-1|5 127|5 95|5 96 97");
-        QTest::newRow("addr PAD SAD") << QByteArray("0 96|30 126|96|5 6");
-        QTest::newRow("auto") << QByteArray("0|3|4|7");
-        QTest::newRow("eoi") << QByteArray("0|1|2");
-        QTest::newRow("eos") << QByteArray("0|3|4");
-        QTest::newRow("eot_enable") << QByteArray("0|1|2");
-        QTest::newRow("eot_char") << QByteArray("0|255|256|300");
-        QTest::newRow("read_tmo_ms") << QByteArray("0|32000|32001|-5|1e3");
-        QTest::newRow("mode") << QByteArray("0|1|2");
-        QTest::newRow("savecfg") << QByteArray("0|1|2|on");
-    }
-    void adapterSettingRanges()
-    {
-        QFETCH(QByteArray, values);
-        const QByteArray command = "++" + QByteArray(QTest::currentDataTag()).split(' ').first();
-        const QByteArrayList list = values.split('|');
-        Adapter a;
-        QByteArrayList lines;
-        QByteArray expected;
-        for (qsizetype i = 0; i < list.size(); ++i) {
-            lines << command + ' ' + list.at(i) << command;
-            expected += (i < 2 ? "" : "Unrecognized command\r\n") +
-                        list.at(std::min<qsizetype>(i, 1)) + "\r\n";
-        }
-        QCOMPARE(a.talk(lines), expected);
+        QVERIFY(!b.query("MAMPL?").isEmpty());
+        QCOMPARE(b.query("MAMPL?"), QByteArray());
+        QCOMPARE(b.status(), std::pair(ERR | TIMO, int(EABO)));
+        QCOMPARE(b.write("MAMPL?"), ERR);
+        QCOMPARE(b.status(), std::pair(ERR, int(ENOL)));
+        const double before = b.clock.now();
+        QCOMPARE(b.bench.ibrsp(b.ud, nullptr), ERR | TIMO);
+        QCOMPARE(b.clock.now(), before + 3);
     }
 
     // Whole exchanges: what the host gets back and what reaches the analyser.
@@ -355,6 +201,7 @@ private slots:
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QByteArray>("analyser");
         const QByteArray id = "ID SIMULATED,2712,V1.04,OPTIONS:TRACKING GEN,NB FILTER";
+        const QByteArray refused = "Unrecognized command\r\n";
         QTest::newRow("start-up settings; a reset brings back what was saved")
             << QByteArray(
                    "++ver|++addr|++auto|++eoi|++eos|++eot_enable|++eot_char|++read_tmo_ms|"
@@ -362,12 +209,23 @@ private slots:
             << QByteArray("Velmora bench GPIB adapter, version " VELMORA_VERSION
                           "\r\n0\r\n0\r\n1\r\n0\r\n0\r\n0\r\n500\r\n1\r\n2\r\n0\r\n")
             << QByteArray();
+        // Each setting's range is refused beyond its ends, and the setting stays.
+        QTest::newRow("addresses at both ends and beyond")
+            << QByteArray("++addr 0|++addr|++addr 0 96|++addr|++addr 30 126|++addr 31|++addr -1|"
+                          "++addr 5 127|++addr 5 95|++addr 96|++addr 5 6|++addr 5 96 97|++addr")
+            << "0\r\n0 96\r\n" + refused.repeated(7) + "30 126\r\n"
+            << QByteArray();
+        QTest::newRow("a setting at both ends and beyond")
+            << QByteArray("++read_tmo_ms 0|++read_tmo_ms|++read_tmo_ms 32000|++read_tmo_ms 32001|"
+                          "++read_tmo_ms -5|++read_tmo_ms 1e3|++read_tmo_ms on|++read_tmo_ms")
+            << "0\r\n" + refused.repeated(4) + "32000\r\n"
+            << QByteArray();
         QTest::newRow("++read eoi with the end mark; nothing read unasked")
             << QByteArray("++addr 18|++eot_enable 1|++eot_char 4|ID?|++read eoi|RFATT?")
             << id + '\x04' << QByteArray("ID?\r\n|RFATT?\r\n");
         QTest::newRow("++read to a character leaves the rest; to the time-out takes it")
             << QByteArray("++addr 18|++eos 3|ID?|++read 44|++read 256|++read")
-            << id.left(13) + "Unrecognized command\r\n" + id.mid(13) << QByteArray("ID?");
+            << id.left(13) + refused + id.mid(13) << QByteArray("ID?");
         QTest::newRow("++auto 1 reads after every message, ++auto 2 after queries")
             << QByteArray(
                    "++addr 18|++eos 2|++auto 1|REFLVL -10.0|REFLVL?|++auto 2|RFATT 10|RFATT?")
@@ -379,15 +237,14 @@ private slots:
         QTest::newRow("a device neither addresses nor passes messages; wrong addresses")
             << QByteArray("++mode 0|++addr 18|ID?|++read eoi|++spoll|++mode 1|++spoll 31|"
                           "++trg 18 96 5|++loc|++llo all|++lon 1|++loc 5")
-            << QByteArray("Unrecognized command\r\n").repeated(3) << QByteArray();
+            << refused.repeated(3) << QByteArray();
     }
     void adapterTranscripts()
     {
         QFETCH(QByteArray, lines);
-        QFETCH(QByteArray, answer);
         QFETCH(QByteArray, analyser);
         Adapter a;
-        QCOMPARE(a.talk(lines.split('|')), answer);
+        QTEST(a.talk(lines.split('|')), "answer");
         QCOMPARE(a.bench.received().join(u'|'), QString::fromLatin1(analyser));
     }
 
