@@ -14,6 +14,8 @@ MsgResult DesktopDialogs::message(MsgIcon icon, const QString& title, const QStr
     if (m_unattended)
         return FirstButtonDialogs::firstButton(buttons);
     QMessageBox box(QApplication::activeWindow());
+    // A guarded pointer: it is null again once the box is gone.
+    // cppcheck-suppress danglingLifetime
     m_waiting = &box;
     box.setWindowTitle(title);
     box.setText(text);

@@ -72,7 +72,7 @@ Chart::Chart(int columns, QWidget* parent) : QChartView(new QChart, parent), Res
         series->attachAxis(m_valueAxis);
         m_series << series;
     }
-    scaleChanged();
+    applyScale();
 }
 
 void Chart::seriesHiddenChanged(int series)
@@ -81,6 +81,11 @@ void Chart::seriesHiddenChanged(int series)
 }
 
 void Chart::scaleChanged()
+{
+    applyScale();
+}
+
+void Chart::applyScale()
 {
     m_valueAxis->setRange(std::min(minimum(), maximum()), std::max(minimum(), maximum()));
     m_valueAxis->setTickCount(std::max(2, majorDivision() + 1));

@@ -20,6 +20,8 @@ protected:
     void scaleChanged() override;
 
 private:
+    void applyScale();
+
     QVector<QLineSeries*> m_series;
     QValueAxis* m_valueAxis = nullptr;
 };
