@@ -243,7 +243,7 @@ struct Details {
             .arg(edit("Text_DUT")->isReadOnly() ? "" : "*", edit("Text_DUT")->text(),
                  edit("Text_DUTId")->text(), edit("Text_Comments")->text(),
                  combo("Combo_Att")->currentText(), combo("Combo_Saved")->currentText(),
-                 QApplication::focusWidget()->objectName(),
+                 form.focusWidget()->objectName(),
                  button("Command_Print")->isEnabled() ? "Print" : "-");
     }
     // Opens the list and clicks the entry, as the operator does.
