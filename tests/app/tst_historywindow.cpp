@@ -1,9 +1,9 @@
 #include "BenchFixture.h"
-#include "PrivateCups.h"
-#include "ReportBench.h"
+#include "PrintBench.h"
 #include "app/BenchConnection.h"
 #include "app/HistoryWindow.h"
 #include "app/SweepRecorder.h"
+#include "chart/Chart.h"
 #include "history/History.h"
 #include "report/SavedComments.h"
 
