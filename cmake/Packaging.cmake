@@ -60,11 +60,14 @@ built-in simulated bench; velmora-bench serves that bench as an adapter.")
 # time, so it is no dependency; Debian 12 has no linux-gpib package to recommend, but a lab
 # whose own repository carries one can name it here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The history's SQL drivers are plugins Qt loads by name, which no library dependency shows:
+# SQLite for every bench, PostgreSQL for a lab's shared database.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libqt6sql6-sqlite)
 set(VELMORA_DEB_GPIB_PACKAGE "" CACHE STRING
     "Package with linux-gpib's user library for the .deb to recommend (none by default)")
 if(VELMORA_DEB_GPIB_PACKAGE)
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ${VELMORA_DEB_GPIB_PACKAGE})
 endif()
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS cups)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "cups, libqt6sql6-psql")
 
 include(CPack)

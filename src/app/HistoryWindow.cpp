@@ -555,7 +555,8 @@ void HistoryWindow::fillChart(const HistoryRecord& record)
         chart->setSeriesHidden(column, false);
     }
     if (m_chart) {
-        m_chartSlot->replaceWidget(m_chart, chart);
+        // The layout hands back the old chart's item, which is ours to delete.
+        delete m_chartSlot->replaceWidget(m_chart, chart);
         delete m_chart;
     } else {
         m_chartSlot->addWidget(chart);

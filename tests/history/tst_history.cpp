@@ -417,8 +417,10 @@ private slots:
         QFETCH(QString, again);
         QVERIFY2(back.startsWith(again.replace("%1", path)), qPrintable(back));
         // The damaged file is kept as it was.
-        if (QFile kept(back.section(" kept as ", 1).chopped(1)); !kept.fileName().isEmpty())
-            QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == QByteArray(4096, 'x'));
+        if (const QString kept = back.section(" kept as ", 1); !kept.isEmpty()) {
+            QFile file(kept.chopped(1));
+            QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == QByteArray(4096, 'x'));
+        }
         HistoryStore store;
         QVERIFY(store.openLocal(path, Access::ReadOnly));
         QCOMPARE(store.recordCount(), 2);
