@@ -36,12 +36,12 @@ QString numberText(double value, int digits)
     if (exponent >= digits || exponent < -4) {
         text = figures.substr(0, 1);
         if (figures.size() > 1)
-            text += "." + figures.substr(1);
+            text.append(1, '.').append(figures, 1);
         char tail[16];
         std::snprintf(tail, sizeof tail, "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
         text += tail;
     } else if (exponent < 0) {
-        text = "." + std::string(size_t(-exponent - 1), '0') + figures;
+        text.append(1, '.').append(size_t(-exponent - 1), '0').append(figures);
     } else {
         const size_t whole = size_t(exponent) + 1;
         if (figures.size() <= whole) {
