@@ -248,12 +248,6 @@ private slots:
             QCOMPARE(b.bench.received().mid(2),
                      (QStringList{"REFLVL 10.0;RFATT 40;STEP 2.000E+6", "SIG", "TRI FRE"}));
         }
-        // No: a new table at this step.
-        b.forget();
-        b.dialogs.answer({MsgResult::Ok, MsgResult::No});
-        b.run(MeasType::RlReference, 3);
-        QCOMPARE(b.bench.received(), RlReference + Markers100 + FreeRun);
-        QCOMPARE(b.engine.State.RefStep[1], 8);
         // Never at a finer step than the table's.
         b.forget();
         b.run(MeasType::RlReference, 0);
