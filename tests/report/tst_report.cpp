@@ -13,11 +13,8 @@
 
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-using namespace Qt::StringLiterals;
 
 namespace {
 using Saved = SavedComments::SaveResult;
