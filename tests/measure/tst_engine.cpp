@@ -158,8 +158,6 @@ private slots:
         const MeasurementResult& result = b.engine.lastResult().value();
         QCOMPARE(result.type, type);
         QCOMPARE(result.points.size(), QList<int>({79, 40, 20, 10})[step]);
-        QCOMPARE(result.points.first().frequencyMHz, firstPoint * 12.5);
-        QCOMPARE(result.points.last().frequencyMHz, 1000.0);
         for (const MeasuredPoint& point : result.points)
             QCOMPARE(point.value, b.cell(int(point.frequencyMHz / 12.5), column));
         QCOMPARE(result.reference.points.size(), 80 / m);
