@@ -3,9 +3,9 @@
 // What the fuzz targets share: an application object, operator dialogs that take the first
 // button, and a driver that answers every read with the fuzzer's bytes.
 
-#include "base/OperatorDialogs.h"
 #include "base/Clock.h"
-#include "gpib/GpibDriver.h"
+#include "base/OperatorDialogs.h"
+#include "gpib/DescriptorDriver.h"
 #include "gpib/InstrumentIO.h"
 
 #include <QByteArray>
@@ -25,7 +25,7 @@ inline void ensureApplication()
 
 // One listener at address 5 whose answers are the fuzz input, served in chunks; the first
 // input byte picks the chunk size so that chunk joining is exercised too.
-class FuzzDriver : public GpibDriver {
+class FuzzDriver : public DescriptorDriver {
 public:
     FuzzDriver(const uint8_t* data, size_t size)
     {
@@ -35,53 +35,35 @@ public:
         }
     }
     QString name() const override { return QStringLiteral("fuzz"); }
-    int ibdev(int, int, int, int, int, int) override { return done(Ni488::CMPL, 0, 1); }
-    int ibpad(int, int) override { return done(Ni488::CMPL); }
-    int ibclr(int) override { return done(Ni488::CMPL); }
+    int ibclr(int) override { return finish(Ni488::CMPL); }
     int ibrsp(int, char* statusByte) override
     {
         *statusByte = 0;
-        return done(Ni488::CMPL, 0, 1);
+        return finish(Ni488::CMPL, 0, 1);
     }
-    int ibwrt(int, const QByteArray& data) override { return done(Ni488::CMPL, 0, data.size()); }
+    int ibwrt(int, const QByteArray& data) override { return finish(Ni488::CMPL, 0, data.size()); }
     int ibrd(int, QByteArray& buffer) override
     {
         if (m_position >= m_answer.size() && !m_answer.isEmpty())
-            return done(Ni488::ERR | Ni488::TIMO, Ni488::EABO);
+            return finish(Ni488::ERR | Ni488::TIMO, Ni488::EABO);
         const qsizetype n =
             std::min<qsizetype>({m_chunk, buffer.size(), m_answer.size() - m_position});
         std::copy_n(m_answer.constData() + m_position, n, buffer.data());
         m_position += n;
-        return done(Ni488::CMPL | (m_position >= m_answer.size() ? Ni488::END : 0), 0, long(n));
+        return finish(Ni488::CMPL | (m_position >= m_answer.size() ? Ni488::END : 0), 0, long(n));
     }
-    int ibtmo(int, int) override { return done(Ni488::CMPL); }
-    int ibask(int, int, int* value) override
+    int ibwait(int, int) override { return finish(Ni488::CMPL); }
+    int ibsre(int, int) override { return finish(Ni488::CMPL); }
+    void SendIFC(int) override { finish(Ni488::CMPL); }
+    void FindLstn(int, const QVector<short>&, QVector<short>& results, int limit) override
     {
-        *value = Ni488::T3s;
-        return done(Ni488::CMPL);
+        reportListeners({0, 5}, results, limit);
     }
-    int ibwait(int, int) override { return done(Ni488::CMPL); }
-    int ibsre(int, int) override { return done(Ni488::CMPL); }
-    void SendIFC(int) override { done(Ni488::CMPL); }
-    void FindLstn(int, const QVector<short>&, QVector<short>& results, int) override
-    {
-        results[0] = 0;
-        results[1] = 5;
-        done(Ni488::CMPL, 0, 2);
-    }
-    GpibStatus status() const override { return m_status; }
 
 private:
-    int done(int ibsta, int iberr = 0, long count = 0)
-    {
-        m_status = {ibsta, iberr, count};
-        return ibsta;
-    }
-
     QByteArray m_answer;
     qsizetype m_chunk = 512;
     qsizetype m_position = 0;
-    GpibStatus m_status;
 };
 
 // The instrument routines on that driver, a virtual clock and silent dialogs.

@@ -129,7 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     const int ud = driver->ibdev(0, 18, 0, T1s, 1, 0);
-    require(ud > 0);
+    require(ud > 0 || driver->linkLost()); // a descriptor unless the adapter hung up
     driver->ibclr(ud);
     driver->ibwrt(ud, "ID?\r\n++x\x1b");
 

@@ -6,8 +6,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzBench bench(data, size);
-    InstrumentIO& io = bench.io;
-    const QString answer = io.GpibRead(1);
+    const int ud = bench.driver.ibdev(0, 5, 0, Ni488::T3s, 1, 0);
+    const QString answer = bench.io.GpibRead(qint16(ud));
     // Trimmed and joined chunks never grow the answer.
     if (answer.size() > qsizetype(size))
         std::abort();

@@ -65,17 +65,10 @@ static void note(const char* format, ...)
     strncat(calls, "\n", sizeof calls - strlen(calls) - 1);
 }
 
-/* Commands: "reset", "wide" (descriptors from now on have a negative low half). */
-void fake_gpib_control(const char* command)
+/* From now on descriptors have a negative low half. */
+void fake_gpib_wide(void)
 {
-    if (strcmp(command, "reset") == 0) {
-        pending = "";
-        calls[0] = 0;
-        wideDescriptor = 0;
-        timeout = 11;
-        done(0, 0, 0);
-    }
-    wideDescriptor |= strcmp(command, "wide") == 0;
+    wideDescriptor = 1;
 }
 
 const char* fake_gpib_calls(void)

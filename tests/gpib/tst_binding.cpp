@@ -31,11 +31,9 @@ private slots:
         // of calls, arguments as the library received them.
         const std::unique_ptr<void, int (*)(void*)> fake(
             dlopen(QFile::encodeName(library).constData(), RTLD_NOW | RTLD_LOCAL), dlclose);
-        const auto control =
-            reinterpret_cast<void (*)(const char*)>(dlsym(fake.get(), "fake_gpib_control"));
+        const auto wide = reinterpret_cast<void (*)()>(dlsym(fake.get(), "fake_gpib_wide"));
         const auto calls =
             reinterpret_cast<const char* (*)()>(dlsym(fake.get(), "fake_gpib_calls"));
-        control("reset");
         VirtualClock clock(100.0);
         // Read back while still open: a program that ends abruptly leaves every line.
         QTemporaryDir dir;
@@ -44,7 +42,7 @@ private slots:
         TracingDriver d(*driver, clock, out);
 
         d.ibdev(0, 5, 0, T3s, 1, 0x140a);
-        control("wide"); // the low 16 bits alone would read as a failed descriptor
+        wide(); // the low 16 bits alone would read as a failed descriptor
         d.ibdev(0, 5, 0, T3s, 1, 0);
         clock.advance(0.1534);
         d.ibwrt(1, "ID?");

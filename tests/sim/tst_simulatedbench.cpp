@@ -22,8 +22,8 @@ struct Bench {
     SimulatedBench bench;
     int ud;
 
-    explicit Bench(const QString& words = {}, int pad = 18)
-        : bench(clock, BenchScenario::parse(words).value()), ud(bench.ibdev(0, pad, 0, T3s, 1, 0))
+    explicit Bench(const QString& words = {})
+        : bench(clock, BenchScenario::parse(words).value()), ud(bench.ibdev(0, 18, 0, T3s, 1, 0))
     {}
     int write(const QByteArray& message) { return bench.ibwrt(ud, message); }
     // The whole answer, read in 512-byte pieces until END or an error.
@@ -75,50 +75,19 @@ struct Adapter {
 class TestSimulatedBench : public QObject {
     Q_OBJECT
 private slots:
-    // The listeners on every address, at most 15: fillers take the lowest free addresses, and
-    // 15 instruments with the controller overflow.
-    void findListeners_data()
-    {
-        QTest::addColumn<QString>("scenario");
-        QTest::addColumn<QVector<short>>("expected");
-        const QVector<short> low{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
-        QTest::newRow("default") << "" << QVector<short>{0, 18};
-        QTest::newRow("others first") << "others-first" << QVector<short>{0, 3, 5, 18};
-        QTest::newRow("14 fit") << "14-listeners" << (low.first(14) << 18);
-        QTest::newRow("15 overflow") << "15-listeners" << low;
-    }
-    void findListeners()
-    {
-        QFETCH(QString, scenario);
-        QFETCH(QVector<short>, expected);
-        Bench b(scenario);
-        QVector<short> addresses, found;
-        for (short a = 1; a <= 30; ++a)
-            addresses << a;
-        b.bench.FindLstn(0, addresses << NOADDR, found, 15);
-        const GpibStatus s = b.bench.status();
-        QCOMPARE(s.ibsta & ERR ? s.iberr : -1, scenario == "15-listeners" ? ETAB : -1);
-        QCOMPARE(b.bench.status().ibcntl, long(expected.size()));
-        QCOMPARE(found.mid(0, expected.size()), expected);
-    }
-
     // What a message gets back: identity, headers, endings, padding read in pieces, and a
     // service request for anything the analyser cannot do.
     void answers_data()
     {
         QTest::addColumn<QString>("scenario");
-        QTest::addColumn<int>("pad");
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<quint8>("statusByte");
         const auto row = [](const char* name, const char* scenario, const char* message,
-                            const QByteArray& expected, quint8 stb = 0, int pad = 18) {
-            QTest::newRow(name) << QString(scenario) << pad << QByteArray(message) << expected
-                                << stb;
+                            const QByteArray& expected, quint8 stb = 0) {
+            QTest::newRow(name) << QString(scenario) << QByteArray(message) << expected << stb;
         };
         row("2712", "", "ID?", "ID SIMULATED,2712,V1.04,OPTIONS:TRACKING GEN,NB FILTER");
-        row("2710 no-tg", "2710,no-tg", "ID?", "ID SIMULATED,2710,V1.04,OPTIONS:NB FILTER");
-        row("counter", "others-first", "ID?", "SIMULATED,COUNTER 5370,V2.10", 0, 3);
         row("no header", "", "HDR OFF;REFLVL  4;REFLVL?", "4.0");
         row("header again", "", "HDR OFF;HDR ON;REFLVL?", "REFLVL -20.0");
         row("reset", "", "HDR OFF;REFLVL 4;REC 1;REFLVL?", "REFLVL -20.0");
@@ -134,10 +103,9 @@ private slots:
     void answers()
     {
         QFETCH(QString, scenario);
-        QFETCH(int, pad);
         QFETCH(QByteArray, message);
         QFETCH(quint8, statusByte);
-        Bench b(scenario, pad);
+        Bench b(scenario);
         QTEST(b.query(message), "expected");
         QCOMPARE(b.bench.status().ibsta, CMPL | END);
         QCOMPARE(b.clock.now(), 0.0);
