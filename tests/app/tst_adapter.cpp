@@ -9,11 +9,9 @@
 #include "sim/BenchServer.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSerialPort>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -51,13 +49,7 @@ struct Served {
 struct Program {
     Program(GpibDriver& driver, VirtualClock& clock) : io(driver, clock, dialogs), form(io, dialogs)
     {
-        clock.idleAdvance = [] { return QApplication::activeModalWidget() != nullptr; };
-        form.setUpdatesEnabled(!inChildProcess()); // its painter's threads were not forked along
-        form.Form_Load();
-        form.show();
-        for (int turn = 0; turn < 1000 && !form.activated(); ++turn)
-            QCoreApplication::processEvents();
-        clock.advance(2);
+        BenchFixture::startProgram(form, clock);
         dialogs.clear();
     }
 
@@ -66,24 +58,15 @@ struct Program {
     MainForm form;
 };
 
-void click(QWidget* widget) // at the corner: a frame is chosen there, a button pressed anywhere
-{
-    QTest::mouseClick(widget, Qt::LeftButton, {},
-                      QPoint(widget->width() - 4, widget->height() - 4));
-}
-
 // A return-loss check of a termination and an attenuation check of a 6 dB attenuator at
 // 50 MHz steps, each after its reference; every prompt answered OK. The chart after each.
 QStringList checks(MainForm& w)
 {
     QStringList charts;
-    for (const bool attenuation : {false, true}) {
-        click(attenuation ? static_cast<QWidget*>(w.Frame_Attn) : w.Frame_Refl);
-        w.Combo_FreqStep->setFocus();
-        QTest::keyClick(w.Combo_FreqStep, Qt::Key_Down);
-        click(w.Command_Run);
-        click(attenuation ? static_cast<QWidget*>(w.Option_Attn[2]) : w.Option_Refl[1]);
-        click(w.Command_Run);
+    for (const MeasKind kind : {MeasKind::ReturnLoss, MeasKind::Attenuation}) {
+        measure(w, kind, 2,
+                kind == MeasKind::Attenuation ? static_cast<QWidget*>(w.Option_Attn[2])
+                                              : w.Option_Refl[1]);
         QString cells;
         for (int cell = 0; cell < Chart::Rows * 6; ++cell)
             cells += w.MSChart1->cell(cell / 6 + 1, cell % 6 + 1) + u'|';
@@ -218,10 +201,7 @@ private slots:
         QVERIFY(driver);
         Program program(*driver, served.clock);
         MainForm& w = program.form;
-        click(w.Frame_Refl);
-        w.Combo_FreqStep->setFocus();
-        QTest::keyClick(w.Combo_FreqStep, Qt::Key_End); // 100 MHz: 10 points
-        click(w.Command_Run);                           // every message answered OK
+        measure(w, MeasKind::ReturnLoss, 3); // 10 points, every message answered OK
 
         // The fifth reading is lost with the link: the operator is told once, as itself, and
         // the reference ends as after Stop, without the stop notice.
@@ -238,7 +218,7 @@ private slots:
 
         // Run again while it is still gone: the same message once more, and nothing else.
         program.dialogs.clear();
-        click(w.Command_Run);
+        QTest::mouseClick(w.Command_Run, Qt::LeftButton);
         QCOMPARE(program.dialogs.titles(), QStringList{"GPIB Adapter Lost"});
 
         // Every later call that would wait on the link fails at once instead (not a time-out).
@@ -263,7 +243,7 @@ private slots:
                          quint16(served.server.address().section(u':', -1).toUInt()),
                          &served.clock);
         program.dialogs.clear();
-        click(w.Command_Run);
+        QTest::mouseClick(w.Command_Run, Qt::LeftButton);
         QCOMPARE(program.dialogs.titles(),
                  (QStringList{"Return Loss Measurement Setup", "Return Loss Reference"}));
         QVERIFY(!program.io.linkLost() && w.State.RefValid[ReturnLossKind]);
