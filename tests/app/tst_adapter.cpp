@@ -8,13 +8,10 @@
 #include "gpib/AnalyserCommands.h"
 #include "sim/BenchServer.h"
 
-#include <QApplication>
-#include <QProcess>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 using namespace Ni488;
 
@@ -89,8 +86,8 @@ private slots:
             QTest::newRow(name) << QString(bench) << QString(link) << pty;
         };
         row("pty, answers split, listeners polled", "others-first,crlf", "split,no-findlstn", true);
-        row("tcp, long answers, stale requests, adapter set up otherwise", "long-answers,stale-srq",
-            "reconfigured", false);
+        row("tcp, fourteen listeners, long answers, stale requests, adapter set up otherwise",
+            "14-listeners,long-answers,stale-srq", "reconfigured", false);
         row("tcp, answers split, a reading never answered", "timeout=MAMPL?@7", "split", false);
     }
     void sameChecksAsInProcess()

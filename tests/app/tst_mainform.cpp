@@ -1,15 +1,8 @@
 #include "BenchFixture.h"
 #include "chart/Chart.h"
 
-#include <QAccessible>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 
@@ -55,9 +48,8 @@ QString view(const MainForm& w)
         if (c->isVisibleTo(&w))
             seen << c->objectName();
     const MeasType type = w.Globals.MeasType;
-    return seen.join(' ') + QStringLiteral(" %1 %2")
-                                .arg(kindOf(type) == MeasKind::ReturnLoss ? "RL" : "ATT")
-                                .arg(QLatin1String(measInfo(type).word));
+    seen << (kindOf(type) == MeasKind::ReturnLoss ? "RL" : "ATT") << measInfo(type).word;
+    return seen.join(' ');
 }
 
 QString describe(const Shown& s)
@@ -172,10 +164,9 @@ private slots:
                      hint->palette().color(QPalette::Window).name() != colour)
                 what = colour = hint->palette().color(QPalette::Window).name();
             if (!what.isEmpty())
-                seen << QStringLiteral("%1 %2 %3")
-                            .arg(f.clock.now(), 0, 'f', 2)
-                            .arg(f.bench.received().count(QStringLiteral("ID?")))
-                            .arg(what);
+                seen << QString::asprintf("%.2f %lld ", f.clock.now(),
+                                          qlonglong(f.bench.received().count("ID?"))) +
+                            what;
         });
         f.startUp();
         QCOMPARE(seen.join(" | "), "0.00 3 Velmora, v1.4 / Nov 2017 - QZ | 2.00 3 intro gone | "
@@ -321,11 +312,8 @@ private slots:
             } else if (verb == "focus") {
                 QCOMPARE(w.focusWidget(), named);
             } else if (verb == "references") {
-                QCOMPARE(QStringLiteral("%1%2 %3 %4")
-                             .arg(int(w.State.RefValid[0]))
-                             .arg(int(w.State.RefValid[1]))
-                             .arg(w.State.RefStep[0])
-                             .arg(w.State.RefStep[1]),
+                QCOMPARE(QString::asprintf("%d%d %d %d", w.State.RefValid[0], w.State.RefValid[1],
+                                           w.State.RefStep[0], w.State.RefStep[1]),
                          what);
             } else if (verb == "type") {
                 QTest::keyClicks(named, what.section(u' ', 1));
