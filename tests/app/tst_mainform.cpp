@@ -136,8 +136,8 @@ private slots:
         QCOMPARE(steps, (QStringList{"12.5 MHz", "25 MHz", "50 MHz", "100 MHz"}));
         QCOMPARE(w.Combo_FreqStep->currentText(), "25 MHz");
 
-        // Nothing to click but the two frames and the history; the custom boxes, Busy and
-        // Print are hidden.
+        // Nothing to click but the two frames and the history; Busy, Print and the custom boxes
+        // and labels are hidden (the last left enabled, hence '?').
         QCOMPARE(view(w), "00? 0? Label_Info ATT REF");
         QVERIFY(!w.Command_Stop->isEnabled() && w.Command_History->isEnabled());
         QVERIFY(w.Label_Busy->isHidden() && w.Frame_Attn->isEnabled() && w.Frame_Refl->isEnabled());
@@ -163,10 +163,10 @@ private slots:
             else if (watched == hint && event->type() == QEvent::PaletteChange &&
                      hint->palette().color(QPalette::Window).name() != colour)
                 what = colour = hint->palette().color(QPalette::Window).name();
-            if (!what.isEmpty())
-                seen << QString::asprintf("%.2f %lld ", f.clock.now(),
-                                          qlonglong(f.bench.received().count("ID?"))) +
-                            what;
+            if (what.isEmpty())
+                return;
+            const qsizetype queries = f.bench.received().count(QStringLiteral("ID?"));
+            seen << QString::asprintf("%.2f %lld ", f.clock.now(), qlonglong(queries)) + what;
         });
         f.startUp();
         QCOMPARE(seen.join(" | "), "0.00 3 Velmora, v1.4 / Nov 2017 - QZ | 2.00 3 intro gone | "
