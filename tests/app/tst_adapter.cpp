@@ -8,17 +8,10 @@
 #include "gpib/AnalyserCommands.h"
 #include "sim/BenchServer.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QProcess>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSerialPort>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
-
-#include <numeric>
+#include <QtTest>
+#include <QtWidgets>
 
 using namespace Ni488;
 
@@ -51,13 +44,7 @@ struct Served {
 struct Program {
     Program(GpibDriver& driver, VirtualClock& clock) : io(driver, clock, dialogs), form(io, dialogs)
     {
-        clock.idleAdvance = [] { return QApplication::activeModalWidget() != nullptr; };
-        form.setUpdatesEnabled(!inChildProcess()); // its painter's threads were not forked along
-        form.Form_Load();
-        form.show();
-        for (int turn = 0; turn < 1000 && !form.activated(); ++turn)
-            QCoreApplication::processEvents();
-        clock.advance(2);
+        BenchFixture::startProgram(form, clock);
         dialogs.clear();
     }
 
@@ -66,44 +53,21 @@ struct Program {
     MainForm form;
 };
 
-void click(QWidget* widget) // at the corner: a frame is chosen there, a button pressed anywhere
-{
-    QTest::mouseClick(widget, Qt::LeftButton, {},
-                      QPoint(widget->width() - 4, widget->height() - 4));
-}
-
 // A return-loss check of a termination and an attenuation check of a 6 dB attenuator at
 // 50 MHz steps, each after its reference; every prompt answered OK. The chart after each.
 QStringList checks(MainForm& w)
 {
     QStringList charts;
-    for (const bool attenuation : {false, true}) {
-        click(attenuation ? static_cast<QWidget*>(w.Frame_Attn) : w.Frame_Refl);
-        w.Combo_FreqStep->setFocus();
-        QTest::keyClick(w.Combo_FreqStep, Qt::Key_Down);
-        click(w.Command_Run);
-        click(attenuation ? static_cast<QWidget*>(w.Option_Attn[2]) : w.Option_Refl[1]);
-        click(w.Command_Run);
+    for (const MeasKind kind : {MeasKind::ReturnLoss, MeasKind::Attenuation}) {
+        measure(w, kind, 2,
+                kind == MeasKind::Attenuation ? static_cast<QWidget*>(w.Option_Attn[2])
+                                              : w.Option_Refl[1]);
         QString cells;
         for (int cell = 0; cell < Chart::Rows * 6; ++cell)
             cells += w.MSChart1->cell(cell / 6 + 1, cell % 6 + 1) + u'|';
         charts << cells;
     }
     return charts;
-}
-
-// The listener search as the program makes it: who answered, and the error if it failed.
-QString listeners(GpibDriver& driver)
-{
-    QVector<short> addresses(31), found(15, 0);
-    std::iota(addresses.begin(), addresses.end(), 0);
-    driver.FindLstn(0, addresses << NOADDR, found, 15);
-    QStringList text;
-    for (short a : found.mid(0, driver.status().ibcntl))
-        text << QString::number(a);
-    if (driver.status().ibsta & ERR)
-        text << QStringLiteral("error %1").arg(driver.status().iberr);
-    return text.join(u' ');
 }
 
 } // namespace
@@ -122,8 +86,8 @@ private slots:
             QTest::newRow(name) << QString(bench) << QString(link) << pty;
         };
         row("pty, answers split, listeners polled", "others-first,crlf", "split,no-findlstn", true);
-        row("tcp, long answers, stale requests, adapter set up otherwise", "long-answers,stale-srq",
-            "reconfigured", false);
+        row("tcp, fourteen listeners, long answers, stale requests, adapter set up otherwise",
+            "14-listeners,long-answers,stale-srq", "reconfigured", false);
         row("tcp, answers split, a reading never answered", "timeout=MAMPL?@7", "split", false);
     }
     void sameChecksAsInProcess()
@@ -155,26 +119,6 @@ private slots:
                 traffic.contains(AnalyserCommands::AttenuationSetup));
         QCOMPARE(traffic, local.bench.received());
         QCOMPARE(program.dialogs.titles(), local.dialogs.titles());
-    }
-
-    // The search's failures, which end the program before any check, found as in process.
-    void listenerSearch_data()
-    {
-        QTest::addColumn<QString>("bench");
-        QTest::addColumn<QString>("link");
-        QTest::newRow("nobody") << "no-listener" << QString();
-        QTest::newRow("nobody, polled") << "no-listener" << QString("no-findlstn");
-        QTest::newRow("fourteen") << "14-listeners" << QString();
-        QTest::newRow("fifteen, polled") << "15-listeners" << QString("no-findlstn");
-    }
-    void listenerSearch()
-    {
-        QFETCH(QString, bench);
-        QFETCH(QString, link);
-        Served served(bench + u',' + link);
-        const std::unique_ptr<AdapterDriver> driver = served.open();
-        QVERIFY(driver);
-        QCOMPARE(listeners(*driver), listeners(served.server.bench()));
     }
 
     // The operator is told which adapter and why.
@@ -218,10 +162,7 @@ private slots:
         QVERIFY(driver);
         Program program(*driver, served.clock);
         MainForm& w = program.form;
-        click(w.Frame_Refl);
-        w.Combo_FreqStep->setFocus();
-        QTest::keyClick(w.Combo_FreqStep, Qt::Key_End); // 100 MHz: 10 points
-        click(w.Command_Run);                           // every message answered OK
+        measure(w, MeasKind::ReturnLoss, 3); // 10 points, every message answered OK
 
         // The fifth reading is lost with the link: the operator is told once, as itself, and
         // the reference ends as after Stop, without the stop notice.
@@ -238,7 +179,7 @@ private slots:
 
         // Run again while it is still gone: the same message once more, and nothing else.
         program.dialogs.clear();
-        click(w.Command_Run);
+        QTest::mouseClick(w.Command_Run, Qt::LeftButton);
         QCOMPARE(program.dialogs.titles(), QStringList{"GPIB Adapter Lost"});
 
         // Every later call that would wait on the link fails at once instead (not a time-out).
@@ -263,7 +204,7 @@ private slots:
                          quint16(served.server.address().section(u':', -1).toUInt()),
                          &served.clock);
         program.dialogs.clear();
-        click(w.Command_Run);
+        QTest::mouseClick(w.Command_Run, Qt::LeftButton);
         QCOMPARE(program.dialogs.titles(),
                  (QStringList{"Return Loss Measurement Setup", "Return Loss Reference"}));
         QVERIFY(!program.io.linkLost() && w.State.RefValid[ReturnLossKind]);
@@ -291,18 +232,10 @@ private slots:
         QCOMPARE(outcome.log, "shown Terminate Program\nshown GPIB ERROR # 2\n");
     }
 
-    // velmora-bench itself, and both habits of the host programs in the field: ++read eoi
-    // after each query, or read after write set once. Either gets every answer; what reaches
-    // the analyser of each is checked in process.
-    void benchProgram_data()
-    {
-        QTest::addColumn<QByteArray>("autoRead"); // 0: ++read eoi after each query
-        QTest::newRow("++read eoi") << QByteArray("0");
-        QTest::newRow("++auto 1") << QByteArray("1");
-    }
+    // velmora-bench itself, to a host program that sends ++read eoi after each query, as the
+    // adapters' manual has it; what reaches the analyser is checked in process.
     void benchProgram()
     {
-        QFETCH(QByteArray, autoRead);
         QProcess bench;
         bench.start(QStringLiteral(VELMORA_BENCH), {"--port", "0", "--scenario", "2711"});
         QVERIFY(bench.waitForReadyRead(30000));
@@ -311,11 +244,10 @@ private slots:
         // A host program written from the adapters' manual, not from the binding.
         QTcpSocket io;
         io.connectToHost(QHostAddress::LocalHost, quint16(line.section(u':', -1).toUInt()));
-        io.write("++mode 1\n++addr 18\n++eos 2\n++eot_enable 1\n++eot_char 10\n++auto " + autoRead +
-                 '\n');
+        io.write("++mode 1\n++addr 18\n++eos 2\n++eot_enable 1\n++eot_char 10\n++auto 0\n");
         QByteArrayList answers;
         for (const QByteArray query : {"ID?", "REFLVL -10.0;REFLVL?", "MFREQ?"}) {
-            io.write(query + (autoRead == "0" ? "\n++read eoi\n" : "\n"));
+            io.write(query + "\n++read eoi\n");
             // Each answer ends at the line feed the end-of-transmission character puts after it.
             QVERIFY(QTest::qWaitFor([&] { return io.canReadLine(); }, 10000));
             answers << io.readLine().trimmed();

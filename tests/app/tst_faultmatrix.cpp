@@ -4,8 +4,6 @@
 
 #include "BenchFixture.h"
 
-#include <QComboBox>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 
@@ -28,18 +26,11 @@ QString driveCell(const QString& scenario, const QString& step, bool cancelError
         if (step != "identification") {
             MainForm& w = *fixture.form;
             const bool attenuation = step == "attenuation sweep";
-            QWidget* frame = attenuation ? static_cast<QWidget*>(w.Frame_Attn) : w.Frame_Refl;
-            QTest::mouseClick(frame, Qt::LeftButton, {},
-                              QPoint(frame->width() - 4, frame->height() - 4));
-            w.Combo_FreqStep->setFocus();
-            QTest::keyClick(w.Combo_FreqStep, Qt::Key_End); // 100 MHz: ten points a sweep
-            QTest::mouseClick(w.Command_Run, Qt::LeftButton);
-            if (step.endsWith("sweep")) {
-                QTest::mouseClick(attenuation ? static_cast<QWidget*>(w.Option_Attn[2])
-                                              : w.Option_Refl[1],
-                                  Qt::LeftButton);
-                QTest::mouseClick(w.Command_Run, Qt::LeftButton);
-            }
+            QWidget* device =
+                attenuation ? static_cast<QWidget*>(w.Option_Attn[2]) : w.Option_Refl[1];
+            // 100 MHz: ten points a sweep
+            measure(w, attenuation ? MeasKind::Attenuation : MeasKind::ReturnLoss, 3,
+                    step.endsWith("sweep") ? device : nullptr);
             if (step == "closing")
                 w.close();
         }

@@ -21,18 +21,6 @@ void click(QWidget* widget, QPoint at = {})
     QTest::mouseClick(widget, Qt::LeftButton, {}, at);
 }
 
-// A frame's own surface, clear of the controls inside it.
-QPoint surface(const QWidget* frame)
-{
-    return {frame->width() - 4, frame->height() - 4};
-}
-
-void chooseStep(QComboBox* list, int index)
-{
-    for (int keys = 0; keys < 4 && list->currentIndex() != index; ++keys)
-        QTest::keyClick(list, list->currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
-}
-
 // The whole page as text, once the queue has written it; the file is taken away for the next.
 QString takePrinted(const QString& pdf)
 {
@@ -88,9 +76,7 @@ private slots:
         };
 
         // A 6 dB attenuator with +-0.5 dB limits at 25 MHz, printed.
-        click(w.Frame_Attn, surface(w.Frame_Attn));
-        chooseStep(w.Combo_FreqStep, 1);
-        click(w.Command_Run);
+        measure(w, MeasKind::Attenuation, 1);
         click(w.Check_CustomAttn);
         QTest::keyClicks(w.Text_CustomAttn, "6");
         QTest::keyClicks(w.Text_CustomLimits[0], "0.5");
@@ -106,9 +92,7 @@ private slots:
         // Another custom value, step and axis (a return-loss reference) in the main window.
         w.Text_CustomAttn->selectAll();
         QTest::keyClicks(w.Text_CustomAttn, "9");
-        click(w.Frame_Refl, surface(w.Frame_Refl));
-        chooseStep(w.Combo_FreqStep, 3);
-        click(w.Command_Run);
+        measure(w, MeasKind::ReturnLoss, 3);
         QCOMPARE(w.MSChart1->maximum(), 40.0);
         QCOMPARE(w.reportSource().freqStepText, "100 MHz");
 

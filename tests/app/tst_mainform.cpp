@@ -1,76 +1,36 @@
 #include "BenchFixture.h"
 #include "chart/Chart.h"
 
-#include <QAccessible>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 
 using Shown = ScriptedDialogs::Shown;
 using Widgets = std::initializer_list<QWidget*>;
 
-void click(QWidget* widget)
-{
-    QTest::mouseClick(widget, Qt::LeftButton);
-}
-
-// Clicks the frame's own surface, clear of every control inside it.
-void clickFrame(QWidget* frame)
-{
-    const QPoint surface(frame->width() - 4, frame->height() - 4);
-    QVERIFY2(!frame->childAt(surface), "a control covers the frame's surface");
-    QTest::mouseClick(frame, Qt::LeftButton, {}, surface);
-}
-
-// Picks a frequency step with the arrow keys, as an operator does on a closed list.
-void chooseStep(QComboBox* list, int index)
-{
-    QVERIFY(list->isEnabled());
-    while (list->currentIndex() < index)
-        QTest::keyClick(list, Qt::Key_Down);
-    while (list->currentIndex() > index)
-        QTest::keyClick(list, Qt::Key_Up);
-}
-
-// '1' when every member of the group is enabled, '0' when none is, '?' when they differ.
-char groupState(std::initializer_list<const QWidget*> members)
-{
-    int on = 0;
-    for (const QWidget* member : members)
-        on += member->isEnabled() ? 1 : 0;
-    return on == 0 ? '0' : on == int(members.size()) ? '1' : '?';
-}
-
-// The enabling groups: "ref options custom refRL othersRL".
-QString groups(const MainForm& w)
-{
-    const char states[] = {
-        groupState({w.Option_Attn[0]}),
-        groupState({w.Option_Attn[1], w.Option_Attn[2], w.Option_Attn[3], w.Option_Attn[4],
-                    w.Option_Attn[5]}),
-        groupState({w.Check_CustomLimits[0], w.Text_CustomLimits[0], w.Check_CustomAttn,
-                    w.Text_CustomAttn, w.Label_dB[0], w.Label_dB[2]}),
-        ' ',
-        groupState({w.Option_Refl[0]}),
-        groupState({w.Option_Refl[1], w.Option_Refl[2], w.Check_CustomLimits[1],
-                    w.Text_CustomLimits[1], w.Label_dB[1]}),
-        '\0'};
-    return QString::fromLatin1(states);
-}
-
 // The selection as the operator sees it, in one line: the enabling groups, the checked
-// controls, the custom boxes and dB labels shown, Run and the step list when usable, Print
-// when shown, and MeasType.
+// controls, the custom boxes and dB labels shown, Run, the step list and Skip Messages when
+// usable, Print and the hint when shown, and MeasType.
 QString view(const MainForm& w)
 {
-    QStringList seen{groups(w)};
+    // The enabling groups, "ref options custom refRL othersRL": '1' when every member of the
+    // group is enabled, '0' when none is, '?' when they differ.
+    QString groups;
+    for (const Widgets& group : std::initializer_list<Widgets>{
+             {w.Option_Attn[0]},
+             {w.Option_Attn[1], w.Option_Attn[2], w.Option_Attn[3], w.Option_Attn[4],
+              w.Option_Attn[5]},
+             {w.Check_CustomLimits[0], w.Text_CustomLimits[0], w.Check_CustomAttn,
+              w.Text_CustomAttn, w.Label_dB[0], w.Label_dB[2]},
+             {w.Option_Refl[0]},
+             {w.Option_Refl[1], w.Option_Refl[2], w.Check_CustomLimits[1], w.Text_CustomLimits[1],
+              w.Label_dB[1]}}) {
+        const auto on =
+            std::count_if(group.begin(), group.end(), [](QWidget* c) { return c->isEnabled(); });
+        groups += on == 0 ? '0' : on == qsizetype(group.size()) ? '1' : '?';
+    }
+    QStringList seen{groups.insert(3, u' ')};
     for (const QWidget* c : w.findChildren<QWidget*>()) {
         const auto* button = qobject_cast<const QAbstractButton*>(c);
         const auto* text = qobject_cast<const QLineEdit*>(c);
@@ -81,15 +41,15 @@ QString view(const MainForm& w)
         else if (c->objectName().startsWith(u"Label_dB") && c->isVisibleTo(&w))
             seen << c->objectName();
     }
-    for (const QWidget* c : Widgets{w.Command_Run, w.Combo_FreqStep})
+    for (const QWidget* c : Widgets{w.Command_Run, w.Combo_FreqStep, w.Check_SkipMsg})
         if (c->isEnabled())
             seen << c->objectName();
-    if (w.Command_Print->isVisibleTo(&w))
-        seen << w.Command_Print->objectName();
+    for (const QWidget* c : Widgets{w.Command_Print, w.Label_Info})
+        if (c->isVisibleTo(&w))
+            seen << c->objectName();
     const MeasType type = w.Globals.MeasType;
-    return seen.join(' ') + QStringLiteral(" %1 %2")
-                                .arg(kindOf(type) == MeasKind::ReturnLoss ? "RL" : "ATT")
-                                .arg(QLatin1String(measInfo(type).word));
+    seen << (kindOf(type) == MeasKind::ReturnLoss ? "RL" : "ATT") << measInfo(type).word;
+    return seen.join(' ');
 }
 
 QString describe(const Shown& s)
@@ -128,19 +88,22 @@ struct Started : BenchFixture {
     explicit Started(const QString& scenario = {}) : BenchFixture(scenario) { startUp(); }
     MainForm& w = *form;
 
-    // Clicks the kind's frame and, when full, leaves the state a good reference leaves.
-    void activate(int kind, bool full = true)
+    // Leaves the state a good reference of the active frame's kind leaves.
+    void goodReference()
     {
-        clickFrame(kind == AttenuationKind ? w.Frame_Attn : w.Frame_Refl);
-        if (!full)
-            return;
-        w.State.RefValid[kind] = true;
-        if (kind == AttenuationKind)
+        const MeasKind kind = kindOf(w.Globals.MeasType);
+        w.State.RefValid[kindIndex(kind)] = true;
+        if (kind == MeasKind::Attenuation)
             w.EnableAttnControls(true, true, true);
         else
             w.EnableReflControls(true, true);
     }
 };
+
+void click(QWidget* widget)
+{
+    QTest::mouseClick(widget, Qt::LeftButton);
+}
 
 } // namespace
 
@@ -173,74 +136,52 @@ private slots:
         QCOMPARE(steps, (QStringList{"12.5 MHz", "25 MHz", "50 MHz", "100 MHz"}));
         QCOMPARE(w.Combo_FreqStep->currentText(), "25 MHz");
 
-        // Nothing to click but the two frames and the history; the custom boxes, Busy and
-        // Print are hidden.
-        for (QAbstractButton* b : w.findChildren<QAbstractButton*>())
-            QVERIFY2(b == w.Command_Print     ? b->isHidden()
-                     : b == w.Command_History ? b->isEnabled()
-                                              : !b->isEnabled() && !b->isChecked(),
-                     qPrintable(b->objectName()));
-        QVERIFY(!w.Combo_FreqStep->isEnabled());
-        for (QWidget* hidden :
-             Widgets{w.Text_CustomAttn, w.Text_CustomLimits[0], w.Text_CustomLimits[1],
-                     w.Label_dB[0], w.Label_dB[1], w.Label_dB[2], w.Label_Busy})
-            QVERIFY2(hidden->isHidden(), qPrintable(hidden->objectName()));
-        QVERIFY(w.Frame_Attn->isEnabled() && w.Frame_Refl->isEnabled());
+        // Nothing to click but the two frames and the history; Busy, Print and the custom boxes
+        // and labels are hidden (the last left enabled, hence '?').
+        QCOMPARE(view(w), "00? 0? Label_Info ATT REF");
+        QVERIFY(!w.Command_Stop->isEnabled() && w.Command_History->isEnabled());
+        QVERIFY(w.Label_Busy->isHidden() && w.Frame_Attn->isEnabled() && w.Frame_Refl->isEnabled());
         QCOMPARE(w.Label_Info->text(), "Click inside one of the frames");
-        QVERIFY(w.Label_Info->isVisible());
     }
 
+    // The intro for 2 s by its own timer, the tracking-generator query after it, then four
+    // blinks of the hint, 0.15 s each way, ending white: each with the second it came and the
+    // ID? queries sent by then.
     void introBeforeTrackingGeneratorQuery()
     {
         BenchFixture f;
-        const auto idQueries = [&] { return f.bench.received().count(QStringLiteral("ID?")); };
-        QString introText;
-        double shownAt = -1, hiddenAt = -1;
-        qsizetype queriesAtShow = -1, queriesAtHide = -1;
-        EventHook intro(qApp, [&](QObject* watched, QEvent* event) {
-            if (watched->objectName() != u"IntroForm")
-                return;
-            if (event->type() == QEvent::Show) {
-                introText = watched->findChild<QLabel*>(QStringLiteral("Label1"))->text();
-                shownAt = f.clock.now();
-                queriesAtShow = idQueries();
-            } else if (event->type() == QEvent::Hide) {
-                hiddenAt = f.clock.now();
-                queriesAtHide = idQueries();
-            }
-        });
-        QStringList blinks; // each change of the hint's background, with its time
+        QLabel* const hint = f.form->Label_Info;
+        QStringList seen;
         QString colour = QStringLiteral("#ffffff");
-        double firstBlink = 0;
-        EventHook hint(f.form->Label_Info, [&](QObject*, QEvent* event) {
-            const QString now = f.form->Label_Info->palette().color(QPalette::Window).name();
-            if (event->type() == QEvent::PaletteChange && now != colour) {
-                colour = now;
-                if (blinks.isEmpty())
-                    firstBlink = f.clock.now();
-                blinks << colour << QString::number(f.clock.now() - firstBlink, 'f', 2);
-            }
+        EventHook hook(qApp, [&](QObject* watched, QEvent* event) {
+            QString what;
+            const bool intro = watched->objectName() == u"IntroForm";
+            if (intro && event->type() == QEvent::Show)
+                what = watched->findChild<QLabel*>(QStringLiteral("Label1"))->text();
+            else if (intro && event->type() == QEvent::Hide)
+                what = QStringLiteral("intro gone");
+            else if (watched == hint && event->type() == QEvent::PaletteChange &&
+                     hint->palette().color(QPalette::Window).name() != colour)
+                what = colour = hint->palette().color(QPalette::Window).name();
+            if (what.isEmpty())
+                return;
+            const qsizetype queries = f.bench.received().count(QStringLiteral("ID?"));
+            seen << QString::asprintf("%.2f %lld ", f.clock.now(), qlonglong(queries)) + what;
         });
         f.startUp();
-        QCOMPARE(introText, "Velmora, v1.4 / Nov 2017 - QZ");
-        QCOMPARE(hiddenAt - shownAt, 2.0); // by its own timer, nobody clicking
+        QCOMPARE(seen.join(" | "), "0.00 3 Velmora, v1.4 / Nov 2017 - QZ | 2.00 3 intro gone | "
+                                   "2.10 4 #ff0000 | 2.25 4 #ffffff | 2.40 4 #ff0000 | "
+                                   "2.55 4 #ffffff | 2.70 4 #ff0000 | 2.85 4 #ffffff | "
+                                   "3.00 4 #ff0000 | 3.15 4 #ffffff");
         QVERIFY(!f.form->findChild<QDialog*>(QStringLiteral("IntroForm")));
-        // The identification probes come before it, the tracking-generator query after it.
-        QVERIFY(queriesAtShow >= 1);
-        QCOMPARE(queriesAtHide, queriesAtShow);
-        QVERIFY(firstBlink > hiddenAt);
-        QCOMPARE(idQueries(), queriesAtHide + 1);
-        QCOMPARE(f.bench.received().last(), "ID?");
-        // Four blinks, 0.15 s each way, ending white.
-        QCOMPARE(blinks.join(' '), "#ff0000 0.00 #ffffff 0.15 #ff0000 0.30 #ffffff 0.45 "
-                                   "#ff0000 0.60 #ffffff 0.75 #ff0000 0.90 #ffffff 1.05");
 
         // Activated again later: no intro, no query.
+        seen.clear();
         f.form->hide();
         f.form->show();
         QCoreApplication::processEvents();
-        QCOMPARE(idQueries(), queriesAtHide + 1);
-        QCOMPARE(hiddenAt - shownAt, 2.0);
+        QCOMPARE(seen, QStringList());
+        QCOMPARE(f.bench.received().count(QStringLiteral("ID?")), 4);
     }
 
     void noTrackingGeneratorEndsProgram()
@@ -259,257 +200,144 @@ private slots:
                               "\\n\\nThis program will quit.|Ok\n");
     }
 
-    void closeQuestion_data()
+    // The selection controls, each row an operator's clicks and key presses on the started
+    // program with checks in between. A step is a control's name (a click; a frame's on its
+    // own surface), "type NAME TEXT", "double-click NAME", "step N" (the step list by keys),
+    // "show Print" (as after a finished sweep), "good reference" (what a good reference of the
+    // active kind leaves) or "again FRAME" (a click that must change nothing). A check is
+    // "= VIEW", "+ WORD" or "- WORD" (the view has or lacks the word), "focus NAME", or
+    // "references VV S S": RefValid of attenuation and return loss (1: valid), their RefStep.
+    void selection_data()
     {
-        QTest::addColumn<MsgResult>("answer");
-        QTest::addColumn<bool>("closes");
-        QTest::addColumn<QStringList>("sent");
-        QTest::newRow("yes") << MsgResult::Yes << true << QStringList{"REC 1"};
-        QTest::newRow("no") << MsgResult::No << true << QStringList{};
-        QTest::newRow("cancel") << MsgResult::Cancel << false << QStringList{};
-    }
-
-    void closeQuestion()
-    {
-        QFETCH(MsgResult, answer);
-        QFETCH(bool, closes);
-        QFETCH(QStringList, sent);
-        Started f;
-        f.bench.clearReceived();
-        f.dialogs.answer({answer});
-        QCOMPARE(f.w.close(), closes);
-        QCOMPARE(f.dialogs.shown.size(), 1);
-        QCOMPARE(describe(f.dialogs.shown[0]),
-                 "none|Terminate Program|Do you want to initialize the 2712 ?|YesNoCancel");
-        QCOMPARE(f.bench.received(), sent);
-        QCOMPARE(f.w.isVisible(), !closes);
-    }
-
-    void secondClickChangesNothing()
-    {
-        Started f;
-        MainForm& w = f.w;
-        const auto secondClickKeepsAll = [&](QWidget* frame) {
-            const QString before = view(w);
-            clickFrame(frame);
-            QCOMPARE(view(w), before);
+        QTest::addColumn<QStringList>("steps");
+        const auto row = [](const char* name, const QStringList& steps) {
+            QTest::newRow(name) << steps;
         };
-        f.activate(ReturnLossKind);
-        click(w.Option_Refl[2]);
-        secondClickKeepsAll(w.Frame_Refl);
-        f.activate(AttenuationKind);
-        click(w.Option_Attn[2]);
-        secondClickKeepsAll(w.Frame_Attn);
-        click(w.Option_Attn[0]);
-        // With Custom Attenuation checked, even while a step change has disabled it.
-        click(w.Check_CustomAttn);
-        QTest::keyClicks(w.Text_CustomAttn, "6");
-        secondClickKeepsAll(w.Frame_Attn);
-        chooseStep(w.Combo_FreqStep, 2);
-        QCOMPARE(view(w), "100 00 Option_Attn(0) Check_CustomAttn Text_CustomAttn=6 Label_dB(2) "
-                          "Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) Option_Refl(2) "
-                          "Command_Run Combo_FreqStep ATT CUSTOM");
-        secondClickKeepsAll(w.Frame_Attn);
-    }
-
-    void frameSwitchKeepsValues()
-    {
-        Started f;
-        MainForm& w = f.w;
-        w.Check_SkipMsg->setEnabled(true);
-        w.Check_SkipMsg->setChecked(true);
-        f.activate(ReturnLossKind, false);
-        QCOMPARE(view(w), "000 10 Option_Refl(0) Command_Run Combo_FreqStep RL REF");
-        QVERIFY(!w.Check_SkipMsg->isEnabled());
-        QVERIFY(!w.Label_Info->isVisible());
-        QCOMPARE(w.State.RefValid, (std::array<bool, 2>{false, false}));
-        f.activate(ReturnLossKind);
-        click(w.Check_CustomLimits[1]);
-        QTest::keyClicks(w.Text_CustomLimits[1], "25");
-        click(w.Option_Refl[1]);
+        row("a second click inside the active frame changes nothing",
+            {"Frame_Refl", "good reference", "Option_Refl(2)", "again Frame_Refl", "Frame_Attn",
+             "good reference", "Option_Attn(2)", "again Frame_Attn",
+             // With Custom Attenuation checked, even while a step change has disabled it.
+             "Option_Attn(0)", "Check_CustomAttn", "type Text_CustomAttn 6", "again Frame_Attn",
+             "step 2",
+             "= 100 00 Option_Attn(0) Check_CustomAttn Text_CustomAttn=6 Label_dB(2) "
+             "Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) Option_Refl(2) Command_Run "
+             "Combo_FreqStep ATT CUSTOM",
+             "references 01 2 2", "again Frame_Attn"});
         // The other frame is only disabled: its choices stay as the operator left them.
-        f.activate(AttenuationKind, false);
-        QCOMPARE(view(w), "100 00 Option_Attn(0) Option_Refl(1) Check_CustomLimits(1) "
-                          "Text_CustomLimits(1)=25 Label_dB(1) Command_Run Combo_FreqStep ATT REF");
-        f.activate(ReturnLossKind, false);
-        QCOMPARE(view(w), "000 10 Option_Attn(0) Option_Refl(0) Check_CustomLimits(1) "
-                          "Text_CustomLimits(1)=25 Label_dB(1) Command_Run Combo_FreqStep RL REF");
-        QCOMPARE(w.State.RefValid, (std::array<bool, 2>{false, true}));
-    }
-
-    void customAttenuation()
-    {
-        Started f;
-        MainForm& w = f.w;
-        f.activate(AttenuationKind);
-        click(w.Option_Attn[3]);
-        w.Command_Print->show(); // as after a finished sweep
-        click(w.Check_CustomAttn);
-        QCOMPARE(view(w), "001 00 Option_Attn(3) Check_CustomAttn Text_CustomAttn= Label_dB(2) "
-                          "Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) ATT CUSTOM");
-        QCOMPARE(w.focusWidget(), w.Text_CustomAttn);
-        // Run only with an attenuation typed in.
-        QTest::keyClicks(w.Text_CustomAttn, "7");
-        QVERIFY(w.Command_Run->isEnabled());
-        QTest::keyClick(w.Text_CustomAttn, Qt::Key_Backspace);
-        QVERIFY(!w.Command_Run->isEnabled());
-        QTest::keyClicks(w.Text_CustomAttn, "12");
-        click(w.Check_CustomAttn);
-        QCOMPARE(view(w), "111 00 Option_Attn(3) Command_Run ATT X2P5");
-    }
-
-    void optionClicks_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<MeasType>("type");
-        const MeasType attn[] = {MeasType::AttReference, MeasType::Cable, MeasType::Att2X,
-                                 MeasType::Att2p5X,      MeasType::Att5X, MeasType::Att10X};
-        for (int i = 0; i < 6; ++i)
-            QTest::addRow("attenuation %d", i) << AttenuationKind << i << attn[i];
-        const MeasType refl[] = {MeasType::RlReference, MeasType::Termination,
-                                 MeasType::AttenuatorRl};
-        for (int i = 0; i < 3; ++i)
-            QTest::addRow("return loss %d", i) << ReturnLossKind << i << refl[i];
-    }
-
-    void optionClicks()
-    {
-        QFETCH(int, kind);
-        QFETCH(int, index);
-        QFETCH(MeasType, type);
-        const bool returnLoss = kind == ReturnLossKind;
-        Started f;
-        MainForm& w = f.w;
-        f.activate(kind);
-        const auto option = [&](int i) -> QWidget* {
-            return returnLoss ? static_cast<QWidget*>(w.Option_Refl[i]) : w.Option_Attn[i];
-        };
-        click(option(index ? 0 : 1)); // start from another option, so that the click changes it
-        w.Command_Print->show();      // as after a finished sweep
-        click(option(index));
-        QCOMPARE(w.Globals.MeasType, type);
-        QCOMPARE(w.Combo_FreqStep->isEnabled(), index == 0);
+        row("a frame switch keeps the other frame's values",
+            {"Frame_Attn", "Command_Run", "Option_Attn(1)", "Command_Run", "Check_SkipMsg",
+             "Frame_Refl",
+             "= 000 10 Option_Attn(1) Option_Refl(0) Command_Run Combo_FreqStep Command_Print RL "
+             "REF",
+             "good reference", "Check_CustomLimits(1)", "type Text_CustomLimits(1) 25",
+             "Option_Refl(1)", "Frame_Attn",
+             "= 100 00 Option_Attn(0) Option_Refl(1) Check_CustomLimits(1) Text_CustomLimits(1)=25 "
+             "Label_dB(1) Command_Run Combo_FreqStep ATT REF",
+             "Frame_Refl",
+             "= 000 10 Option_Attn(0) Option_Refl(0) Check_CustomLimits(1) Text_CustomLimits(1)=25 "
+             "Label_dB(1) Command_Run Combo_FreqStep RL REF",
+             "references 11 2 2"});
+        row("custom attenuation",
+            {"Frame_Attn", "good reference", "Option_Attn(3)", "show Print", "Check_CustomAttn",
+             "= 001 00 Option_Attn(3) Check_CustomAttn Text_CustomAttn= Label_dB(2) "
+             "Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) ATT CUSTOM",
+             "focus Text_CustomAttn",
+             // Run only with an attenuation typed in.
+             "type Text_CustomAttn 7", "+ Command_Run", "double-click Text_CustomAttn",
+             "- Command_Run", "type Text_CustomAttn 12", "Check_CustomAttn",
+             "= 111 00 Option_Attn(3) Command_Run ATT X2P5"});
+        row("attenuation options",
+            {"Frame_Attn", "good reference", "show Print", "Option_Attn(1)",
+             "= 111 00 Option_Attn(1) Command_Run ATT X1", "Option_Attn(2)",
+             "= 111 00 Option_Attn(2) Command_Run ATT X2", "Option_Attn(3)",
+             "= 111 00 Option_Attn(3) Command_Run ATT X2P5", "Option_Attn(4)",
+             "= 111 00 Option_Attn(4) Command_Run ATT X5", "Option_Attn(5)",
+             "= 111 00 Option_Attn(5) Command_Run ATT X10", "Option_Attn(0)",
+             "= 111 00 Option_Attn(0) Command_Run Combo_FreqStep ATT REF"});
         // Only the attenuation options take Print away.
-        QCOMPARE(w.Command_Print->isVisible(), returnLoss);
+        row("return-loss options",
+            {"Frame_Refl", "good reference", "show Print", "Option_Refl(1)",
+             "= 000 11 Option_Refl(1) Command_Run Command_Print RL TERM", "Option_Refl(2)",
+             "= 000 11 Option_Refl(2) Command_Run Command_Print RL PAD", "Option_Refl(0)",
+             "= 000 11 Option_Refl(0) Command_Run Combo_FreqStep Command_Print RL REF"});
+        // A real reference: Run disables the list, and Reference stays selected.
+        row("Reference clicked again after a reference",
+            {"Frame_Attn", "Command_Run", "= 111 00 Option_Attn(0) Command_Run ATT REF",
+             "references 10 2 2", "Option_Attn(0)", "+ Combo_FreqStep", "step 3",
+             "= 100 00 Option_Attn(0) Command_Run Combo_FreqStep ATT REF", "references 00 2 2"});
+        row("a step change on the return-loss side",
+            {"Frame_Refl", "Frame_Attn", "good reference", "Frame_Refl", "good reference", "step 2",
+             "= 000 10 Option_Attn(0) Option_Refl(0) Command_Run Combo_FreqStep RL REF",
+             "references 10 2 2"});
+        row("a double-click empties an enabled box",
+            {"Frame_Refl", "good reference", "Check_CustomLimits(1)",
+             "type Text_CustomLimits(1) 30", "double-click Text_CustomLimits(1)", "Frame_Attn",
+             "good reference", "Check_CustomAttn", "type Text_CustomLimits(0) 0.5",
+             "type Text_CustomAttn 8", "double-click Text_CustomLimits(0)",
+             "type Text_CustomLimits(0) 0.4", "double-click Text_CustomAttn",
+             "= 001 00 Option_Attn(0) Check_CustomAttn Text_CustomAttn= Label_dB(2) "
+             "Check_CustomLimits(0) Text_CustomLimits(0)=0.4 Label_dB(0) Option_Refl(0) "
+             "Check_CustomLimits(1) Text_CustomLimits(1)= Label_dB(1) Combo_FreqStep ATT CUSTOM",
+             // A disabled box takes none: the step change disables the custom group.
+             "type Text_CustomAttn 9", "step 3", "double-click Text_CustomAttn",
+             "double-click Text_CustomLimits(0)",
+             "= 100 00 Option_Attn(0) Check_CustomAttn Text_CustomAttn=9 Label_dB(2) "
+             "Check_CustomLimits(0) Text_CustomLimits(0)=0.4 Label_dB(0) Option_Refl(0) "
+             "Check_CustomLimits(1) Text_CustomLimits(1)= Label_dB(1) Command_Run Combo_FreqStep "
+             "ATT CUSTOM"});
+        row("custom limits",
+            {"Frame_Attn", "good reference", "Check_CustomLimits(0)", "focus Text_CustomLimits(0)",
+             "type Text_CustomLimits(0) 0.5", "Check_CustomLimits(0)",
+             "= 111 00 Option_Attn(0) Command_Run Combo_FreqStep ATT REF", "Check_CustomLimits(0)",
+             "= 111 00 Option_Attn(0) Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) "
+             "Command_Run Combo_FreqStep ATT REF",
+             // Already checked: Custom Attenuation leaves the limit the operator typed.
+             "type Text_CustomLimits(0) 0.3", "Check_CustomAttn", "+ Text_CustomLimits(0)=0.3",
+             "focus Text_CustomAttn"});
     }
 
-    void referenceClickedAgainEnablesStepList()
+    void selection()
     {
-        // A real reference on the bench: Run disables the list, and Reference stays selected.
+        QFETCH(QStringList, steps);
         Started f;
         MainForm& w = f.w;
-        f.activate(AttenuationKind, false);
-        click(w.Command_Run);
-        QCOMPARE(f.dialogs.titles(),
-                 (QStringList{"Attenuator Measurement Setup", "Attenuator Reference"}));
-        QCOMPARE(view(w), "111 00 Option_Attn(0) Command_Run ATT REF");
-        QVERIFY(w.State.RefValid[AttenuationKind]);
-        click(w.Option_Attn[0]);
-        QCOMPARE(view(w), "111 00 Option_Attn(0) Command_Run Combo_FreqStep ATT REF");
-        chooseStep(w.Combo_FreqStep, 3);
-        QCOMPARE(groups(w), "100 00");
-        QVERIFY(!w.State.RefValid[AttenuationKind]);
-    }
-
-    void stepChangeInvalidatesOnlyItsSide_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<bool>("customAttn");
-        QTest::addColumn<int>("step");
-        QTest::addColumn<QString>("seen");
-        QTest::newRow("return loss") << ReturnLossKind << false << 2
-                                     << "000 10 Option_Refl(0) Command_Run Combo_FreqStep RL REF";
-        QTest::newRow("custom attenuation")
-            << AttenuationKind << true << 0
-            << "100 00 Option_Attn(0) Check_CustomAttn Text_CustomAttn= Label_dB(2) "
-               "Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) Combo_FreqStep ATT CUSTOM";
-    }
-
-    void stepChangeInvalidatesOnlyItsSide()
-    {
-        QFETCH(int, kind);
-        QFETCH(bool, customAttn);
-        QFETCH(int, step);
-        QFETCH(QString, seen);
-        Started f;
-        f.activate(kind);
-        f.w.State.RefValid = {true, true};
-        if (customAttn)
-            click(f.w.Check_CustomAttn);
-        chooseStep(f.w.Combo_FreqStep, step);
-        QCOMPARE(view(f.w), seen);
-        std::array<bool, 2> valid{true, true};
-        valid[kind] = false;
-        QCOMPARE(f.w.State.RefValid, valid);
-        QCOMPARE(f.w.State.RefStep, (std::array<qint16, 2>{2, 2}));
-    }
-
-    void startUpSelectionInvalidatesNothing()
-    {
-        BenchFixture f;
-        f.form->State.RefValid = {true, true};
-        f.startUp();
-        QCOMPARE(f.form->State.RefValid, (std::array<bool, 2>{true, true}));
-        // The very next change of the step is the operator's, and counts.
-        clickFrame(f.form->Frame_Attn);
-        chooseStep(f.form->Combo_FreqStep, 0);
-        QCOMPARE(f.form->State.RefValid, (std::array<bool, 2>{false, true}));
-    }
-
-    void doubleClickClears()
-    {
-        Started f;
-        MainForm& w = f.w;
-        f.activate(ReturnLossKind);
-        click(w.Check_CustomLimits[1]);
-        QTest::keyClicks(w.Text_CustomLimits[1], "30");
-        QTest::mouseDClick(w.Text_CustomLimits[1], Qt::LeftButton);
-        QCOMPARE(w.Text_CustomLimits[1]->text(), "");
-
-        f.activate(AttenuationKind);
-        click(w.Check_CustomAttn);
-        QTest::keyClicks(w.Text_CustomLimits[0], "0.5");
-        QTest::keyClicks(w.Text_CustomAttn, "8");
-        QTest::mouseDClick(w.Text_CustomLimits[0], Qt::LeftButton);
-        QTest::keyClicks(w.Text_CustomLimits[0], "0.4"); // appended to nothing
-        QTest::mouseDClick(w.Text_CustomAttn, Qt::LeftButton);
-        QCOMPARE(
-            view(w),
-            "001 00 Option_Attn(0) Check_CustomAttn Text_CustomAttn= Label_dB(2) "
-            "Check_CustomLimits(0) Text_CustomLimits(0)=0.4 Label_dB(0) Option_Refl(0) "
-            "Check_CustomLimits(1) Text_CustomLimits(1)= Label_dB(1) Combo_FreqStep ATT CUSTOM");
-
-        // A disabled box takes no double-click: the step change disables the custom group.
-        QTest::keyClicks(w.Text_CustomAttn, "9");
-        chooseStep(w.Combo_FreqStep, 3);
-        QTest::mouseDClick(w.Text_CustomAttn, Qt::LeftButton);
-        QTest::mouseDClick(w.Text_CustomLimits[0], Qt::LeftButton);
-        QCOMPARE(view(w), "100 00 Option_Attn(0) Check_CustomAttn Text_CustomAttn=9 Label_dB(2) "
-                          "Check_CustomLimits(0) Text_CustomLimits(0)=0.4 Label_dB(0) "
-                          "Option_Refl(0) Check_CustomLimits(1) Text_CustomLimits(1)= Label_dB(1) "
-                          "Command_Run Combo_FreqStep ATT CUSTOM");
-    }
-
-    void customLimitsKeepTextWhenHidden()
-    {
-        Started f;
-        MainForm& w = f.w;
-        f.activate(AttenuationKind);
-        click(w.Check_CustomLimits[0]);
-        QCOMPARE(w.focusWidget(), w.Text_CustomLimits[0]);
-        QTest::keyClicks(w.Text_CustomLimits[0], "0.5");
-        click(w.Check_CustomLimits[0]);
-        QCOMPARE(view(w), "111 00 Option_Attn(0) Command_Run Combo_FreqStep ATT REF");
-        QCOMPARE(w.Text_CustomLimits[0]->text(), "0.5");
-        click(w.Check_CustomLimits[0]);
-        QCOMPARE(view(w), "111 00 Option_Attn(0) Check_CustomLimits(0) Text_CustomLimits(0)= "
-                          "Label_dB(0) Command_Run Combo_FreqStep ATT REF");
-        // Already checked: Custom Attenuation leaves the limit the operator typed.
-        QTest::keyClicks(w.Text_CustomLimits[0], "0.3");
-        click(w.Check_CustomAttn);
-        QCOMPARE(w.Text_CustomLimits[0]->text(), "0.3");
-        QCOMPARE(w.focusWidget(), w.Text_CustomAttn);
+        for (const QString& step : steps) {
+            const QString verb = step.section(u' ', 0, 0), what = step.section(u' ', 1);
+            QWidget* const named = w.findChild<QWidget*>(what.section(u' ', 0, 0));
+            if (verb == "=") {
+                QCOMPARE(view(w), what);
+            } else if (verb == "+" || verb == "-") {
+                QVERIFY2(view(w).split(u' ').contains(what) == (verb == "+"),
+                         qPrintable(step + " in " + view(w)));
+            } else if (verb == "focus") {
+                QCOMPARE(w.focusWidget(), named);
+            } else if (verb == "references") {
+                QCOMPARE(QString::asprintf("%d%d %d %d", w.State.RefValid[0], w.State.RefValid[1],
+                                           w.State.RefStep[0], w.State.RefStep[1]),
+                         what);
+            } else if (verb == "type") {
+                QTest::keyClicks(named, what.section(u' ', 1));
+            } else if (verb == "double-click") {
+                QTest::mouseDClick(named, Qt::LeftButton);
+            } else if (verb == "step") {
+                chooseStep(w.Combo_FreqStep, what.toInt());
+            } else if (step == "show Print") {
+                w.Command_Print->show();
+            } else if (step == "good reference") {
+                f.goodReference();
+            } else if (verb == "again") {
+                const QString before = view(w);
+                clickFrame(named);
+                QCOMPARE(view(w), before);
+            } else {
+                QWidget* const control = w.findChild<QWidget*>(step);
+                QVERIFY2(control, qPrintable(step));
+                if (qobject_cast<ClickFrame*>(control))
+                    clickFrame(control);
+                else
+                    click(control);
+            }
+        }
     }
 
     // A reference and a device sweep through the buttons: what the window shows between them,
@@ -531,17 +359,13 @@ private slots:
                 });
             return std::nullopt;
         };
-        clickFrame(w.Frame_Refl);
-        chooseStep(w.Combo_FreqStep, 3);
-        click(w.Command_Run);
+        measure(w, MeasKind::ReturnLoss, 3);
         QCOMPARE(w.focusWidget(), w.Option_Refl[1]);
-        QCOMPARE(groups(w), "000 11");
-        QVERIFY(!w.Combo_FreqStep->isEnabled() && !w.Check_SkipMsg->isEnabled());
+        QCOMPARE(view(w), "000 11 Option_Refl(0) Command_Run RL REF");
         click(w.Option_Refl[1]);
         click(w.Command_Run);
-        QVERIFY(w.Command_Print->isVisible() && w.Check_SkipMsg->isEnabled());
-        QVERIFY(w.Command_Run->isEnabled() && !w.Command_Stop->isEnabled());
-        QVERIFY(!w.Label_Busy->isVisible());
+        QCOMPARE(view(w), "000 11 Option_Refl(1) Command_Run Check_SkipMsg Command_Print RL TERM");
+        QVERIFY(!w.Command_Stop->isEnabled() && !w.Label_Busy->isVisible());
         QVERIFY(!w.MSChart1->seriesHidden(1) && !w.MSChart1->seriesHidden(6));
         QCOMPARE(heard, "Getting value for 300 MHz");
         QVERIFY(busyShown);
@@ -560,7 +384,8 @@ private slots:
     {
         Started f;
         MainForm& w = f.w;
-        f.activate(ReturnLossKind);
+        clickFrame(w.Frame_Refl);
+        f.goodReference();
         f.dialogs.onMessage = [&](const Shown& shown) -> std::optional<MsgResult> {
             if (shown.icon == MsgIcon::Information)
                 f.clock.schedule(9.0, [&] { click(w.Command_Stop); });
@@ -571,10 +396,8 @@ private slots:
         click(w.Command_Run);
         QCOMPARE(f.dialogs.titles(),
                  (QStringList{"Return Loss Measurement Setup", "Reference Table", "Stop"}));
-        QVERIFY(!w.State.RefValid[ReturnLossKind]);
-        QCOMPARE(groups(w), "000 10");
-        QVERIFY(w.Combo_FreqStep->isEnabled() && w.Command_Run->isEnabled());
-        QVERIFY(w.Frame_Attn->isEnabled());
+        QVERIFY(!w.State.RefValid[ReturnLossKind] && w.Frame_Attn->isEnabled());
+        QCOMPARE(view(w), "000 10 Option_Refl(0) Command_Run Combo_FreqStep RL REF");
     }
 
     void closeDuringSweep_data()
@@ -585,13 +408,15 @@ private slots:
         QTest::newRow("cancel") << MsgResult::Cancel;
     }
 
-    // Closing while a sweep runs winds it down first, then asks once.
+    // Closing while a sweep runs winds it down first, then asks once: Yes resets the analyser,
+    // No closes without a word to it, Cancel keeps the program.
     void closeDuringSweep()
     {
         QFETCH(MsgResult, answer);
         Started f;
         MainForm& w = f.w;
-        f.activate(AttenuationKind);
+        clickFrame(w.Frame_Attn);
+        f.goodReference();
         click(w.Option_Attn[2]);
         f.bench.clearReceived();
         f.dialogs.onMessage = [&](const Shown& shown) -> std::optional<MsgResult> {
@@ -607,6 +432,8 @@ private slots:
         const QStringList received = f.bench.received();
         QCOMPARE(f.dialogs.titles(),
                  (QStringList{"Attenuator Measurement Setup", "Terminate Program"}));
+        QCOMPARE(describe(f.dialogs.shown[1]),
+                 "none|Terminate Program|Do you want to initialize the 2712 ?|YesNoCancel");
         QCOMPARE(received.count("TRI FRE"), 1);
         QCOMPARE(received.last(), answer == MsgResult::Yes ? "REC 1" : "TRI FRE");
         QCOMPARE(w.isVisible(), answer == MsgResult::Cancel);

@@ -1,26 +1,54 @@
 #include "BenchFixture.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
 #include <QTest>
 
 BenchScenario scenarioOf(const QString& words);
 
 BenchFixture::BenchFixture(const QString& scenario) : bench(clock, scenarioOf(scenario))
 {
-    // Only a modal window (the intro) waits on the clock without anybody advancing it.
-    clock.idleAdvance = [] { return QApplication::activeModalWidget() != nullptr; };
     form = std::make_unique<MainForm>(io, hands);
-    // A forked child lacks the raster engine's helper threads: painting would wait for ever.
-    if (inChildProcess())
-        form->setUpdatesEnabled(false);
 }
 
-void BenchFixture::startUp()
+void BenchFixture::startProgram(MainForm& form, VirtualClock& clock)
 {
-    form->Form_Load();
-    form->show();
-    for (int turn = 0; turn < 1000 && !form->activated(); ++turn)
+    // Only a modal window (the intro) waits on the clock without anybody advancing it.
+    clock.idleAdvance = [] { return QApplication::activeModalWidget() != nullptr; };
+    // A forked child lacks the raster engine's helper threads: painting would wait for ever.
+    form.setUpdatesEnabled(!inChildProcess());
+    form.Form_Load();
+    form.show();
+    for (int turn = 0; turn < 1000 && !form.activated(); ++turn)
         QCoreApplication::processEvents();
     // Let the blink of the hint finish.
     clock.advance(2);
+}
+
+void clickFrame(QWidget* frame)
+{
+    const QPoint surface(frame->width() - 4, frame->height() - 4);
+    QVERIFY2(!frame->childAt(surface), "a control covers the frame's surface");
+    QTest::mouseClick(frame, Qt::LeftButton, {}, surface);
+}
+
+void chooseStep(QComboBox* list, int index)
+{
+    QVERIFY(list->isEnabled());
+    while (list->currentIndex() < index)
+        QTest::keyClick(list, Qt::Key_Down);
+    while (list->currentIndex() > index)
+        QTest::keyClick(list, Qt::Key_Up);
+}
+
+void measure(MainForm& w, MeasKind kind, int step, QWidget* device)
+{
+    clickFrame(kind == MeasKind::Attenuation ? w.Frame_Attn : w.Frame_Refl);
+    chooseStep(w.Combo_FreqStep, step);
+    QTest::mouseClick(w.Command_Run, Qt::LeftButton);
+    if (!device)
+        return;
+    QTest::mouseClick(device, Qt::LeftButton);
+    QTest::mouseClick(w.Command_Run, Qt::LeftButton);
 }

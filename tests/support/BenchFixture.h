@@ -15,7 +15,9 @@ struct BenchFixture {
     explicit BenchFixture(const QString& scenario = {});
 
     // Load, show and first activation, as at program start.
-    void startUp();
+    void startUp() { startProgram(*form, clock); }
+    // The same for a window over any bus.
+    static void startProgram(MainForm& form, VirtualClock& clock);
 
     VirtualClock clock;
     SimulatedBench bench;
@@ -24,3 +26,11 @@ struct BenchFixture {
     InstrumentIO io{bench, clock, hands};
     std::unique_ptr<MainForm> form;
 };
+
+// A click on the frame's own surface, clear of every control inside it.
+void clickFrame(QWidget* frame);
+// Picks a frequency step with the arrow keys, as an operator does on a closed list.
+void chooseStep(QComboBox* list, int index);
+// The operator's way to a sweep: the kind's frame, the step (0..3: 12.5 .. 100 MHz), Run for
+// the reference and, given a device option, that option and Run again.
+void measure(MainForm& w, MeasKind kind, int step, QWidget* device = nullptr);
