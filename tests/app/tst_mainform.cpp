@@ -52,17 +52,6 @@ QString view(const MainForm& w)
     return seen.join(' ');
 }
 
-QString describe(const Shown& s)
-{
-    static const char* const icons[] = {"none", "critical", "exclamation", "information",
-                                        "question"};
-    static const char* const buttons[] = {"Ok", "OkCancel", "YesNo", "YesNoCancel"};
-    return QStringLiteral("%1|%2|%3|%4")
-        .arg(QLatin1String(icons[int(s.icon)]), s.title,
-             QString(s.text).replace('\n', QLatin1String("\\n")),
-             QLatin1String(buttons[int(s.buttons)]));
-}
-
 // Calls back on every event the object receives.
 class EventHook : public QObject {
 public:
@@ -189,15 +178,15 @@ private slots:
         const ChildOutcome outcome = runInChild([](auto report) {
             BenchFixture f(QStringLiteral("no-tg"));
             f.dialogs.onMessage = [report](const Shown& s) -> std::optional<MsgResult> {
-                report(describe(s));
+                report(s.line());
                 return std::nullopt;
             };
             f.startUp();
             report(QStringLiteral("still running"));
         });
         QCOMPARE(outcome.exitStatus, 1);
-        QCOMPARE(outcome.log, "critical|Error|No Tracking Generator option found in the 2712."
-                              "\\n\\nThis program will quit.|Ok\n");
+        QCOMPARE(outcome.log, "critical Ok Error: No Tracking Generator option found in the "
+                              "2712.\\n\\nThis program will quit.\n");
     }
 
     // The selection controls, each row an operator's clicks and key presses on the started
@@ -432,8 +421,8 @@ private slots:
         const QStringList received = f.bench.received();
         QCOMPARE(f.dialogs.titles(),
                  (QStringList{"Attenuator Measurement Setup", "Terminate Program"}));
-        QCOMPARE(describe(f.dialogs.shown[1]),
-                 "none|Terminate Program|Do you want to initialize the 2712 ?|YesNoCancel");
+        QCOMPARE(f.dialogs.shown[1].line(),
+                 "none YesNoCancel Terminate Program: Do you want to initialize the 2712 ?");
         QCOMPARE(received.count("TRI FRE"), 1);
         QCOMPARE(received.last(), answer == MsgResult::Yes ? "REC 1" : "TRI FRE");
         QCOMPARE(w.isVisible(), answer == MsgResult::Cancel);

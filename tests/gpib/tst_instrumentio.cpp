@@ -32,19 +32,13 @@ public:
     }
 };
 
-QString messageLine(MsgIcon icon, const QString& title, const QString& text, MsgButtons buttons)
-{
-    return QStringLiteral("%1 %2 \"%3\" \"%4\"")
-        .arg(QString::number(int(icon)), QString::number(int(buttons)), title,
-             QString(text).replace(u'\n', QStringLiteral("\\n")));
-}
-
 // What GpibCheckError shows for a driver error.
 QString gpibError(int code, const QString& text)
 {
-    return messageLine(MsgIcon::Exclamation, QStringLiteral("GPIB ERROR # %1").arg(code),
-                       text + "\nSelect OK to continue or Cancel to terminate program.",
-                       MsgButtons::OkCancel);
+    return QStringLiteral("exclamation OkCancel GPIB ERROR # %1: %2\\nSelect OK to continue or "
+                          "Cancel to terminate program.")
+        .arg(code)
+        .arg(text);
 }
 
 // The instrument layer on the simulated bench, every driver call traced.
@@ -54,7 +48,7 @@ struct Rig {
     {
         trace.open(QIODevice::WriteOnly);
         dialogs.onMessage = [this](const ScriptedDialogs::Shown& s) {
-            log(messageLine(s.icon, s.title, s.text, s.buttons));
+            log(s.line());
             return std::optional<MsgResult>();
         };
     }
@@ -181,8 +175,7 @@ private slots:
                               "3.100 ibrd ud=1 \"\" ibsta=0xc000 iberr=6 ibcnt=0",
                               "3.100 ibtmo ud=1 tmo=13 ibsta=0x100 iberr=0 ibcnt=0"}));
         QCOMPARE(rig.said,
-                 QStringList{messageLine(MsgIcon::Exclamation, "I/O Error",
-                                         "Read cycle failed\nOperation aborted.", MsgButtons::Ok)});
+                 QStringList{"exclamation Ok I/O Error: Read cycle failed\\nOperation aborted."});
     }
 
     // GpibWaitSrq: serial polls take stale requests off, then a bounded wait for a new one,
@@ -274,7 +267,7 @@ private slots:
         QTest::addColumn<QStringList>("said");
         const auto fatal = [](int calls, const QString& title, const QString& text) {
             return QString::number(calls) + u' ' +
-                   messageLine(MsgIcon::Critical, title, text, MsgButtons::Ok);
+                   ScriptedDialogs::Shown{MsgIcon::Critical, title, text, MsgButtons::Ok}.line();
         };
         const QString restart = QStringLiteral("\n\nCorrect problem and restart.");
         QTest::newRow("GpibWrite, descriptor 0")

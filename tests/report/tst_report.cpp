@@ -34,20 +34,6 @@ QString page(int type, const QString& dutLines)
            "\n50 100 150 200 250 300 350 400 450 500 550 600 650 700 750 800 850 900 950 1000";
 }
 
-// A message as the operator sees it: icon and buttons (as numbers), title and text; all that
-// were shown, one after the other.
-QString seen(MsgIcon icon, MsgButtons buttons, const QString& title, const QString& text)
-{
-    return QString("%1 %2 %3: %4").arg(int(icon)).arg(int(buttons)).arg(title, text);
-}
-QString seen(const ScriptedDialogs& dialogs)
-{
-    QStringList all;
-    for (const auto& s : dialogs.shown)
-        all << seen(s.icon, s.buttons, s.title, s.text);
-    return all.join("\n--\n");
-}
-
 // The main window's side of a print. Its print dialog prints
 // to the PDF file or queue "to" (none: Cancel) and runs meanwhile for what a hand does there.
 struct Bench {
@@ -271,9 +257,9 @@ private slots:
             QTest::newRow(name) << QString(details) << QString(to) << QString(fault) << dutLines
                                 << told << saved;
         };
-        const QString notSaved = seen(MsgIcon::Exclamation, MsgButtons::Ok, "DUT ID Not Saved",
-                                      "The report was printed, but the DUT ID and comments could "
-                                      "not be saved in PrintComments.dat.\n\n");
+        const QString notSaved = "exclamation Ok DUT ID Not Saved: The report was printed, but "
+                                 "the DUT ID and comments could not be saved in "
+                                 "PrintComments.dat.\\n\\n";
         const char* pdf = "report.pdf";
         const QString b2 = "DUTID:B2\nComments:x";
         row("printed and saved", "B2|x", pdf, "", b2, {}, "A1;ok\r\nB2;x\r\n");
@@ -285,9 +271,8 @@ private slots:
         row("close box", "B2|x|", pdf, "", {});
         row("Cancel in the print dialog", "B2|x", "", "", {});
         row("unwritable page", "B2|x", "missing/report.pdf", "", {},
-            seen(MsgIcon::Exclamation, MsgButtons::Ok, "Report Not Printed",
-                 "The report was not printed.\n\nThe file missing/report.pdf could not be "
-                 "written."));
+            "exclamation Ok Report Not Printed: The report was not printed.\\n\\nThe file "
+            "missing/report.pdf could not be written.");
         row("file removed while printing", "B2|x", pdf, "removed", b2,
             notSaved + "The file is no longer there.", "<no file>");
         // The page goes where no file size limit reaches.
@@ -319,7 +304,7 @@ private slots:
         inDetails(pasted[0], pasted[1], pasted[2]);
         bench.run(3);
         setrlimit(RLIMIT_FSIZE, &limit);
-        QTEST(seen(bench.dialogs), "told");
+        QTEST(bench.dialogs.lines(), "told");
         QTEST(readFile(Dat), "saved");
         QCOMPARE(printedPage(to), dutLines.isEmpty() ? "no page" : page(7, dutLines));
     }
@@ -336,9 +321,8 @@ private slots:
         writeFile(cups->path("home/.cups"), "");
         QVERIFY(!DefaultPrinter::SetDefaultPrinter("q2", dialogs));
         QFile::remove(cups->path("home/.cups"));
-        const QString failed =
-            seen(MsgIcon::None, MsgButtons::Ok, "test_report", "SetPrinterFailed. Error code: ");
-        QCOMPARE(seen(dialogs), failed + "1030\n--\n" + failed + QString::number(ENOTDIR));
+        const QString failed = "none Ok test_report: SetPrinterFailed. Error code: ";
+        QCOMPARE(dialogs.lines(), failed + "1030\n" + failed + QString::number(ENOTDIR));
     }
 
     void cupsQueue_data()
@@ -364,15 +348,14 @@ private slots:
         inDetails("A1", "ok");
         bench.run(1);
         if (stopServer) {
-            const QString told = seen(MsgIcon::Exclamation, MsgButtons::Ok, "Report Not Printed",
-                                      "The report was not printed.\n\nThe printer q2 did not "
-                                      "accept it: ");
-            QVERIFY2(bench.dialogs.shown.size() == 1 && seen(bench.dialogs).startsWith(told),
-                     qPrintable(seen(bench.dialogs)));
+            const QString told = "exclamation Ok Report Not Printed: The report was not "
+                                 "printed.\\n\\nThe printer q2 did not accept it: ";
+            QVERIFY2(bench.dialogs.shown.size() == 1 && bench.dialogs.lines().startsWith(told),
+                     qPrintable(bench.dialogs.lines()));
             QCOMPARE(readFile(Dat), QByteArray());
             return;
         }
-        QCOMPARE(seen(bench.dialogs), QString());
+        QCOMPARE(bench.dialogs.lines(), QString());
         // The queue writes its file once the job has gone through the filters.
         QVERIFY2(
             QTest::qWaitFor([&] { return printedPage(cups->output(queue)) != "no page"; }, 120000),

@@ -19,6 +19,24 @@ bool ScriptedDialogs::choosePrinter(QPrinter& printer)
     return onChoosePrinter ? onChoosePrinter(printer) : false;
 }
 
+QString ScriptedDialogs::Shown::line() const
+{
+    static const char* const icons[] = {"none", "critical", "exclamation", "information",
+                                        "question"};
+    static const char* const choices[] = {"Ok", "OkCancel", "YesNo", "YesNoCancel"};
+    return QStringLiteral("%1 %2 %3: %4")
+        .arg(QLatin1String(icons[int(icon)]), QLatin1String(choices[int(buttons)]), title,
+             QString(text).replace(u'\n', QLatin1String("\\n")));
+}
+
+QString ScriptedDialogs::lines() const
+{
+    QStringList all;
+    for (const Shown& s : shown)
+        all << s.line();
+    return all.join(u'\n');
+}
+
 QStringList ScriptedDialogs::titles() const
 {
     QStringList list;

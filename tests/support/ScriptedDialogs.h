@@ -16,6 +16,9 @@ public:
         QString title;
         QString text;
         MsgButtons buttons;
+        // In one line: icon, buttons, title, then the text with its line ends written "\n",
+        // last so that a test may compare its beginning.
+        QString line() const;
     };
 
     MsgResult message(MsgIcon icon, const QString& title, const QString& text,
@@ -30,6 +33,8 @@ public:
 
     QList<Shown> shown;
     QStringList titles() const;
+    // Every message shown so far, a line each.
+    QString lines() const;
     void clear() { shown.clear(); }
 
 private:
