@@ -365,7 +365,7 @@ HistoryFigures historyFigures()
     }
     result.reference.taken = result.started = result.ended = QDateTime::currentDateTimeUtc();
     RunContext context;
-    context.bench = {QStringLiteral("2712"), QStringLiteral("ID TEK/2712,V81.1,TRACKING GEN"),
+    context.bench = {QStringLiteral("2712"), QStringLiteral("ID SIMULATED,2712,V1.04"),
                      BenchInterface::Board, QStringLiteral("GPIB0::1")};
     context.comments = QStringLiteral("checked after repair");
     const int records = 100000;

@@ -38,7 +38,7 @@ MeasurementResult sweep(MeasType type, int stepIndex, float nominal = 0, float o
 RunContext context(bool simulated = false, const QString& dutId = {})
 {
     const auto via = simulated ? BenchInterface::Simulated : BenchInterface::Board;
-    const BenchInfo bench{"2712", "ID TEK/2712,V81.1,TRACKING GEN", via, "GPIB0::1"};
+    const BenchInfo bench{"2712", "ID SIMULATED,2712,V1.04", via, "GPIB0::1"};
     return {bench, "tech", "1.4", StartedFrom::Window, dutId, "after repair"};
 }
 
