@@ -8,8 +8,7 @@
 #include "gpib/AnalyserCommands.h"
 #include "sim/BenchServer.h"
 
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QtNetwork>
 #include <QtTest>
 #include <QtWidgets>
 

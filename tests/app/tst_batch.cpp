@@ -1,10 +1,7 @@
 // The batch run as a script starts it: the real program in a child process on the simulated
 // bench's virtual clock, with a private history file read back through --history and --export.
 
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <csignal>
 #include <fcntl.h>

@@ -1,8 +1,6 @@
 #include "chart/Chart.h"
 
-#include <QCategoryAxis>
-#include <QLineSeries>
-#include <QValueAxis>
+#include <QtCharts>
 #include <QtTest>
 
 namespace {

@@ -1,12 +1,7 @@
 // The program itself under remote control: the real binary on the simulated bench in virtual
 // time, driven by pyvisa as a production script would, and the README's example as written.
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 namespace {
 

@@ -2,8 +2,7 @@
 #include "gpib/LinuxGpibDriver.h"
 #include "gpib/TracingDriver.h"
 
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <dlfcn.h>
 

@@ -6,12 +6,7 @@
 #include "gpib/TracingDriver.h"
 #include "sim/SimulatedBench.h"
 
-#include <QBuffer>
-#include <QLocale>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
 
 #include <clocale>
 

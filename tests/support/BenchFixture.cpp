@@ -1,9 +1,7 @@
 #include "BenchFixture.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QPushButton>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 BenchScenario scenarioOf(const QString& words);
 

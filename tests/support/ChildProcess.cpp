@@ -1,6 +1,5 @@
 #include "ChildProcess.h"
 
-#include <QFile>
 #include <QTemporaryFile>
 
 #include <sys/wait.h>

@@ -4,19 +4,15 @@
 
 #include "report/PrintResultTextForm.h"
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 #include <QtWidgets>
 
 #include <memory>
 
-using namespace Qt::StringLiterals;
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 inline QByteArray readFile(const QString& name) // "<no file>" when there is none
 {
