@@ -40,26 +40,12 @@ QString kindText(MeasKind kind)
 // The device as the selection's captions name it.
 QString deviceText(MeasType type, const QString& device)
 {
-    switch (type) {
-    case MeasType::Cable:
-        return QStringLiteral("1 X (cable)");
-    case MeasType::Att2X:
-        return QStringLiteral("2 X");
-    case MeasType::Att2p5X:
-        return QStringLiteral("2.5 X");
-    case MeasType::Att5X:
-        return QStringLiteral("5 X");
-    case MeasType::Att10X:
-        return QStringLiteral("10 X");
-    case MeasType::Termination:
-        return QStringLiteral("Termination");
-    case MeasType::AttenuatorRl:
-        return QStringLiteral("Attenuator");
-    case MeasType::CustomAtt:
+    if (type == MeasType::CustomAtt)
         return device + QStringLiteral(" dB");
-    default:
+    if (isReference(type))
         return device;
-    }
+    const QString caption = QString::fromLatin1(measInfo(type).caption);
+    return type == MeasType::Cable ? caption + QStringLiteral(" (cable)") : caption;
 }
 
 QString localTime(const QDateTime& utc, bool seconds = true)

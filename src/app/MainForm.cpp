@@ -53,6 +53,12 @@ T* control(QWidget* parent, const QString& name, const QString& accessibleName =
     return widget;
 }
 
+// The caption of a frame's option, from the measurement it selects.
+QString caption(MeasKind kind, int optionIndex)
+{
+    return QString::fromLatin1(measInfo(optionType(kind, optionIndex)).caption);
+}
+
 void setBackground(QLabel* label, const QColor& colour)
 {
     QPalette palette = label->palette();
@@ -124,13 +130,12 @@ void MainForm::buildAttnFrame(const Twips& tw)
     Frame_Attn = control<ClickFrame>(m_selectionArea, "Frame_Attn");
     Frame_Attn->setTitle(QStringLiteral("Attenuation"));
     Frame_Attn->setGeometry(tw.rect(0, 0, 7695, 1095));
-    const QStringList captions{"Reference", "1 X", "2 X", "2.5 X", "5 X", "10 X"};
     const int left[] = {180, 1320, 1980, 2640, 3420, 4080};
     const int width[] = {1095, 615, 555, 735, 615, 735};
     for (int i = 0; i < 6; ++i) {
         Option_Attn[i] =
             control<QRadioButton>(Frame_Attn, QStringLiteral("Option_Attn(%1)").arg(i));
-        Option_Attn[i]->setText(captions[i]);
+        Option_Attn[i]->setText(caption(MeasKind::Attenuation, i));
         Option_Attn[i]->setGeometry(tw.rect(left[i], 420, width[i], 375));
     }
     Check_CustomAttn = control<QCheckBox>(Frame_Attn, "Check_CustomAttn");
@@ -154,13 +159,12 @@ void MainForm::buildReflFrame(const Twips& tw)
     Frame_Refl = control<ClickFrame>(m_selectionArea, "Frame_Refl");
     Frame_Refl->setTitle(QStringLiteral("Return Loss"));
     Frame_Refl->setGeometry(tw.rect(0, 1200, 7695, 855));
-    const QStringList captions{"Reference", "Termination", "Attenuator"};
     const int left[] = {180, 1320, 2640};
     const int width[] = {1095, 1155, 1035};
     for (int i = 0; i < 3; ++i) {
         Option_Refl[i] =
             control<QRadioButton>(Frame_Refl, QStringLiteral("Option_Refl(%1)").arg(i));
-        Option_Refl[i]->setText(captions[i]);
+        Option_Refl[i]->setText(caption(MeasKind::ReturnLoss, i));
         Option_Refl[i]->setGeometry(tw.rect(left[i], 360, width[i], 255));
     }
     Check_CustomLimits[1] = control<QCheckBox>(Frame_Refl, "Check_CustomLimits(1)");

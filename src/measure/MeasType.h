@@ -40,6 +40,7 @@ struct MeasInfo {
     const char* promptText; // the DUT as the connection prompt names it
     const char* reportText; // the DUT as the report's description names it
     int optionIndex;        // index in its frame's option array; -1 for the custom attenuation
+    const char* caption;    // that option's caption
 };
 
 const MeasInfo& measInfo(MeasType type);
