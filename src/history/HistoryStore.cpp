@@ -224,14 +224,39 @@ bool HistoryStore::openLocal(const QString& path, Access access)
                                : QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
     if (!m_db.open())
         return fail(m_db.lastError());
-    QSqlQuery pragma(m_db);
     if (access == Access::ReadWrite) {
-        // WAL lets readers go on while a bench writes; FULL makes a committed record survive a
-        // power cut.
-        if (!exec(pragma, "PRAGMA journal_mode=WAL") || !exec(pragma, "PRAGMA synchronous=FULL"))
+        // FULL makes a committed record survive a power cut.
+        QSqlQuery pragma(m_db);
+        if (!useWriteAheadLog() || !exec(pragma, "PRAGMA synchronous=FULL"))
             return false;
     }
     return prepareSchema(access);
+}
+
+bool HistoryStore::useWriteAheadLog()
+{
+    // WAL lets readers go on while a bench writes. The switch needs the file to itself, and
+    // SQLite does not wait for that: a second bench opening the same new file at that moment
+    // is told "database is locked" at once. The mode stays with the file, so look first; when
+    // busy, wait out the other bench in an exclusive transaction, which does wait, and retry.
+    QSqlQuery query(m_db);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (!exec(query, "PRAGMA journal_mode") || !query.next())
+            return false;
+        if (query.value(0).toString() == QLatin1String("wal"))
+            return true;
+        // A file system without shared memory keeps the old mode, which still works.
+        if (query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+            return true;
+        if ((query.lastError().nativeErrorCode().toInt() & 0xff) != 5) // SQLITE_BUSY
+            return fail(query.lastError());
+        if (!exec(query, "BEGIN EXCLUSIVE") || !exec(query, "COMMIT"))
+            return false;
+    }
+    return failWith(Problem::Other,
+                    QStringLiteral("The history file %1 cannot be switched to write-ahead "
+                                   "logging: other programs keep it busy.")
+                        .arg(m_where));
 }
 
 bool HistoryStore::openShared(const DatabaseTarget& target, Access access)

@@ -82,6 +82,7 @@ public:
 
 private:
     bool open(const QString& driver);
+    bool useWriteAheadLog();
     bool prepareSchema(Access access);
     std::optional<int> schemaVersion();
     bool migrate();

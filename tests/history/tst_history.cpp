@@ -7,6 +7,8 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <future>
+
 #include <unistd.h>
 
 namespace {
@@ -360,6 +362,18 @@ private slots:
         QCOMPARE(reader.recordCount(), 1 + written);
         QCOMPARE(reader.pendingOutbox(shared)->size(), 1 + written);
         QVERIFY(pages.exec("PRAGMA max_page_count = 1000000") && writer.writeRecord(record()));
+
+        // A bench opening a new file while another is switching it to WAL waits for that one.
+        QSqlDatabase first = QSqlDatabase::addDatabase("QSQLITE", "first");
+        first.setDatabaseName(dir.filePath("new.sqlite"));
+        QVERIFY(first.open() && QSqlQuery(first).exec("BEGIN IMMEDIATE"));
+        auto second = std::async(std::launch::async, [path = first.databaseName()] {
+            HistoryStore store;
+            return store.openLocal(path) ? QString() : store.lastError();
+        });
+        QCOMPARE(second.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+        QVERIFY(QSqlQuery(first).exec("COMMIT"));
+        QCOMPARE(second.get(), QString());
     }
 
     // The program's history goes on through what the file's owner has to put right.
