@@ -20,6 +20,7 @@ protected:
     void scaleChanged() override;
 
 private:
+    // What scaleChanged() does, for the constructor, which must not call it virtually.
     void applyScale();
 
     QVector<QLineSeries*> m_series;
