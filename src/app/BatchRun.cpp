@@ -7,6 +7,7 @@
 #include "base/Clock.h"
 #include "gpib/InstrumentIO.h"
 #include "history/History.h"
+#include "measure/FrequencyStep.h"
 #include "measure/HeadlessView.h"
 #include "measure/MeasurementEngine.h"
 #include "measure/ResultGrid.h"
@@ -116,11 +117,7 @@ std::optional<Job> readJob(const QCommandLineParser& parser, const Options& opti
     }
 
     const QString step = parser.value(options.freqStep).trimmed();
-    job.step = -1;
-    for (int i = 0; i < MeasurementEngine::StepTexts.size(); ++i) {
-        if (MeasurementEngine::StepTexts[i].section(u' ', 0, 0) == step)
-            job.step = i;
-    }
+    job.step = FrequencyStep::indexOfText(step);
     if (job.step < 0)
         return refuse(
             QStringLiteral("--freq-step takes 12.5, 25, 50 or 100 (MHz), not %1.").arg(step));
@@ -293,6 +290,9 @@ int BatchRun::main(int argc, char* argv[])
 
     engine.FindAnalyser();
     engine.CheckTrackingGenerator();
+    // The message has said why.
+    if (engine.programEnded())
+        return ErrorStatus;
 
     ProgressLine progress(connection.clock(), engine.Globals.StepMult.at(size_t(job->step)));
     if (isatty(STDERR_FILENO)) {
@@ -311,6 +311,8 @@ int BatchRun::main(int argc, char* argv[])
 
     const auto ended = [&]() -> std::optional<int> {
         progress.clear();
+        if (terminal.ended() || engine.programEnded())
+            return ErrorStatus;
         if (terminal.busFailed())
             return failed(QStringLiteral("The run ended after a bus error: no verdict."));
         if (Interruption::happened())

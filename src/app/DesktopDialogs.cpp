@@ -6,19 +6,20 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
-MsgResult DesktopDialogs::message(MsgIcon icon, const QString& title, const QString& text,
-                                  MsgButtons buttons)
+MsgResult DesktopDialogs::message(const OperatorMessage& message)
 {
     if (observer)
-        observer(icon, title, text);
+        observer(message);
     if (m_unattended)
-        return FirstButtonDialogs::firstButton(buttons);
+        return message.firstButton();
+    const MsgIcon icon = message.icon;
+    const MsgButtons buttons = message.buttons;
     QMessageBox box(QApplication::activeWindow());
     // A guarded pointer: it is null again once the box is gone.
     // cppcheck-suppress danglingLifetime
     m_waiting = &box;
-    box.setWindowTitle(title);
-    box.setText(text);
+    box.setWindowTitle(message.title);
+    box.setText(message.text);
     switch (icon) {
     case MsgIcon::None:
         box.setIcon(QMessageBox::NoIcon);
@@ -64,11 +65,7 @@ MsgResult DesktopDialogs::message(MsgIcon icon, const QString& title, const QStr
         return MsgResult::No;
     default:
         // The close box of a box without Cancel counts as its only or negative answer.
-        if (buttons == MsgButtons::Ok)
-            return MsgResult::Ok;
-        if (buttons == MsgButtons::YesNo)
-            return MsgResult::No;
-        return MsgResult::Cancel;
+        return message.backOut();
     }
 }
 

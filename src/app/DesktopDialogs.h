@@ -13,8 +13,7 @@ class QMessageBox;
 // box takes its default answer without being shown.
 class DesktopDialogs : public OperatorDialogs {
 public:
-    MsgResult message(MsgIcon icon, const QString& title, const QString& text,
-                      MsgButtons buttons) override;
+    MsgResult message(const OperatorMessage& message) override;
     bool choosePrinter(QPrinter& printer) override;
 
     // The text of the box waiting for an answer; empty when none is.
@@ -24,8 +23,8 @@ public:
 
     void setUnattended(bool unattended) { m_unattended = unattended; }
     bool unattended() const { return m_unattended; }
-    // Hears every message, shown or answered by default, with the answer it got.
-    std::function<void(MsgIcon, const QString& title, const QString& text)> observer;
+    // Hears every message, shown or answered by default, before it is answered.
+    std::function<void(const OperatorMessage&)> observer;
 
 private:
     QPointer<QMessageBox> m_waiting;

@@ -4,6 +4,7 @@
 #include "base/OperatorDialogs.h"
 #include "chart/Chart.h"
 #include "history/History.h"
+#include "measure/FrequencyStep.h"
 #include "measure/GlobalVar.h"
 #include "report/PrintResultForm.h"
 
@@ -28,7 +29,6 @@
 
 namespace {
 
-const QStringList StepTexts{"12.5 MHz", "25 MHz", "50 MHz", "100 MHz"};
 constexpr int ListLimit = 1000; // newest first; a filter finds older ones
 
 QString kindText(MeasKind kind)
@@ -496,7 +496,7 @@ void HistoryWindow::showRecord(const HistoryRecord& record, const QString& error
     Label_Record->setText(QStringLiteral("<b>%1 &middot; %2 &middot; %3 step</b> &nbsp; "
                                          "<b style=\"color:%4\">%5</b><br>Ended %6 &middot; %7")
                               .arg(kindText(r.kind()), device.toHtmlEscaped(),
-                                   StepTexts.value(std::clamp(r.stepIndex, 0, 3)),
+                                   QLatin1String(FrequencyStep::at(r.stepIndex).text),
                                    verdictColour(record.verdict.outcome).name(),
                                    record.verdict.text(), localTime(r.ended),
                                    facts.join(QStringLiteral(" · ")).toHtmlEscaped()));
@@ -584,16 +584,17 @@ void HistoryWindow::Command_Reprint_Click()
 
     // The page from the row's own texts and cells; only the axis and the limit lines come
     // from the record, as the main window had them for its sweep.
-    int step = int(StepTexts.indexOf(row.stepText));
+    int step = FrequencyStep::indexOfText(row.stepText);
     if (step < 0)
-        step = std::clamp(result.stepIndex, 0, 3);
+        step = std::clamp(result.stepIndex, 0, FrequencyStep::Count - 1);
     Chart page(6);
     setKindScale(page, result.kind());
     drawLimits(page, result);
-    drawCurve(page, step + 3, row.cells);
+    drawCurve(page, FrequencyStep::at(step).column, row.cells);
     GlobalVar globals;
     globals.MeasType = result.type;
-    globals.StepMult = {1, 2, 4, 8};
+    for (int i = 0; i < FrequencyStep::Count; ++i)
+        globals.StepMult[size_t(i)] = FrequencyStep::at(i).multiplier;
     const ReportSource source{page, step, row.stepText, globals, result.customAttnText, pos()};
     const PresetPage preset{row.dutDescription,     row.dutId,
                             row.comments,           row.dateText,
@@ -663,13 +664,13 @@ void HistoryWindow::exportSelected(bool touchstone)
             existing += QFileInfo::exists(paths.last()) ? 1 : 0;
         }
         if (existing > 0 &&
-            m_dialogs.message(MsgIcon::Question, QStringLiteral("Export Records"),
+            m_dialogs.message({MsgKind::Notice, MsgIcon::Question, QStringLiteral("Export Records"),
                               QStringLiteral("%1 of the %2 files are already in %3.\n\nReplace "
                                              "them?")
                                   .arg(existing)
                                   .arg(chosen.size())
                                   .arg(QDir::toNativeSeparators(folder)),
-                              MsgButtons::YesNo) != MsgResult::Yes)
+                              MsgButtons::YesNo}) != MsgResult::Yes)
             return;
     }
 
@@ -696,11 +697,11 @@ void HistoryWindow::exportSelected(bool touchstone)
                 m_working = false;
                 if (!batch->errors.isEmpty()) {
                     Label_Status->clear();
-                    m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("Export Records"),
+                    m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation, QStringLiteral("Export Records"),
                                       QStringLiteral("Nothing was written: a record "
                                                      "could not be read.\n\n") +
                                           batch->errors.first(),
-                                      MsgButtons::Ok);
+                                      MsgButtons::Ok});
                 } else {
                     writeExports(batch->records, touchstone, paths);
                 }
@@ -725,12 +726,12 @@ void HistoryWindow::writeExports(const QVector<HistoryRecord>& records, bool tou
     }
     if (!failed.isEmpty()) {
         Label_Status->clear();
-        m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("Export Records"),
+        m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation, QStringLiteral("Export Records"),
                           QStringLiteral("%1 of %2 files could not be written.\n\n")
                                   .arg(failed.size())
                                   .arg(records.size()) +
                               failed.join(u'\n'),
-                          MsgButtons::Ok);
+                          MsgButtons::Ok});
         return;
     }
     Label_Status->setText(

@@ -2,10 +2,10 @@
 
 #include "app/IntroForm.h"
 #include "base/Clock.h"
-#include "base/ProgramEnd.h"
 #include "chart/Chart.h"
 #include "gpib/AnalyserCommands.h"
 #include "gpib/InstrumentIO.h"
+#include "measure/FrequencyStep.h"
 #include "report/PrintResultForm.h"
 
 #include <QApplication>
@@ -337,8 +337,8 @@ void MainForm::Form_Load()
     setWindowTitle(AppTitle + ", v" + AppVersion + " - " + AppDate + " / " + AppTag);
     m_engine.FindAnalyser();
 
-    Combo_FreqStep->addItems(MeasurementEngine::StepTexts);
-    Combo_FreqStep->setCurrentIndex(1);
+    Combo_FreqStep->addItems(FrequencyStep::texts());
+    Combo_FreqStep->setCurrentIndex(FrequencyStep::DefaultIndex);
     Combo_FreqStep_Click();
     State.RefStep = {2, 2};
 }
@@ -361,6 +361,8 @@ void MainForm::Form_Activate()
     m_activated = true;
 
     m_engine.CheckTrackingGenerator();
+    if (leaveIfEnded())
+        return;
     // Draw the operator's eye to the hint.
     for (int blink = 0; blink < 4; ++blink) {
         setBackground(Label_Info, Qt::red);
@@ -395,6 +397,11 @@ void MainForm::Intro(int seconds)
 
 void MainForm::closeEvent(QCloseEvent* event)
 {
+    // After a fatal end nothing more is asked or sent.
+    if (m_engine.programEnded()) {
+        event->accept();
+        return;
+    }
     if (running()) {
         // The sequence runs inside the Run handler below this call: wind it down first,
         // then ask the question once it has returned.
@@ -409,13 +416,14 @@ void MainForm::closeEvent(QCloseEvent* event)
         event->ignore();
     else
         event->accept();
+    leaveIfEnded();
 }
 
 void MainForm::Form_QueryUnload(bool& cancel)
 {
     const MsgResult answer = m_dialogs.message(
-        MsgIcon::None, QStringLiteral("Terminate Program"),
-        "Do you want to initialize the " + State.AnalyserName + " ?", MsgButtons::YesNoCancel);
+        {MsgKind::CloseQuestion, MsgIcon::None, QStringLiteral("Terminate Program"),
+         "Do you want to initialize the " + State.AnalyserName + " ?", MsgButtons::YesNoCancel});
     if (answer == MsgResult::Cancel)
         cancel = true;
     else if (answer == MsgResult::Yes)
@@ -593,6 +601,8 @@ void MainForm::Command_Run_Click()
     Label_Verdict->clear();
     emit runStarting();
     m_engine.run();
+    if (leaveIfEnded())
+        return;
     m_selectionArea->setEnabled(true);
     Command_History->setEnabled(true);
     if (m_pendingFocus) {
@@ -736,6 +746,15 @@ void MainForm::giveFocus(QWidget* widget)
         return;
     }
     widget->setFocus();
+}
+
+bool MainForm::leaveIfEnded()
+{
+    if (!m_engine.programEnded())
+        return false;
+    // Every handler on the stack returns at once from here; main() exits.
+    QCoreApplication::exit(1);
+    return true;
 }
 
 void MainForm::letEventsRun()

@@ -166,6 +166,8 @@ private:
     QLineEdit* entry(Entry which) const;
     void giveFocus(QWidget* widget);
     void letEventsRun();
+    // After a fatal condition: asks the event loop to end the program with status 1.
+    bool leaveIfEnded();
 
     InstrumentIO& m_io;
     OperatorDialogs& m_dialogs;

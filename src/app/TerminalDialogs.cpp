@@ -1,7 +1,5 @@
 #include "app/TerminalDialogs.h"
 
-#include "gpib/InstrumentIO.h"
-
 #include <QByteArray>
 #include <QStringList>
 
@@ -72,10 +70,10 @@ MsgResult stopAnswer(MsgButtons buttons)
     return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Cancel;
 }
 
-bool isBusError(const QString& title)
+bool isBusError(MsgKind kind)
 {
-    return title.startsWith(QLatin1String("GPIB ERROR")) || title == QLatin1String("I/O Error") ||
-           title == QLatin1String(InstrumentIO::AdapterLostTitle);
+    return kind == MsgKind::BusError || kind == MsgKind::ReadTimeout ||
+           kind == MsgKind::AdapterLost;
 }
 
 } // namespace
@@ -90,32 +88,34 @@ bool TerminalDialogs::interrupted() const
     return m_interruptFd >= 0 && poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN);
 }
 
-MsgResult TerminalDialogs::message(MsgIcon icon, const QString& title, const QString& text,
-                                   MsgButtons buttons)
+MsgResult TerminalDialogs::message(const OperatorMessage& message)
 {
-    const MsgResult first = FirstButtonDialogs::firstButton(buttons);
+    const MsgResult first = message.firstButton();
+    const MsgButtons buttons = message.buttons;
+    const QString title = message.title.trimmed();
+    const QString& text = message.text;
+    const bool ending = message.kind == MsgKind::Fatal || message.kind == MsgKind::RefusedValue;
+    if (m_ended)
+        return message.backOut();
     // After a bus error the run is over: what the sequence says on its way out (the Stop
     // message, the same error again) would only bury the reason.
-    if (m_busFailed && icon != MsgIcon::Critical)
+    if (m_busFailed && !ending)
         return first;
     if (beforeWriting)
         beforeWriting();
-    if (isBusError(title)) {
+    if (isBusError(message.kind)) {
         // Its text's last line offers OK and Cancel, which nobody is asked here.
-        write(QStringLiteral("\n%1\n%2\n").arg(title.trimmed(), text.section(u'\n', 0, 0)));
+        write(QStringLiteral("\n%1\n%2\n").arg(title, text.section(u'\n', 0, 0)));
         m_busFailed = true;
         if (busError)
             busError();
         return first;
     }
-    write(QStringLiteral("\n%1\n%2\n").arg(title.trimmed(), text));
-    if (icon == MsgIcon::Critical) {
-        // A critical message either refuses a value or comes just before EndProgram, whose
-        // status 1 would read as FAIL to a script; both end a batch run with status 2. Nothing
-        // is left to keep: a record is handed over only when a device sweep has completed,
-        // after every check.
-        std::fflush(nullptr);
-        std::_Exit(2);
+    write(QStringLiteral("\n%1\n%2\n").arg(title, text));
+    if (ending) {
+        // The sequence returns quietly from here and the batch run ends with status 2.
+        m_ended = true;
+        return first;
     }
     if (buttons == MsgButtons::Ok)
         return first;

@@ -32,9 +32,7 @@ WindowRemote::WindowRemote(MainForm& form, DesktopDialogs& desktop, OperatorDial
             m_form.Command_Stop->click();
         }
     });
-    desktop.observer = [this](MsgIcon icon, const QString& title, const QString& text) {
-        heard(title, text, icon == MsgIcon::Critical);
-    };
+    desktop.observer = [this](const OperatorMessage& message) { heard(message); };
 }
 
 QString WindowRemote::analyserModel() const
@@ -261,13 +259,20 @@ RemoteBench::Refusal WindowRemote::hardcopy(const QString& description)
     return {};
 }
 
-void WindowRemote::heard(const QString& title, const QString& text, bool critical)
+void WindowRemote::heard(const OperatorMessage& message)
 {
     if (m_runConnection == 0)
         return;
-    if (title.startsWith(QLatin1String("GPIB ERROR")) || title == u"I/O Error" ||
-        title == QLatin1String(InstrumentIO::AdapterLostTitle))
-        emit connectionError(m_runConnection, -240, text);
-    else if (critical && title == u"Error")
-        emit connectionError(m_runConnection, -222, text);
+    switch (message.kind) {
+    case MsgKind::BusError:
+    case MsgKind::ReadTimeout:
+    case MsgKind::AdapterLost:
+        emit connectionError(m_runConnection, -240, message.text);
+        break;
+    case MsgKind::RefusedValue:
+        emit connectionError(m_runConnection, -222, message.text);
+        break;
+    default:
+        break;
+    }
 }

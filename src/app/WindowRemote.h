@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/OperatorDialogs.h"
 #include "remote/RemoteBench.h"
 
 class DesktopDialogs;
@@ -46,7 +47,7 @@ public:
 private:
     void startRun();
     void runEnded();
-    void heard(const QString& title, const QString& text, bool critical);
+    void heard(const OperatorMessage& message);
     // The operator could not touch the selection now.
     bool locked() const;
 

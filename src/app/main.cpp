@@ -7,7 +7,6 @@
 #include "app/SweepRecorder.h"
 #include "app/WindowRemote.h"
 #include "base/Clock.h"
-#include "base/ProgramEnd.h"
 #include "gpib/InstrumentIO.h"
 #include "history/History.h"
 #include "history/HistoryCommand.h"
@@ -20,12 +19,15 @@
 
 namespace {
 
-[[noreturn]] void refuseToStart(OperatorDialogs& dialogs, const BenchConnection::Refusal& refusal)
+// The exit status of a program that ends after its message, as the window's fatal ends do.
+constexpr int FatalStatus = 1;
+
+int refuseToStart(OperatorDialogs& dialogs, const BenchConnection::Refusal& refusal)
 {
     // Said twice: in a window for the operator, on standard error for a terminal.
     std::fprintf(stderr, "velmora: %s\n", qPrintable(QString(refusal.text).replace("\n\n", "\n")));
-    dialogs.message(MsgIcon::Critical, refusal.title, refusal.text, MsgButtons::Ok);
-    EndProgram();
+    dialogs.message({MsgKind::Fatal, MsgIcon::Critical, refusal.title, refusal.text, MsgButtons::Ok});
+    return FatalStatus;
 }
 
 // --history, --export, --help and --version: answers for scripts, without a window or a
@@ -72,7 +74,7 @@ int main(int argc, char* argv[])
     BenchConnection connection;
     BenchConnection::Refusal refusal;
     if (!connection.open(options.bus(parser), desktop, &refusal))
-        refuseToStart(desktop, refusal);
+        return refuseToStart(desktop, refusal);
 
     InstrumentIO io(connection.bus(), connection.clock(), connection.dialogs());
     MainForm form(io, connection.dialogs());
@@ -95,7 +97,11 @@ int main(int argc, char* argv[])
     QObject::connect(&form, &MainForm::reportPrinted, &historyWindow, &HistoryWindow::refresh);
     if (!history.target().valid())
         form.showStatus(history.target().error);
+    // Every fatal end comes back here: the history keeps what was handed to it (its destructor
+    // finishes the writes) and the program exits in this one place.
     form.Form_Load();
+    if (form.engine().programEnded())
+        return FatalStatus;
     form.show();
 
     std::unique_ptr<WindowRemote> remoteBench;
@@ -111,7 +117,7 @@ int main(int argc, char* argv[])
         bool portOk = true;
         const quint16 number = port.isEmpty() ? RemoteServer::DefaultPort : port.toUShort(&portOk);
         if (!portOk || address.isNull() || !remote->listen(address, number, &error))
-            refuseToStart(desktop, {QStringLiteral("Remote control"),
+            return refuseToStart(desktop, {QStringLiteral("Remote control"),
                                     error.isEmpty()
                                         ? QStringLiteral("Remote control needs a port "
                                                          "number and an address: %1")

@@ -2,7 +2,6 @@
 
 #include "base/Clock.h"
 #include "base/OperatorDialogs.h"
-#include "base/ProgramEnd.h"
 
 using namespace Ni488;
 
@@ -91,23 +90,30 @@ void InstrumentIO::tellAdapterLost()
     if (m_lostTold)
         return;
     m_lostTold = true;
-    m_dialogs.message(MsgIcon::Exclamation, QLatin1String(AdapterLostTitle), adapterLostText(),
-                      MsgButtons::Ok);
+    if (!m_programEnded)
+        m_dialogs.message({MsgKind::AdapterLost, MsgIcon::Exclamation,
+                           QLatin1String(AdapterLostTitle), adapterLostText(), MsgButtons::Ok});
 }
 
 void InstrumentIO::GpibWrite(qint16 device, const QString& command)
 {
     IoErrorFlag = false;
+    if (m_programEnded)
+        return;
     if (device == 0)
-        DeviceNotConfigured();
+        return DeviceNotConfigured();
     m_bus.ibwrt(device, command);
     GpibCheckError();
 }
 
 QString InstrumentIO::GpibRead(qint16 device)
 {
-    if (device == 0)
+    if (m_programEnded)
+        return {};
+    if (device == 0) {
         DeviceNotConfigured();
+        return {};
+    }
     const qint16 previousTimeout = m_bus.ibask(device, IbaTMO);
     if (previousTimeout != ReadTimeout)
         m_bus.ibtmo(device, ReadTimeout);
@@ -139,8 +145,9 @@ QString InstrumentIO::GpibRead(qint16 device)
         return {};
     }
     if (failed) {
-        m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("I/O Error"),
-                          QStringLiteral("Read cycle failed\nOperation aborted."), MsgButtons::Ok);
+        m_dialogs.message({MsgKind::ReadTimeout, MsgIcon::Exclamation, QStringLiteral("I/O Error"),
+                           QStringLiteral("Read cycle failed\nOperation aborted."),
+                           MsgButtons::Ok});
         return {};
     }
     if (answer.size() >= 2 && isLineEnd(answer.at(answer.size() - 2)))
@@ -152,8 +159,12 @@ QString InstrumentIO::GpibRead(qint16 device)
 
 QString InstrumentIO::GpibQuery(qint16 device, const QString& command)
 {
-    if (device == 0)
+    if (m_programEnded)
+        return {};
+    if (device == 0) {
         DeviceNotConfigured();
+        return {};
+    }
     GpibWrite(device, command);
     Delay(0.1f);
     return IoErrorFlag ? QString() : GpibRead(device);
@@ -161,8 +172,10 @@ QString InstrumentIO::GpibQuery(qint16 device, const QString& command)
 
 void InstrumentIO::GpibWaitSrq(qint16 device)
 {
+    if (m_programEnded)
+        return;
     if (device == 0)
-        DeviceNotConfigured();
+        return DeviceNotConfigured();
     if (device < 0) {
         waitForServiceRequest(qint16(-device));
         GpibCheckError();
@@ -174,6 +187,8 @@ void InstrumentIO::GpibWaitSrq(qint16 device)
         const quint8 statusByte = m_bus.ibrsp(device);
         const bool failed = m_bus.status().error();
         GpibCheckError();
+        if (m_programEnded)
+            return;
         if (!failed && statusByte == 0)
             break;
     }
@@ -208,21 +223,23 @@ void InstrumentIO::waitForServiceRequest(qint16 device)
 
 void InstrumentIO::Delay(float seconds)
 {
+    if (m_programEnded)
+        return;
     m_clock.waitUntil(m_clock.now() + double(seconds));
 }
 
 void InstrumentIO::DeviceNotConfigured()
 {
-    m_dialogs.message(MsgIcon::Critical, QStringLiteral("Device Error"),
-                      QStringLiteral("Device not configured.\n\nCorrect problem and restart."),
-                      MsgButtons::Ok);
-    EndProgram();
+    m_dialogs.message({MsgKind::Fatal, MsgIcon::Critical, QStringLiteral("Device Error"),
+                       QStringLiteral("Device not configured.\n\nCorrect problem and restart."),
+                       MsgButtons::Ok});
+    endProgram();
 }
 
 void InstrumentIO::GpibCheckError()
 {
     const NiGlobal& s = m_bus.status();
-    if (!s.error())
+    if (!s.error() || m_programEnded)
         return;
     if (m_inRun && linkLost()) {
         tellAdapterLost();
@@ -232,14 +249,16 @@ void InstrumentIO::GpibCheckError()
     const QString text = GpibErrorText(s.iberr) +
                          QStringLiteral("\nSelect OK to continue or Cancel to terminate program.");
     const QString title = QStringLiteral("GPIB ERROR # %1").arg(s.iberr);
-    if (m_dialogs.message(MsgIcon::Exclamation, title, text, MsgButtons::OkCancel) ==
-        MsgResult::Cancel)
-        EndProgram();
+    if (m_dialogs.message({MsgKind::BusError, MsgIcon::Exclamation, title, text,
+                           MsgButtons::OkCancel}) == MsgResult::Cancel)
+        endProgram();
     IoErrorFlag = true;
 }
 
 void InstrumentIO::GpibInit(qint16 mode)
 {
+    if (m_programEnded)
+        return;
     Listeners.fill(0);
     FreeListeners.fill(0);
     QVector<short> addresses;
@@ -285,10 +304,11 @@ void InstrumentIO::GpibInit(qint16 mode)
     if (mode == 1 || s.iberr != EBUS)
         text += QStringLiteral("\n\nCorrect problem and restart.");
     if (!text.isEmpty())
-        m_dialogs.message(MsgIcon::Critical, QStringLiteral("Initialization Error %1").arg(s.iberr),
-                          text, MsgButtons::Ok);
+        m_dialogs.message({mode == 1 ? MsgKind::Fatal : MsgKind::Notice, MsgIcon::Critical,
+                           QStringLiteral("Initialization Error %1").arg(s.iberr), text,
+                           MsgButtons::Ok});
     if (mode == 1)
-        EndProgram();
+        endProgram();
 }
 
 namespace {
@@ -314,6 +334,8 @@ bool takeSuffix(QString& text, QChar mark)
 
 qint16 InstrumentIO::FindDevice(QString& query, QString& expected)
 {
+    if (m_programEnded)
+        return 0;
     if (!ProbeDevice.reuse)
         ProbeDevice.descriptor = m_bus.ibdev(0, 1, 0, T1s, 1, 0);
 
@@ -329,13 +351,14 @@ qint16 InstrumentIO::FindDevice(QString& query, QString& expected)
         ProbeDevice.reuse = true;
         if (how.silent)
             return 0;
-        m_dialogs.message(
-            MsgIcon::Critical, QStringLiteral("Not enough devices on the bus"),
-            QStringLiteral("Can't find more than %1 device(s).\n\nCorrect problem and "
-                           "restart.")
-                .arg(Listeners[0]),
-            MsgButtons::Ok);
-        EndProgram();
+        m_dialogs.message({MsgKind::Fatal, MsgIcon::Critical,
+                           QStringLiteral("Not enough devices on the bus"),
+                           QStringLiteral("Can't find more than %1 device(s).\n\nCorrect "
+                                          "problem and restart.")
+                               .arg(Listeners[0]),
+                           MsgButtons::Ok});
+        endProgram();
+        return 0;
     }
 
     const qint16 probe = ProbeDevice.descriptor;
@@ -394,10 +417,10 @@ void InstrumentIO::reportMissingDevice(const QString& query, const QString& expe
                          QStringLiteral("\nCorrect the problem and re") +
                          (mayContinue ? QStringLiteral("try. Program will continue.")
                                       : QStringLiteral("start. Program will end."));
-    m_dialogs.message(MsgIcon::Critical,
-                      QStringLiteral("Expected Id-response from device not found") +
-                          QString(40, QLatin1Char(' ')),
-                      text, MsgButtons::Ok);
+    m_dialogs.message({mayContinue ? MsgKind::Notice : MsgKind::Fatal, MsgIcon::Critical,
+                       QStringLiteral("Expected Id-response from device not found") +
+                           QString(40, QLatin1Char(' ')),
+                       text, MsgButtons::Ok});
     if (!mayContinue)
-        EndProgram();
+        endProgram();
 }

@@ -21,7 +21,7 @@ public:
     // A negative device waits without polling off stale requests first.
     void GpibWaitSrq(qint16 device);
     void Delay(float seconds);
-    [[noreturn]] void DeviceNotConfigured();
+    void DeviceNotConfigured();
     void GpibCheckError();
 
     // mode 1: every failure is fatal; -1: an empty bus is not reported; else report, go on.
@@ -43,6 +43,12 @@ public:
     void beginRun();
     void endRun() { m_inRun = false; }
     void tellAdapterLost();
+
+    // Where the program ends (a fatal condition, Cancel in the GPIB error dialog) this is
+    // called after the message: from then on no call goes over the bus, no wait waits and no
+    // message is shown, so that every routine returns at once up to main(), which exits.
+    void endProgram() { m_programEnded = true; }
+    bool programEnded() const { return m_programEnded; }
 
     const NiGlobal& status() const { return m_bus.status(); }
     Clock& clock() { return m_clock; }
@@ -76,6 +82,7 @@ private:
     void waitForServiceRequest(qint16 device);
 
     bool m_inRun = false;
+    bool m_programEnded = false;
     bool m_lostTold = false;
 
     GpibDriver& m_driver;

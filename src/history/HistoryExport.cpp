@@ -1,5 +1,7 @@
 #include "history/HistoryExport.h"
 
+#include "measure/GlobalVar.h"
+
 #include <algorithm>
 
 namespace HistoryExport {
@@ -72,7 +74,7 @@ QList<std::pair<QString, QString>> metadata(const HistoryRecord& record)
     if (r.kind() == MeasKind::Attenuation)
         items.append({"nominal_db", floatText(r.nominalDb)});
     items += QList<std::pair<QString, QString>>{
-        {"step_mhz", Verdict::frequencyText(12.5 * r.stepMult)},
+        {"step_mhz", Verdict::frequencyText(GridStepMHz * r.stepMult)},
         {"limit_db", r.limitsShown ? floatText(r.limitDb) : QString()},
         {"verdict", record.verdict.text()},
         {"worst_margin_db", none ? QString() : Verdict::marginText(record.verdict.marginDb)},

@@ -4,9 +4,9 @@
 #include "measure/MeasurementEngine.h"
 
 #include "base/NumberText.h"
-#include "base/ProgramEnd.h"
 #include "gpib/AnalyserCommands.h"
 #include "gpib/InstrumentIO.h"
+#include "measure/FrequencyStep.h"
 #include "measure/ResultGrid.h"
 
 #include <QCoreApplication>
@@ -16,19 +16,6 @@
 using namespace AnalyserCommands;
 
 namespace {
-
-// Points of a sweep at multiplier m: m, 2m, ... <= 80; the device sweeps never measure
-// point 1, so at m = 1 they start at point 2.
-QVector<int> sweepPoints(int m, bool skipFirstPoint)
-{
-    QVector<int> points;
-    for (int i = m; i <= GridPoints; i += m) {
-        if (skipFirstPoint && i == 1)
-            continue;
-        points << i;
-    }
-    return points;
-}
 
 void letEventsRun()
 {
@@ -41,8 +28,6 @@ MeasurementEngine::MeasurementEngine(InstrumentIO& io, OperatorDialogs& dialogs,
                                      MeasurementView& view, QObject* parent)
     : QObject(parent), m_io(io), m_dialogs(dialogs), m_grid(grid), m_view(view)
 {}
-
-const QStringList MeasurementEngine::StepTexts{"12.5 MHz", "25 MHz", "50 MHz", "100 MHz"};
 
 void MeasurementEngine::FindAnalyser()
 {
@@ -61,26 +46,25 @@ void MeasurementEngine::FindAnalyser()
             break;
         }
     }
-    const qint16 multipliers[] = {1, 2, 4, 8};
-    for (int i = 0; i < 4; ++i)
-        Globals.StepMult[i] = multipliers[i];
+    for (int i = 0; i < FrequencyStep::Count; ++i)
+        Globals.StepMult[size_t(i)] = FrequencyStep::at(i).multiplier;
 }
 
 void MeasurementEngine::CheckTrackingGenerator()
 {
     m_analyserId = m_io.GpibQuery(State.AnalyserDevice, Identify);
-    if (!m_analyserId.contains(TrackingGenerator)) {
-        m_dialogs.message(MsgIcon::Critical, QStringLiteral("Error"),
-                          "No Tracking Generator option found in the " + State.AnalyserName +
-                              ".\n\nThis program will quit.",
-                          MsgButtons::Ok);
-        EndProgram();
-    }
+    if (m_io.programEnded() || m_analyserId.contains(TrackingGenerator))
+        return;
+    m_dialogs.message({MsgKind::Fatal, MsgIcon::Critical, QStringLiteral("Error"),
+                       "No Tracking Generator option found in the " + State.AnalyserName +
+                           ".\n\nThis program will quit.",
+                       MsgButtons::Ok});
+    m_io.endProgram();
 }
 
 void MeasurementEngine::run()
 {
-    if (m_running)
+    if (m_running || m_io.programEnded())
         return;
     m_running = true;
     m_sweptToEnd = false;
@@ -162,8 +146,9 @@ void MeasurementEngine::GetRef(const MeasType& index)
             enableThisFrame(true);
         m_view.enableFrame(otherKind, true);
     };
-    if (adapterLost() ||
-        ask(MsgIcon::Information, title, prompt, MsgButtons::OkCancel) == MsgResult::Cancel) {
+    const Hookup hookup{returnLoss ? Hookup::Setup::BridgeOpen : Hookup::Setup::Through};
+    if (adapterLost() || ask({MsgKind::ConnectionPrompt, MsgIcon::Information, title, prompt,
+                              MsgButtons::OkCancel, hookup}) == MsgResult::Cancel) {
         cancel();
         return;
     }
@@ -203,9 +188,9 @@ void MeasurementEngine::FillRefTable(int kind)
 
     // A table is offered again only at its own step or a coarser multiple of it.
     if (State.RefValid[kind] && m % State.RefStep[kind] == 0) {
-        if (ask(MsgIcon::Question, QStringLiteral("Reference Table"),
-                QStringLiteral("Do want to use the already defined Reference table ?"),
-                MsgButtons::YesNo) == MsgResult::Yes) {
+        if (ask({MsgKind::ReferenceReuse, MsgIcon::Question, QStringLiteral("Reference Table"),
+                 QStringLiteral("Do want to use the already defined Reference table ?"),
+                 MsgButtons::YesNo}) == MsgResult::Yes) {
             m_io.GpibWrite(device, TriggerFreeRun);
             m_view.showBusy(false);
             return;
@@ -214,7 +199,7 @@ void MeasurementEngine::FillRefTable(int kind)
     State.RefStep[kind] = m;
     State.RefTable[kind][0] = float(LeadingNumber(m_io.GpibQuery(device, ReferenceLevelQuery)));
     m_view.enableStop(true);
-    for (int i : sweepPoints(m, false)) {
+    for (int i : FrequencyStep::sweepPoints(m, false)) {
         const double frequency = PointFrequency(i);
         m_view.showProgress("Getting Ref value for" + NumberText(frequency) + " MHz");
         m_io.GpibWrite(device, MarkerFrequency(frequency));
@@ -235,9 +220,9 @@ void MeasurementEngine::FillRefTable(int kind)
     State.RefValid[kind] = true;
     m_refTaken[kind] = QDateTime::currentDateTimeUtc();
     m_view.showBusy(false);
-    ask(MsgIcon::None,
-        QString(kind != AttenuationKind ? "Return Loss " : "Attenuator ") + "Reference",
-        QStringLiteral("Getting Reference values done."), MsgButtons::Ok);
+    ask({MsgKind::Done, MsgIcon::None,
+         QString(kind != AttenuationKind ? "Return Loss " : "Attenuator ") + "Reference",
+         QStringLiteral("Getting Reference values done."), MsgButtons::Ok});
 }
 
 void MeasurementEngine::GetRetLossResult(const MeasType& index)
@@ -263,8 +248,11 @@ void MeasurementEngine::GetRetLossResult(const MeasType& index)
                          ? QStringLiteral("\n")
                          : QStringLiteral("Use a known good Termination on the open end of the "
                                           "Attenuator.\n\n"));
-        if (ask(MsgIcon::Information, QStringLiteral("Return Loss Measurement Setup"), prompt,
-                MsgButtons::OkCancel) == MsgResult::Cancel) {
+        const Hookup hookup{index == MeasType::Termination ? Hookup::Setup::TerminationOnBridge
+                                                           : Hookup::Setup::AttenuatorOnBridge};
+        if (ask({MsgKind::ConnectionPrompt, MsgIcon::Information,
+                 QStringLiteral("Return Loss Measurement Setup"), prompt, MsgButtons::OkCancel,
+                 hookup}) == MsgResult::Cancel) {
             State.StopRequested = true;
             return;
         }
@@ -277,12 +265,12 @@ void MeasurementEngine::GetRetLossResult(const MeasType& index)
     letEventsRun();
     writeColumn(1, limit);
     m_grid.setSeriesHidden(1, false);
-    m_grid.setSeriesHidden(stepIndex() + 3, false);
+    m_grid.setSeriesHidden(curveColumn(), false);
     m_io.GpibWrite(device, Signal);
     m_io.Delay(2.0f);
     if (adapterLost())
         return abandonBeforeLoop(index);
-    m_grid.setColumn(stepIndex() + 3);
+    m_grid.setColumn(curveColumn());
     m_view.enableStop(true);
 
     const float* reference = State.RefTable[ReturnLossKind].data();
@@ -320,8 +308,9 @@ void MeasurementEngine::GetAttResult(const MeasType& index)
         const QString prompt = "Connect the " + dut +
                                " to be measured between the Tracking Generator output and the " +
                                State.AnalyserName + " input.\n\nClick OK when done.";
-        if (ask(MsgIcon::Information, QStringLiteral("Attenuator Measurement Setup"), prompt,
-                MsgButtons::OkCancel) == MsgResult::Cancel) {
+        if (ask({MsgKind::ConnectionPrompt, MsgIcon::Information,
+                 QStringLiteral("Attenuator Measurement Setup"), prompt, MsgButtons::OkCancel,
+                 Hookup{Hookup::Setup::InLine, nominal}}) == MsgResult::Cancel) {
             State.StopRequested = true;
             return;
         }
@@ -349,8 +338,8 @@ void MeasurementEngine::GetAttResult(const MeasType& index)
     m_io.GpibWaitSrq(device);
     if (adapterLost())
         return abandonBeforeLoop(index);
-    m_grid.setSeriesHidden(stepIndex() + 3, false);
-    m_grid.setColumn(stepIndex() + 3);
+    m_grid.setSeriesHidden(curveColumn(), false);
+    m_grid.setColumn(curveColumn());
     m_view.enableStop(true);
 
     const float* reference = State.RefTable[AttenuationKind].data();
@@ -415,12 +404,12 @@ void MeasurementEngine::endDeviceSweep(MeasurementResult& result)
     m_lastResult = result;
     emit sweepCompleted(result);
     if (!m_view.skipMessages())
-        ask(MsgIcon::None,
-            attenuation ? QStringLiteral("Attenuation Measurement")
-                        : QStringLiteral("Return Loss Measurement"),
-            attenuation ? QStringLiteral("Getting Attenuation values done.")
-                        : QStringLiteral("Getting Return Loss values done."),
-            MsgButtons::Ok);
+        ask({MsgKind::Done, MsgIcon::None,
+             attenuation ? QStringLiteral("Attenuation Measurement")
+                         : QStringLiteral("Return Loss Measurement"),
+             attenuation ? QStringLiteral("Getting Attenuation values done.")
+                         : QStringLiteral("Getting Return Loss values done."),
+             MsgButtons::Ok});
     m_view.enableSkipMessages(true);
 }
 
@@ -442,7 +431,7 @@ MeasurementResult MeasurementEngine::startResult(MeasType type, float nominal, f
     reference.level = State.RefTable[kind][0];
     reference.stepMult = State.RefStep[kind];
     reference.taken = m_refTaken[kind];
-    for (int i : sweepPoints(reference.stepMult, false))
+    for (int i : FrequencyStep::sweepPoints(reference.stepMult, false))
         reference.points << MeasuredPoint{PointFrequency(i), State.RefTable[kind][i]};
     return result;
 }
@@ -454,7 +443,7 @@ void MeasurementEngine::sweepDevice(const QString& progress, bool startCurveAtFi
     const qint16 device = State.AnalyserDevice;
     const qint16 m = currentStepMult();
     float previous = 0;
-    const QVector<int> points = sweepPoints(m, true);
+    const QVector<int> points = FrequencyStep::sweepPoints(m, true);
     for (int i : points) {
         const double frequency = PointFrequency(i);
         m_view.showProgress(progress + NumberText(frequency) + " MHz");
@@ -479,13 +468,13 @@ void MeasurementEngine::ResetStopSeq()
     // Leaving, the close question follows; a lost adapter has been told as itself.
     if (m_closeRequested || adapterLost())
         return;
-    m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("Stop"),
-                      QStringLiteral("Sequence interupted by user."), MsgButtons::Ok);
+    m_dialogs.message({MsgKind::StopNotice, MsgIcon::Exclamation, QStringLiteral("Stop"),
+                       QStringLiteral("Sequence interupted by user."), MsgButtons::Ok});
 }
 
 void MeasurementEngine::ClearGraph(float graphValue)
 {
-    m_grid.setColumn(stepIndex() + 3);
+    m_grid.setColumn(curveColumn());
     for (int row = currentStepMult(); row <= GridPoints; ++row) {
         if (row == 1 && currentStepMult() == 1)
             row = 2;
@@ -496,7 +485,8 @@ void MeasurementEngine::ClearGraph(float graphValue)
 
 bool MeasurementEngine::adapterLost() const
 {
-    return m_io.linkLost();
+    // An ending program is as gone as a lost adapter: nothing more is asked or sent.
+    return m_io.linkLost() || m_io.programEnded();
 }
 
 void MeasurementEngine::abandonBeforeLoop(MeasType type)
@@ -507,19 +497,24 @@ void MeasurementEngine::abandonBeforeLoop(MeasType type)
     State.StopRequested = true;
 }
 
-MsgResult MeasurementEngine::ask(MsgIcon icon, const QString& title, const QString& text,
-                                 MsgButtons buttons)
+MsgResult MeasurementEngine::ask(const OperatorMessage& message)
 {
     // Once the operator has asked to close, no further connection is asked for.
-    if (m_closeRequested)
-        return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Cancel;
-    return m_dialogs.message(icon, title, text, buttons);
+    if (m_closeRequested || m_io.programEnded())
+        return message.backOut();
+    return m_dialogs.message(message);
 }
 
 void MeasurementEngine::refuse(Entry entry, const QString& message)
 {
-    m_dialogs.message(MsgIcon::Critical, QStringLiteral("Error"), message, MsgButtons::Ok);
+    m_dialogs.message(
+        {MsgKind::RefusedValue, MsgIcon::Critical, QStringLiteral("Error"), message, MsgButtons::Ok});
     m_view.clearAndFocus(entry);
+}
+
+int MeasurementEngine::curveColumn() const
+{
+    return FrequencyStep::at(stepIndex()).column;
 }
 
 qint16 MeasurementEngine::currentStepMult() const
@@ -548,4 +543,9 @@ void MeasurementEngine::fillBetween(int point, int step, float previous, float v
         const float fill = std::fabs(d) >= 0.01f ? previous + float(j) * d / float(step) : previous;
         writeRow(point - step + j, fill);
     }
+}
+
+bool MeasurementEngine::programEnded() const
+{
+    return m_io.programEnded();
 }

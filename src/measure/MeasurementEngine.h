@@ -26,14 +26,14 @@ public:
     GlobalVar Globals;
     MeasurementState State;
 
-    // The frequency-step list, as the operator chooses from it.
-    static const QStringList StepTexts;
-
     // Bus initialisation and the analyser found by its answer to "ID?"; ends the program
-    // where the bus or the analyser cannot be used. Fills StepMult.
+    // (programEnded()) where the bus or the analyser cannot be used. Fills StepMult.
     void FindAnalyser();
     // The analyser's identification must name its tracking generator; ends the program if not.
     void CheckTrackingGenerator();
+    // A fatal condition was met: every routine has returned or returns at once, and the
+    // front door ends the program.
+    bool programEnded() const;
     // The analyser's whole answer to "ID?" as last read.
     const QString& analyserId() const { return m_analyserId; }
 
@@ -63,17 +63,19 @@ signals:
     void sweepCompleted(const MeasurementResult& result);
 
 private:
-    // A "++" adapter that stopped answering during this run.
+    // A "++" adapter that stopped answering during this run, or the program ending.
     bool adapterLost() const;
     // Lost before a point loop: the run ends as a Cancel at its connection prompt does.
     void abandonBeforeLoop(MeasType type);
-    MsgResult ask(MsgIcon icon, const QString& title, const QString& text, MsgButtons buttons);
+    MsgResult ask(const OperatorMessage& message);
     // A refused entry: the message, then the box cleared and focused.
     void refuse(Entry entry, const QString& message);
     bool acceptCustomAttenuation();
     bool acceptCustomLimitsAtt();
     int stepIndex() const { return m_view.stepIndex(); }
     qint16 currentStepMult() const;
+    // The results grid's column of the chosen step's curve.
+    int curveColumn() const;
     void writeRow(int row, float value);
     // A limit line: every row of the column at one value.
     void writeColumn(int column, float value);

@@ -1,5 +1,6 @@
 #include "remote/RemoteConnection.h"
 
+#include "measure/FrequencyStep.h"
 #include "remote/RemoteServer.h"
 
 #include <QTcpSocket>
@@ -13,7 +14,6 @@
 namespace {
 
 constexpr qsizetype ReadChunk = 64 * 1024;
-constexpr double StepMHz[] = {12.5, 25, 50, 100};
 
 using Parameter = Scpi::Parameter;
 
@@ -145,14 +145,13 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
         {path("CONFigure:STEP"), 1,
          [](C& c, P p) {
              const std::optional<double> mhz = p->quoted ? std::nullopt : Scpi::number(p->text);
-             const auto* step =
-                 mhz ? std::find(std::begin(StepMHz), std::end(StepMHz), *mhz) : std::end(StepMHz);
-             if (step == std::end(StepMHz))
+             const int step = mhz ? FrequencyStep::indexOfMegahertz(*mhz) : -1;
+             if (step < 0)
                  c.pushError(-224);
              else
-                 c.report(c.m_bench.setStepIndex(int(step - std::begin(StepMHz))));
+                 c.report(c.m_bench.setStepIndex(step));
          },
-         [](C& c) { return Scpi::plainNumber(StepMHz[qBound(0, c.m_bench.stepIndex(), 3)]); },
+         [](C& c) { return Scpi::plainNumber(FrequencyStep::at(c.m_bench.stepIndex()).megahertz); },
          Setting},
         {path("CONFigure:DEVice"), 1,
          [](C& c, P p) {

@@ -14,9 +14,9 @@ namespace {
 
 void reportFailure(OperatorDialogs& dialogs, long code)
 {
-    dialogs.message(MsgIcon::None, QCoreApplication::applicationName(),
+    dialogs.message({MsgKind::Notice, MsgIcon::None, QCoreApplication::applicationName(),
                     QStringLiteral("SetPrinterFailed. Error code: ") + QString::number(code),
-                    MsgButtons::Ok);
+                    MsgButtons::Ok});
 }
 
 } // namespace

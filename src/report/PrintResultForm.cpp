@@ -2,6 +2,7 @@
 
 #include "base/OperatorDialogs.h"
 #include "chart/Chart.h"
+#include "measure/FrequencyStep.h"
 #include "measure/GlobalVar.h"
 #include "report/CupsJob.h"
 #include "report/DefaultPrinter.h"
@@ -160,9 +161,9 @@ void PrintResultForm::createDutLabels()
 void PrintResultForm::Form_Load(const ReportSource& source)
 {
     move(source.position);
-    const int step = std::clamp(source.freqStepIndex, 0, 3);
+    const int step = std::clamp(source.freqStepIndex, 0, FrequencyStep::Count - 1);
     loadHeader(source.freqStepText);
-    loadChart(source.MSChart1, step, source.globals.StepMult[step]);
+    loadChart(source.MSChart1, step, source.globals.StepMult[size_t(step)]);
 }
 
 void PrintResultForm::loadHeader(const QString& freqStepText)
@@ -201,7 +202,7 @@ void PrintResultForm::loadChart(const Chart& results, int step, double multiplie
     MSChartPrint->setSeriesHidden(3, false);
     const int first = multiplier == 1 ? 2 : std::max(1, int(multiplier));
     for (int r = first; r <= Chart::Rows; ++r)
-        copy(step + 3, 3, r);
+        copy(FrequencyStep::at(step).column, 3, r);
 }
 
 void PrintResultForm::fitFont()
@@ -287,8 +288,8 @@ void PrintResultForm::printFailed(const QString& reason)
         m_failure = reason;
         return;
     }
-    m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("Report Not Printed"),
-                      QStringLiteral("The report was not printed.\n\n") + reason, MsgButtons::Ok);
+    m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation, QStringLiteral("Report Not Printed"),
+                      QStringLiteral("The report was not printed.\n\n") + reason, MsgButtons::Ok});
 }
 
 void PrintResultForm::PrintReport()
@@ -355,11 +356,11 @@ void PrintResultForm::PrintReport()
     if (SavedComments().save(Label_DUTId->text(), Label_Comments->text(), &reason) ==
         SavedComments::SaveResult::Failed)
         // The page is printed; the operator should know the entry will not be offered again.
-        m_dialogs.message(MsgIcon::Exclamation, QStringLiteral("DUT ID Not Saved"),
+        m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation, QStringLiteral("DUT ID Not Saved"),
                           QStringLiteral("The report was printed, but the DUT ID and comments "
                                          "could not be saved in %1.\n\n%2")
                               .arg(QLatin1String(SavedComments::FileName), reason),
-                          MsgButtons::Ok);
+                          MsgButtons::Ok});
 }
 
 bool PrintResultForm::writePage(const QString& pdfPath, const QPageLayout& layout)

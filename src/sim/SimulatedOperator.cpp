@@ -2,18 +2,16 @@
 
 #include "sim/SimulatedBench.h"
 
-#include <QRegularExpression>
 
 SimulatedOperator::SimulatedOperator(OperatorDialogs& inner, SimulatedBench& bench)
     : m_inner(inner), m_bench(bench)
 {}
 
-MsgResult SimulatedOperator::message(MsgIcon icon, const QString& title, const QString& text,
-                                     MsgButtons buttons)
+MsgResult SimulatedOperator::message(const OperatorMessage& message)
 {
-    const MsgResult result = m_inner.message(icon, title, text, buttons);
+    const MsgResult result = m_inner.message(message);
     if (result == MsgResult::Ok) {
-        if (const std::optional<Connection> c = requestedConnection(text))
+        if (const std::optional<Connection> c = requestedConnection(message))
             m_bench.connect(*c);
     }
     return result;
@@ -24,26 +22,24 @@ bool SimulatedOperator::choosePrinter(QPrinter& printer)
     return m_inner.choosePrinter(printer);
 }
 
-std::optional<Connection> SimulatedOperator::requestedConnection(const QString& text)
+std::optional<Connection> SimulatedOperator::requestedConnection(const OperatorMessage& message)
 {
-    const QString t = text.trimmed();
-    const auto starts = [&t](const char* prefix) { return t.startsWith(QLatin1String(prefix)); };
-    if (starts("Connect the Impedance Bridge between the Tracking Generator output"))
-        return Connection::bridgeOpen();
-    if (starts("Connect the Tracking Generator output to the "))
+    if (message.kind != MsgKind::ConnectionPrompt)
+        return std::nullopt;
+    using Setup = Hookup::Setup;
+    switch (message.hookup.setup) {
+    case Setup::None:
+        break;
+    case Setup::Through:
         return Connection::through();
-    if (starts("Connect the Termination to be measured to the DUT connector"))
+    case Setup::BridgeOpen:
+        return Connection::bridgeOpen();
+    case Setup::TerminationOnBridge:
         return Connection::bridgeDut(Connection::Dut::Termination);
-    if (starts("Connect the Attenuator to be measured to the DUT connector"))
+    case Setup::AttenuatorOnBridge:
         return Connection::bridgeDut(Connection::Dut::Attenuator);
-    if (starts("Connect the Cable to be measured between"))
-        return Connection::attenuatorDut(0);
-    // "2X (6 dB)", "10X (20 dB)" or a custom "12.5 dB"
-    static const QRegularExpression attenuator(
-        QStringLiteral("^Connect the (?:[0-9.]+X \\()?([0-9]+(?:\\.[0-9]+)?) dB\\)? "
-                       "Attenuator to be measured between"));
-    const QRegularExpressionMatch m = attenuator.match(t);
-    if (m.hasMatch())
-        return Connection::attenuatorDut(m.captured(1).toDouble());
+    case Setup::InLine:
+        return Connection::attenuatorDut(message.hookup.nominalDb);
+    }
     return std::nullopt;
 }

@@ -13,12 +13,11 @@ class SimulatedOperator : public OperatorDialogs {
 public:
     SimulatedOperator(OperatorDialogs& inner, SimulatedBench& bench);
 
-    MsgResult message(MsgIcon icon, const QString& title, const QString& text,
-                      MsgButtons buttons) override;
+    MsgResult message(const OperatorMessage& message) override;
     bool choosePrinter(QPrinter& printer) override;
 
-    // The connection a prompt asks for; nothing when the text is no connection prompt.
-    static std::optional<Connection> requestedConnection(const QString& text);
+    // The connection a prompt asks for; nothing when the message is no connection prompt.
+    static std::optional<Connection> requestedConnection(const OperatorMessage& message);
 
 private:
     OperatorDialogs& m_inner;

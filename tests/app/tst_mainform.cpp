@@ -173,20 +173,23 @@ private slots:
         QCOMPARE(f.bench.received().count(QStringLiteral("ID?")), 4);
     }
 
+    // After the fatal message nothing more reaches the analyser or the operator.
     void noTrackingGeneratorEndsProgram()
     {
-        const ChildOutcome outcome = runInChild([](auto report) {
-            BenchFixture f(QStringLiteral("no-tg"));
-            f.dialogs.onMessage = [report](const Shown& s) -> std::optional<MsgResult> {
-                report(s.line());
-                return std::nullopt;
-            };
-            f.startUp();
-            report(QStringLiteral("still running"));
-        });
-        QCOMPARE(outcome.exitStatus, 1);
-        QCOMPARE(outcome.log, "critical Ok Error: No Tracking Generator option found in the "
-                              "2712.\\n\\nThis program will quit.\n");
+        BenchFixture f(QStringLiteral("no-tg"));
+        qsizetype traffic = -1;
+        f.dialogs.onMessage = [&](const Shown&) -> std::optional<MsgResult> {
+            traffic = f.bench.received().size();
+            return std::nullopt;
+        };
+        f.startUp();
+        QCOMPARE(f.dialogs.lines(), "critical Ok Error: No Tracking Generator option found in the "
+                                    "2712.\\n\\nThis program will quit.");
+        QCOMPARE(f.dialogs.shown.first().kind, MsgKind::Fatal);
+        QVERIFY(f.form->engine().programEnded());
+        f.form->close();
+        QCOMPARE(f.dialogs.shown.size(), 1);
+        QCOMPARE(f.bench.received().size(), traffic);
     }
 
     // The selection controls, each row an operator's clicks and key presses on the started

@@ -14,8 +14,6 @@ void BenchFixture::startProgram(MainForm& form, VirtualClock& clock)
 {
     // Only a modal window (the intro) waits on the clock without anybody advancing it.
     clock.idleAdvance = [] { return QApplication::activeModalWidget() != nullptr; };
-    // A forked child lacks the raster engine's helper threads: painting would wait for ever.
-    form.setUpdatesEnabled(!inChildProcess());
     form.Form_Load();
     form.show();
     for (int turn = 0; turn < 1000 && !form.activated(); ++turn)

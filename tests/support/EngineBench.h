@@ -1,6 +1,5 @@
 #pragma once
 
-#include "ChildProcess.h"
 #include "ScriptedDialogs.h"
 #include "base/Clock.h"
 #include "gpib/InstrumentIO.h"

@@ -1,9 +1,8 @@
 #include "ScriptedDialogs.h"
 
-MsgResult ScriptedDialogs::message(MsgIcon icon, const QString& title, const QString& text,
-                                   MsgButtons buttons)
+MsgResult ScriptedDialogs::message(const OperatorMessage& message)
 {
-    const Shown entry{icon, title, text, buttons};
+    const Shown entry{message};
     shown << entry;
     if (onMessage) {
         if (const std::optional<MsgResult> result = onMessage(entry))
@@ -11,7 +10,7 @@ MsgResult ScriptedDialogs::message(MsgIcon icon, const QString& title, const QSt
     }
     if (!m_answers.isEmpty())
         return m_answers.takeFirst();
-    return FirstButtonDialogs::firstButton(buttons);
+    return message.firstButton();
 }
 
 bool ScriptedDialogs::choosePrinter(QPrinter& printer)

@@ -11,18 +11,13 @@
 // exact icon, title, text and buttons a person would have seen.
 class ScriptedDialogs : public OperatorDialogs {
 public:
-    struct Shown {
-        MsgIcon icon;
-        QString title;
-        QString text;
-        MsgButtons buttons;
+    struct Shown : OperatorMessage {
         // In one line: icon, buttons, title, then the text with its line ends written "\n",
         // last so that a test may compare its beginning.
         QString line() const;
     };
 
-    MsgResult message(MsgIcon icon, const QString& title, const QString& text,
-                      MsgButtons buttons) override;
+    MsgResult message(const OperatorMessage& message) override;
     bool choosePrinter(QPrinter& printer) override;
 
     // Answers in order; once they run out, every message gets its first button.
