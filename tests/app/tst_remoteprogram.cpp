@@ -1,6 +1,8 @@
 // The program itself under remote control: the real binary on the simulated bench in virtual
 // time, driven by pyvisa as a production script would, and the README's example as written.
 
+#include <QtNetwork>
+#include <QtSql>
 #include <QtTest>
 
 namespace {
@@ -78,6 +80,67 @@ private slots:
         QCOMPARE(records.size(), 10);
         QCOMPARE(records[2].section(u'\t', 2, 5), "ATT-03\tATT\tX2P5\tPASS");
         QCOMPARE(records[9].section(u'\t', 2, 5), "ATT-10\tATT\t3\tNONE");
+    }
+
+    // A record handed to the history just before the program ends at a GPIB error's Cancel is
+    // in the bench's file afterwards, and the program ends with status 1.
+    void fatalEndKeepsTheLastRecord()
+    {
+        QTemporaryDir home;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.setWorkingDirectory(home.path());
+        // The third sweep's first marker finds no listener: ten points a sweep at 100 MHz.
+        program.start(QStringLiteral(VELMORA_PROGRAM),
+                      {QStringLiteral("--simulate=instant,write-error=MFREQ@21"),
+                       QStringLiteral("--remote=0")});
+        QVERIFY(program.waitForReadyRead(30000));
+        QTcpSocket bench;
+        bench.connectToHost(QHostAddress::LocalHost,
+                            quint16(program.readLine().trimmed().split(':').last().toUInt()));
+        QVERIFY(bench.waitForConnected(10000));
+        // Another program holds the history file: the record waits in the history's worker.
+        const QString file = home.filePath(QStringLiteral("Velmora/Velmora/history.sqlite"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(file), 30000);
+        QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "holder");
+        holder.setDatabaseName(file);
+        QVERIFY(holder.open() && QSqlQuery(holder).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        const auto query = [&bench](const QByteArray& line) {
+            bench.write(line + '\n');
+            while (!bench.canReadLine() && bench.waitForReadyRead(30000)) {
+            }
+            return bench.readLine().trimmed();
+        };
+        QCOMPARE(query("SYST:PROM OFF;:CONF:KIND RL;STEP 100;:INIT;*OPC?"), "1");
+        QCOMPARE(query("CONF:DEV TERM;:INIT;*OPC?;:FETC:VERD?"), "1;PASS");
+        QCOMPARE(query("SYST:PROM ON;:INIT;:SYST:PROM?"), "\"\"");
+        // OK to the connection prompt, then Cancel in the GPIB error dialog.
+        QByteArray waiting;
+        for (int turn = 0; turn < 1000 && !waiting.startsWith("\"No listener"); ++turn) {
+            waiting = query("SYST:PROM?");
+            if (waiting.startsWith("\"Connect"))
+                bench.write("SYST:PROM:ANSW OK\n");
+        }
+        bench.write("SYST:PROM:ANSW CANCEL\n");
+        bench.waitForBytesWritten(10000);
+        // The program ends only once the record is in its file.
+        QVERIFY(!program.waitForFinished(500));
+        QVERIFY(QSqlQuery(holder).exec(QStringLiteral("COMMIT")));
+        holder.close();
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), 1);
+
+        QProcess history;
+        history.setProcessEnvironment(environment);
+        history.start(QStringLiteral(VELMORA_PROGRAM), {QStringLiteral("--history")});
+        QVERIFY(history.waitForFinished(30000));
+        const QStringList records =
+            QString::fromUtf8(history.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].section(u'\t', 3, 5), "RL\tTERM\tPASS");
     }
 };
 
