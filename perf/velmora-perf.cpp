@@ -329,10 +329,11 @@ double savedEntriesMilliseconds()
         file.write(QStringLiteral("DUT%1;checked on bench %2\r\n").arg(i).arg(i % 7).toUtf8());
     file.close();
     QLabel dut, id, comments, type(QStringLiteral("Return Loss"));
+    FirstButtonDialogs answers;
     QElapsedTimer timer;
     timer.start();
     PrintResultTextForm dialog(MeasType::Termination, QString(),
-                               ReportLabels{&dut, &id, &comments, &type});
+                               ReportLabels{&dut, &id, &comments, &type}, answers);
     const double ms = timer.nsecsElapsed() / 1e6;
     QDir::setCurrent(previous);
     return ms;

@@ -256,7 +256,8 @@ void PrintResultForm::activate()
     m_activated = true;
     {
         PrintResultTextForm details(m_measType, m_customAttnText,
-                                    {Label_DUT, Label_DUTId, Label_Comments, Label_MeasType}, this);
+                                    {Label_DUT, Label_DUTId, Label_Comments, Label_MeasType},
+                                    m_dialogs, this);
         details.exec();
     }
     if (!Label_MeasType->text().isEmpty())

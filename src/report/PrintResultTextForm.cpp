@@ -1,14 +1,19 @@
 #include "report/PrintResultTextForm.h"
 
+#include "base/OperatorDialogs.h"
+#include "measure/DutText.h"
 #include "report/SavedComments.h"
 
 #include <QComboBox>
-#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
+#include <limits>
+#include <memory>
 
 namespace {
 
@@ -20,14 +25,22 @@ template <typename W> W* named(W* widget, const char* name)
     return widget;
 }
 
-void protectSavedLine(QLineEdit* edit)
+// Cleans the box's text: the first ";" of a saved line separates identifier from comments, and
+// a pasted line break would split the saved line and the page's. Then cuts it back to limit
+// code points: what goes beyond is taken off before the cursor, where typed or pasted text ends.
+void keepClean(QLineEdit* edit, int limit)
 {
-    // The first ";" of a saved line separates identifier from comments; none may come from
-    // the texts themselves. A pasted line break would split the saved line and the page's.
-    const QString text = SavedComments::oneLine(edit->text()).replace(u';', u'-');
+    QString text = DutText::cleanComments(edit->text());
+    int cursor = edit->cursorPosition();
+    if (const int excess = DutText::codePoints(text) - limit; excess > 0) {
+        const QString before = text.left(cursor);
+        const QString kept =
+            DutText::truncated(before, std::max(0, DutText::codePoints(before) - excess));
+        text = DutText::truncated(kept + text.mid(cursor), limit);
+        cursor = int(kept.size());
+    }
     if (text == edit->text())
         return;
-    const int cursor = edit->cursorPosition();
     edit->setText(text);
     edit->setCursorPosition(cursor);
 }
@@ -44,8 +57,9 @@ QString PrintResultTextForm::DescriptionFor(MeasType measType, const QString& cu
 }
 
 PrintResultTextForm::PrintResultTextForm(MeasType measType, const QString& customAttnText,
-                                         const ReportLabels& labels, QWidget* parent)
-    : QDialog(parent), m_labels(labels)
+                                         const ReportLabels& labels, OperatorDialogs& dialogs,
+                                         QWidget* parent)
+    : QDialog(parent), m_labels(labels), m_dialogs(dialogs)
 {
     setObjectName(QStringLiteral("PrintResultTextForm"));
     setWindowTitle(QStringLiteral("Enter Text"));
@@ -82,7 +96,7 @@ void PrintResultTextForm::createControls()
     Command_Cancel = named(new QPushButton(QStringLiteral("Cancel"), this), "Command_Cancel");
     Command_Print = named(new QPushButton(QStringLiteral("Print"), this), "Command_Print");
     Command_Print->setEnabled(false);
-    // Enter in a text box must not press a button: the identifier would leave unprotected.
+    // Enter in a text box presses no button: the page is printed by Print only.
     for (QPushButton* button : {Command_Clear, Command_Cancel, Command_Print}) {
         button->setAutoDefault(false);
         button->setDefault(false);
@@ -123,9 +137,19 @@ void PrintResultTextForm::connectEvents()
 {
     connect(Combo_Att, &QComboBox::activated, this, &PrintResultTextForm::Combo_Att_Click);
     connect(Combo_Saved, &QComboBox::activated, this, &PrintResultTextForm::Combo_Saved_Click);
-    connect(Text_Comments, &QLineEdit::textChanged, this,
-            &PrintResultTextForm::Text_Comments_Change);
-    Text_DUTId->installEventFilter(this);
+    // Any text is cleaned at once. Typing and pasting stop at the bound; a saved entry goes in
+    // whole, to be refused by Print when too long, and may be shortened but not lengthened.
+    for (const auto& [box, bound] : {std::pair{Text_DUTId, DutText::MaxIdLength},
+                                     {Text_Comments, DutText::MaxCommentsLength}}) {
+        // The code points before an edit: textEdited comes before textChanged.
+        const auto before = std::make_shared<int>(0);
+        connect(box, &QLineEdit::textEdited, this,
+                [box, bound, before] { keepClean(box, std::max(bound, *before)); });
+        connect(box, &QLineEdit::textChanged, this, [box, before] {
+            keepClean(box, std::numeric_limits<int>::max());
+            *before = DutText::codePoints(box->text());
+        });
+    }
     connect(Command_Clear, &QPushButton::clicked, this, &PrintResultTextForm::Command_Clear_Click);
     connect(Command_Print, &QPushButton::clicked, this, &PrintResultTextForm::Command_Print_Click);
     connect(Command_Cancel, &QPushButton::clicked, this,
@@ -207,23 +231,6 @@ void PrintResultTextForm::Combo_Saved_Click(int index)
                                                : static_cast<QWidget*>(Combo_Att));
 }
 
-void PrintResultTextForm::Text_Comments_Change()
-{
-    protectSavedLine(Text_Comments);
-}
-
-void PrintResultTextForm::Text_DUTId_LostFocus()
-{
-    protectSavedLine(Text_DUTId);
-}
-
-bool PrintResultTextForm::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == Text_DUTId && event->type() == QEvent::FocusOut)
-        Text_DUTId_LostFocus();
-    return QDialog::eventFilter(watched, event);
-}
-
 void PrintResultTextForm::Command_Clear_Click()
 {
     Text_DUTId->clear();
@@ -231,16 +238,29 @@ void PrintResultTextForm::Command_Clear_Click()
     Text_DUTId->setFocus();
 }
 
+bool PrintResultTextForm::refused(QLineEdit* box, const QString& refusal)
+{
+    if (refusal.isEmpty())
+        return false;
+    m_dialogs.message(
+        {MsgKind::RefusedValue, MsgIcon::Critical, QStringLiteral("Error"), refusal, MsgButtons::Ok});
+    box->clear();
+    box->setFocus();
+    return true;
+}
+
 void PrintResultTextForm::Command_Print_Click()
 {
-    // Pressed by a shortcut the identifier box may still hold the focus and a ";".
-    Text_DUTId_LostFocus();
+    const QString dutId = DutText::cleanId(Text_DUTId->text());
+    const QString comments = DutText::cleanComments(Text_Comments->text());
+    // A saved entry beyond the bounds went into the boxes whole; the dialog stays open.
+    if (refused(Text_DUTId, DutText::idRefusal(dutId)) ||
+        refused(Text_Comments, DutText::commentsRefusal(comments)))
+        return;
     m_labels.Label_DUT->setText(SavedComments::oneLine(Text_DUT->text()));
-    m_labels.Label_DUTId->setText(
-        Text_DUTId->text().isEmpty() ? QString(DUTIdPlaceholderLength, u'_') : Text_DUTId->text());
-    m_labels.Label_Comments->setText(Text_Comments->text().isEmpty()
-                                         ? QString(CommentsPlaceholderLength, u'_')
-                                         : Text_Comments->text());
+    m_labels.Label_DUTId->setText(dutId.isEmpty() ? QString(DUTIdPlaceholderLength, u'_') : dutId);
+    m_labels.Label_Comments->setText(comments.isEmpty() ? QString(CommentsPlaceholderLength, u'_')
+                                                        : comments);
     accept();
 }
 

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class OperatorDialogs;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -27,17 +28,16 @@ public:
     static constexpr int DUTIdPlaceholderLength = 46;
     static constexpr int CommentsPlaceholderLength = 67;
 
-    // Reads the saved entries from PrintComments.dat in the current working directory.
+    // Reads the saved entries from PrintComments.dat in the current working directory; tells
+    // through dialogs why a text is refused.
     PrintResultTextForm(MeasType measType, const QString& customAttnText,
-                        const ReportLabels& labels, QWidget* parent = nullptr);
+                        const ReportLabels& labels, OperatorDialogs& dialogs,
+                        QWidget* parent = nullptr);
 
     // The description preset of a measurement type; empty for a reference or an unknown type.
     static QString DescriptionFor(MeasType measType, const QString& customAttnText);
 
     void reject() override;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createControls();
@@ -48,14 +48,15 @@ private:
 
     void Combo_Att_Click(int index);
     void Combo_Saved_Click(int index);
-    void Text_Comments_Change();
-    void Text_DUTId_LostFocus();
     void Command_Clear_Click();
     void Command_Print_Click();
     void Command_Cancel_Click();
     void focusFirstEmpty(QWidget* otherwise);
+    // Tells the refusal of box's text, if any, and empties the box for a new one.
+    bool refused(QLineEdit* box, const QString& refusal);
 
     ReportLabels m_labels;
+    OperatorDialogs& m_dialogs;
     QLabel* Label2 = nullptr;
     QLineEdit* Text_DUT = nullptr;
     QComboBox* Combo_Att = nullptr;

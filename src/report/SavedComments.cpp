@@ -1,5 +1,7 @@
 #include "report/SavedComments.h"
 
+#include "measure/DutText.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -35,13 +37,11 @@ SavedComments::SavedComments(const QString& path) : m_path(path) {}
 
 QString SavedComments::oneLine(QString text)
 {
-    for (QChar& c : text) {
-        const QChar::Category category = c.category();
-        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
-            category == QChar::Separator_Paragraph)
-            c = u' ';
-    }
-    return text;
+    // DutText's cleaning, its ";" left alone.
+    QStringList parts = text.split(u';');
+    for (QString& part : parts)
+        part = DutText::cleanComments(part);
+    return parts.join(u';');
 }
 
 QString SavedComments::decodeLine(const QByteArray& line)

@@ -30,8 +30,9 @@ public:
     // saving at once take turns; on failure the file keeps its contents and reason says why.
     SaveResult save(QString dutId, QString comments, QString* reason = nullptr) const;
 
-    // The text with line breaks, tabs and other control characters turned into blanks: an
-    // entry is one line of the file and one line of the printed page.
+    // The text with line breaks, tabs and other control characters turned into blanks, as
+    // DutText::cleanComments does, but its ";" kept: an entry is one line of the file and one
+    // line of the printed page.
     static QString oneLine(QString text);
 
     // Every line of the file, decoded; false when the file cannot be read.

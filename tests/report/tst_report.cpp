@@ -1,6 +1,7 @@
 #include "PrintBench.h"
 #include "ScriptedDialogs.h"
 #include "chart/Chart.h"
+#include "measure/DutText.h"
 #include "measure/GlobalVar.h"
 #include "report/DefaultPrinter.h"
 #include "report/PrintResultForm.h"
@@ -71,9 +72,11 @@ struct Bench {
 // The details dialog alone, writing into labels that stand for the report's.
 struct Details {
     QLabel dut, dutId, comments, measType{QStringLiteral("Attenuation")};
+    ScriptedDialogs dialogs;
     PrintResultTextForm form;
 
-    explicit Details(int type) : form(MeasType(type), "6", {&dut, &dutId, &comments, &measType})
+    explicit Details(int type)
+        : form(MeasType(type), "6", {&dut, &dutId, &comments, &measType}, dialogs)
     {
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -172,11 +175,46 @@ private slots:
         QCOMPARE(SavedComments().loadEntries(), entries);
     }
 
+    // ---- DUT texts, whichever way they come in
+
+    void dutText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("cleaned"); // as comments|as identifier
+        QTest::addColumn<int>("codePoints");
+        QTest::addColumn<QString>("refused"); // the identifier's refusal, then the comments'
+        QTest::addColumn<QString>("first2");  // its first two code points
+        const QString x64(64, 'x'), x512(512, 'x'), pair = "\U0001F600"; // two UTF-16 units
+        const QString id = "The DUT ID can be at most 64 characters long.";
+        const QString all = id + "The comments can be at most 512 characters long.";
+        QTest::newRow("breaks, tab, ';'") << "\r\n\t\u0085\u2028\u2029;a "
+                                          << "      -a |-a" << 9 << ""
+                                          << "\r\n";
+        QTest::newRow("a pair") << "a" + pair + "b"
+                                << "a" + pair + "b|a" + pair + "b" << 3 << ""
+                                << "a" + pair;
+        QTest::newRow("64") << pair + x64.mid(1) << pair + x64.mid(1) + '|' + pair + x64.mid(1)
+                            << 64 << "" << pair + "x";
+        QTest::newRow("65") << x64 + "x" << x64 + "x|" + x64 + "x" << 65 << id << "xx";
+        QTest::newRow("512") << x512 << x512 + '|' + x512 << 512 << id << "xx";
+        QTest::newRow("513") << x512 + "x" << x512 + "x|" + x512 + "x" << 513 << all << "xx";
+    }
+    void dutText()
+    {
+        QFETCH(QString, text);
+        const QString comments = DutText::cleanComments(text), id = DutText::cleanId(text);
+        QTEST(comments + '|' + id, "cleaned");
+        QTEST(DutText::codePoints(text), "codePoints");
+        QTEST(DutText::idRefusal(id) + DutText::commentsRefusal(comments), "refused");
+        QTEST(DutText::truncated(text, 2), "first2");
+    }
+
     // ---- Details dialog
 
     void attenuatorSavedChoicesAndSeparators()
     {
-        writeFile(Dat, "A1;ok\r\nB2\r\n;x\r\nC3;\r\nZ\r\nD4;a;b\r\n");
+        writeFile(Dat,
+                  "A1;ok\r\nB2\r\n;x\r\nC3;\r\nZ\r\nD4;a;b\r\n" + QByteArray(65, 'E') + ";long");
         Details d(8);
         QComboBox *att = d.combo("Combo_Att"), *saved = d.combo("Combo_Saved");
         const QString select = "               SELECT --->>";
@@ -201,17 +239,24 @@ private slots:
         step(saved, 1, "2 X Attenuator|B2|ok|||Command_Print|Print");
         step(att, 4, "* dB Attenuator|B2|ok|||Text_DUT|Print"); // the value goes in front
         QTest::keyClicks(d.edit("Text_DUT"), "6");
-        // A ";" would split the saved line: in the comments it becomes "-" at once, in the
-        // identifier once the box loses the focus (as a print row shows) or Print is pressed
-        // by a shortcut, the focus staying. Enter presses no button.
+        // A saved identifier beyond 64 characters goes in whole, but Print refuses it and
+        // empties its box; typing stops at 64. A ";" would split the saved line: it becomes "-"
+        // at once. Enter presses no button; the identifier printed has no blanks around.
+        step(saved, 5, "*6 dB Attenuator|" + QString(65, 'E') + "|long|||Command_Print|Print");
+        d.button("Command_Print")->click();
+        QCOMPARE(d.dialogs.lines(),
+                 "critical Ok Error: The DUT ID can be at most 64 characters long.");
+        QCOMPARE(d.state() + d.dutId.text(), "*6 dB Attenuator||long|||Text_DUTId|Print");
+        QVERIFY(d.form.isVisible());
+        QTest::keyClicks(d.edit("Text_DUTId"), " B2;" + QString(66, 'x'));
         QTest::keyClicks(d.edit("Text_Comments"), ";");
         d.edit("Text_DUTId")->setFocus();
-        QTest::keyClicks(d.edit("Text_DUTId"), ";");
         QTest::keyClick(d.edit("Text_DUTId"), Qt::Key_Return);
-        QCOMPARE(d.state(), "*6 dB Attenuator|B2;|ok-|||Text_DUTId|Print");
+        const QString b2 = "B2-" + QString(60, 'x');
+        QCOMPARE(d.state(), "*6 dB Attenuator| " + b2 + "|long-|||Text_DUTId|Print");
         d.button("Command_Print")->click();
         QCOMPARE(d.dut.text() + '|' + d.dutId.text() + '|' + d.comments.text(),
-                 QString("6 dB Attenuator|B2-|ok-"));
+                 "6 dB Attenuator|" + b2 + "|long-");
     }
 
     // ---- Report page
