@@ -6,11 +6,7 @@
 //
 // Prints one line per figure, "name value unit goal", then how many figures miss their goal.
 
-#include "app/BenchConnection.h"
-#include "app/DesktopDialogs.h"
 #include "app/MainForm.h"
-#include "app/SweepRecorder.h"
-#include "app/WindowRemote.h"
 #include "base/Clock.h"
 #include "base/OperatorDialogs.h"
 #include "chart/Chart.h"
@@ -20,6 +16,7 @@
 #include "remote/RemoteServer.h"
 #include "report/PrintResultForm.h"
 #include "report/PrintResultTextForm.h"
+#include "session/SweepRecorder.h"
 #include "sim/SimulatedBench.h"
 #include "sim/SimulatedOperator.h"
 
@@ -110,8 +107,8 @@ struct Program {
     SimulatedBench bench{clock, *BenchScenario::parse({})};
     FirstButtonDialogs answers;
     SimulatedOperator hands{answers, bench};
-    InstrumentIO io{bench, clock, hands};
-    MainForm form{io, hands};
+    BenchSession session{bench, clock, hands};
+    MainForm form{session, hands};
 
     void start()
     {
@@ -149,7 +146,7 @@ struct Program {
     double terminationSweep(int step)
     {
         chooseStep(step);
-        form.EnableReflControls(true, true);
+        session.enableReflControls(true, true);
         form.Option_Refl[1]->click();
         return run();
     }
@@ -224,11 +221,8 @@ RemoteFigures remoteFigures()
     QTemporaryDir dir;
     History history(p.clock, DatabaseTarget::parse(QStringLiteral("local")),
                     dir.filePath(QStringLiteral("history.sqlite")));
-    BenchConnection unopened;
-    SweepRecorder recorder(history, p.form.engine(), unopened, StartedFrom::Window);
-    DesktopDialogs desktop;
-    WindowRemote bench(p.form, desktop, p.hands, recorder);
-    RemoteServer server(bench);
+    SweepRecorder recorder(history, p.session, BenchInterface::Simulated, QString());
+    RemoteServer server(p.session);
     server.listen(QHostAddress::LocalHost, 0);
 
     std::atomic<bool> stop = false;
@@ -284,7 +278,7 @@ double peakMemoryMegabytes()
     p.form.Option_Refl[1]->click();
     p.run();
     QTemporaryDir dir;
-    ReportSource source{*p.form.MSChart1,
+    ReportSource source{p.session.grid(),
                         p.form.Combo_FreqStep->currentIndex(),
                         p.form.Combo_FreqStep->currentText(),
                         p.form.Globals,
@@ -307,10 +301,10 @@ double chartMilliseconds()
     QElapsedTimer timer;
     timer.start();
     for (int column = 1; column <= 6; ++column) {
-        chart.setColumn(column);
-        for (int row = 1; row <= Chart::Rows; ++row) {
-            chart.setRow(row);
-            chart.setData(Chart::text(float(row % 7) + float(column)));
+        chart.grid().setColumn(column);
+        for (int row = 1; row <= ResultGrid::Rows; ++row) {
+            chart.grid().setRow(row);
+            chart.grid().setData(ResultGrid::text(float(row % 7) + float(column)));
         }
         chart.repaint();
     }

@@ -2,15 +2,13 @@
 
 #include "app/BenchConnection.h"
 #include "app/CommandLine.h"
-#include "app/SweepRecorder.h"
 #include "app/TerminalDialogs.h"
 #include "base/Clock.h"
 #include "gpib/InstrumentIO.h"
 #include "history/History.h"
 #include "measure/FrequencyStep.h"
-#include "measure/HeadlessView.h"
-#include "measure/MeasurementEngine.h"
-#include "measure/ResultGrid.h"
+#include "session/BenchSession.h"
+#include "session/SweepRecorder.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -184,26 +182,23 @@ private:
 // the time left, estimated on the program's clock.
 class ProgressLine {
 public:
-    ProgressLine(const Clock& clock, int stepMult) : m_clock(clock), m_stepMult(stepMult) {}
+    explicit ProgressLine(const Clock& clock) : m_clock(clock) {}
 
-    void show(const QString& text)
+    void show(const SweepProgress& progress)
     {
-        // Each point's text comes as the point begins; any other text starts a new phase.
-        if (!text.startsWith(QLatin1String("Getting"))) {
-            m_points = 0;
-            put(text);
+        if (progress.total == 0) {
+            put(progress.text);
             return;
         }
-        if (m_points == 0)
+        if (progress.done == 0)
             m_firstPoint = m_clock.now();
-        const int done = m_points++;
-        // A device sweep never measures 12.5 MHz.
-        const bool device = !text.startsWith(QLatin1String("Getting Ref"));
-        const int total = GridPoints / m_stepMult - (device && m_stepMult == 1 ? 1 : 0);
-        QString line = QStringLiteral("%1: %2 of %3 points done").arg(text).arg(done).arg(total);
-        if (done > 0) {
-            const int left =
-                int(std::lround((m_clock.now() - m_firstPoint) / done * (total - done)));
+        QString line = QStringLiteral("%1: %2 of %3 points done")
+                           .arg(progress.text)
+                           .arg(progress.done)
+                           .arg(progress.total);
+        if (progress.done > 0) {
+            const int left = int(std::lround((m_clock.now() - m_firstPoint) / progress.done *
+                                             (progress.total - progress.done)));
             line += QStringLiteral(", %1:%2 left")
                         .arg(left / 60)
                         .arg(left % 60, 2, 10, QLatin1Char('0'));
@@ -226,8 +221,6 @@ private:
     }
 
     const Clock& m_clock;
-    int m_stepMult;
-    int m_points = 0;
     double m_firstPoint = 0;
     bool m_shown = false;
 };
@@ -263,19 +256,14 @@ int BatchRun::main(int argc, char* argv[])
     if (auto* clock = dynamic_cast<VirtualClock*>(&connection.clock()))
         clock->idleAdvance = nullptr;
 
-    InstrumentIO io(connection.bus(), connection.clock(), connection.dialogs());
-    ResultGrid grid(6);
-    HeadlessView view;
-    view.step = job->step;
-    view.customAttn = job->device == MeasType::CustomAtt;
-    view.texts[size_t(Entry::CustomAttn)] = job->customAttn;
-    if (job->limit) {
-        view.limits[kindIndex(job->kind)] = true;
-        const Entry entry =
-            job->kind == MeasKind::Attenuation ? Entry::CustomLimitsAtt : Entry::CustomLimitsRl;
-        view.texts[size_t(entry)] = *job->limit;
+    BenchSession session(connection.bus(), connection.clock(), connection.dialogs());
+    MeasurementEngine& engine = session.engine();
+    // The DUT ID and comments are cleaned and bounded as at every door, before any bus traffic.
+    for (const RemoteBench::Refusal& refusal :
+         {session.setDutId(job->dut), session.setComment(job->comment)}) {
+        if (refusal.refused())
+            return failed(refusal.text);
     }
-    MeasurementEngine engine(io, connection.dialogs(), grid, view);
     // Stopped by the dialogs as the error is reported, the sweep ends before it can complete:
     // an error in its last point leaves no record either.
     terminal.busError = [&engine] { engine.requestStop(); };
@@ -288,15 +276,16 @@ int BatchRun::main(int argc, char* argv[])
         });
     }
 
-    engine.FindAnalyser();
-    engine.CheckTrackingGenerator();
+    session.load();
+    session.checkTrackingGenerator();
     // The message has said why.
-    if (engine.programEnded())
+    if (session.programEnded())
         return ErrorStatus;
 
-    ProgressLine progress(connection.clock(), engine.Globals.StepMult.at(size_t(job->step)));
+    ProgressLine progress(connection.clock());
     if (isatty(STDERR_FILENO)) {
-        view.onProgress = [&progress](const QString& text) { progress.show(text); };
+        QObject::connect(&session, &BenchSession::progressed,
+                         [&progress](const SweepProgress& p) { progress.show(p); });
         terminal.beforeWriting = [&progress] { progress.clear(); };
     }
     History history(connection.clock(), target);
@@ -306,8 +295,7 @@ int BatchRun::main(int argc, char* argv[])
     };
     QObject::connect(&history, &History::outage, note);
     QObject::connect(&history, &History::restored, note);
-    SweepRecorder recorder(history, engine, connection, StartedFrom::Batch);
-    recorder.setRun(StartedFrom::Batch, !interactive, job->dut, job->comment);
+    SweepRecorder recorder(history, session, connection.interface(), connection.address());
 
     const auto ended = [&]() -> std::optional<int> {
         progress.clear();
@@ -319,16 +307,23 @@ int BatchRun::main(int argc, char* argv[])
             return failed(QStringLiteral("Interrupted: no verdict."));
         return std::nullopt;
     };
-    engine.Globals.MeasType = referenceOf(job->kind);
+    // The operator's way: a click in the kind's frame, the step, Run; then the device, its
+    // values and Run again.
+    session.setKind(job->kind);
+    session.setStepIndex(job->step);
     if (!Interruption::happened())
-        engine.run();
+        session.runNow(StartedFrom::Batch, interactive);
     if (const std::optional<int> status = ended())
         return *status;
     if (!engine.State.RefValid[kindIndex(job->kind)])
         return failed(QStringLiteral("No reference was taken: no verdict."));
 
-    engine.Globals.MeasType = job->device;
-    engine.run();
+    session.setDevice(job->device);
+    if (job->device == MeasType::CustomAtt)
+        session.setCustomAttenuation(job->customAttn);
+    if (job->limit)
+        session.setCustomLimit(true, *job->limit);
+    session.runNow(StartedFrom::Batch, interactive);
     // A Ctrl-C after the last point came too late to stop the sweep: its record stands.
     const std::optional<MeasurementResult> result = engine.lastResult();
     if (!result || terminal.busFailed()) {

@@ -1,6 +1,5 @@
 #include "app/DesktopDialogs.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPrintDialog>
@@ -8,9 +7,7 @@
 
 MsgResult DesktopDialogs::message(const OperatorMessage& message)
 {
-    if (observer)
-        observer(message);
-    if (m_unattended)
+    if (message.unattended)
         return message.firstButton();
     const MsgIcon icon = message.icon;
     const MsgButtons buttons = message.buttons;
@@ -69,33 +66,15 @@ MsgResult DesktopDialogs::message(const OperatorMessage& message)
     }
 }
 
-QString DesktopDialogs::waitingText() const
+bool DesktopDialogs::answerWaiting(MsgResult button)
 {
-    return m_waiting ? m_waiting->text() : QString();
-}
-
-bool DesktopDialogs::press(MsgResult button)
-{
-    if (!m_waiting)
+    static const QMessageBox::StandardButton standard[] = {QMessageBox::Ok, QMessageBox::Cancel,
+                                                           QMessageBox::Yes, QMessageBox::No};
+    const QMessageBox::StandardButton wanted = standard[int(button)];
+    if (!m_waiting || !m_waiting->button(wanted))
         return false;
-    QAbstractButton* pressed = nullptr;
-    switch (button) {
-    case MsgResult::Ok:
-        pressed = m_waiting->button(QMessageBox::Ok);
-        break;
-    case MsgResult::Cancel:
-        pressed = m_waiting->button(QMessageBox::Cancel);
-        break;
-    case MsgResult::Yes:
-        pressed = m_waiting->button(QMessageBox::Yes);
-        break;
-    case MsgResult::No:
-        pressed = m_waiting->button(QMessageBox::No);
-        break;
-    }
-    if (!pressed)
-        return false;
-    pressed->click();
+    // The box ends as if that button had been pressed: exec() returns it.
+    m_waiting->done(wanted);
     return true;
 }
 

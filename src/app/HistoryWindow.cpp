@@ -69,45 +69,6 @@ QColor verdictColour(Verdict::Outcome outcome)
     return QColor(100, 100, 100);
 }
 
-// The value axis as the main window sets it for a device sweep of this kind.
-void setKindScale(Chart& chart, MeasKind kind)
-{
-    const bool returnLoss = kind == MeasKind::ReturnLoss;
-    chart.setMaximum(returnLoss ? 40 : 1);
-    chart.setMinimum(returnLoss ? 10 : -1);
-    chart.setMajorDivision(returnLoss ? 6 : 4);
-    chart.setMinorDivision(1);
-}
-
-// Limit lines as the sweep drew them: the return-loss floor, or +-limit around the nominal
-// attenuation; a chart without limits keeps them hidden.
-void drawLimits(Chart& chart, const MeasurementResult& result)
-{
-    const bool attenuation = result.kind() == MeasKind::Attenuation;
-    for (int column = 1; column <= (attenuation ? 2 : 1); ++column) {
-        chart.setColumn(column);
-        const float value = column == 1 ? result.limitDb : -result.limitDb;
-        for (int row = 1; row <= Chart::Rows; ++row) {
-            chart.setRow(row);
-            chart.setData(ResultGrid::text(value));
-        }
-    }
-    chart.setSeriesHidden(1, !result.limitsShown);
-    chart.setSeriesHidden(2, !(attenuation && result.limitsShown));
-}
-
-void drawCurve(Chart& chart, int column, const QVector<MeasuredPoint>& points)
-{
-    chart.setColumn(column);
-    for (const MeasuredPoint& point : points) {
-        const int row = qRound(point.frequencyMHz / GridStepMHz);
-        if (row < 1 || row > Chart::Rows)
-            continue;
-        chart.setRow(row);
-        chart.setData(ResultGrid::text(point.value));
-    }
-}
-
 QTableWidget* table(QWidget* parent, const char* name, const QStringList& headers)
 {
     auto* t = new QTableWidget(0, int(headers.size()), parent);
@@ -531,14 +492,15 @@ void HistoryWindow::fillChart(const HistoryRecord& record)
     chart->setAccessibleName(QStringLiteral("Record chart"));
     chart->setMinimumSize(360, 220);
     const MeasurementResult& r = record.result;
-    setKindScale(*chart, r.kind());
+    ResultGrid& grid = chart->grid();
+    grid.setScaleFor(r.kind());
     for (int series = 1; series <= 6; ++series)
-        chart->setSeriesHidden(series, true);
+        grid.setSeriesHidden(series, true);
     if (!record.id.isNull()) {
-        drawLimits(*chart, r);
-        const int column = std::clamp(r.stepIndex, 0, 3) + 3;
-        drawCurve(*chart, column, r.points);
-        chart->setSeriesHidden(column, false);
+        grid.drawLimits(r);
+        const int column = FrequencyStep::at(r.stepIndex).column;
+        grid.drawCurve(column, r.points);
+        grid.setSeriesHidden(column, false);
     }
     if (m_chart) {
         // The layout hands back the old chart's item, which is ours to delete.
@@ -587,10 +549,10 @@ void HistoryWindow::Command_Reprint_Click()
     int step = FrequencyStep::indexOfText(row.stepText);
     if (step < 0)
         step = std::clamp(result.stepIndex, 0, FrequencyStep::Count - 1);
-    Chart page(6);
-    setKindScale(page, result.kind());
-    drawLimits(page, result);
-    drawCurve(page, FrequencyStep::at(step).column, row.cells);
+    ResultGrid page(6);
+    page.setScaleFor(result.kind());
+    page.drawLimits(result);
+    page.drawCurve(FrequencyStep::at(step).column, row.cells);
     GlobalVar globals;
     globals.MeasType = result.type;
     for (int i = 0; i < FrequencyStep::Count; ++i)
@@ -665,12 +627,12 @@ void HistoryWindow::exportSelected(bool touchstone)
         }
         if (existing > 0 &&
             m_dialogs.message({MsgKind::Notice, MsgIcon::Question, QStringLiteral("Export Records"),
-                              QStringLiteral("%1 of the %2 files are already in %3.\n\nReplace "
-                                             "them?")
-                                  .arg(existing)
-                                  .arg(chosen.size())
-                                  .arg(QDir::toNativeSeparators(folder)),
-                              MsgButtons::YesNo}) != MsgResult::Yes)
+                               QStringLiteral("%1 of the %2 files are already in %3.\n\nReplace "
+                                              "them?")
+                                   .arg(existing)
+                                   .arg(chosen.size())
+                                   .arg(QDir::toNativeSeparators(folder)),
+                               MsgButtons::YesNo}) != MsgResult::Yes)
             return;
     }
 
@@ -697,11 +659,12 @@ void HistoryWindow::exportSelected(bool touchstone)
                 m_working = false;
                 if (!batch->errors.isEmpty()) {
                     Label_Status->clear();
-                    m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation, QStringLiteral("Export Records"),
-                                      QStringLiteral("Nothing was written: a record "
-                                                     "could not be read.\n\n") +
-                                          batch->errors.first(),
-                                      MsgButtons::Ok});
+                    m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation,
+                                       QStringLiteral("Export Records"),
+                                       QStringLiteral("Nothing was written: a record "
+                                                      "could not be read.\n\n") +
+                                           batch->errors.first(),
+                                       MsgButtons::Ok});
                 } else {
                     writeExports(batch->records, touchstone, paths);
                 }
@@ -727,11 +690,11 @@ void HistoryWindow::writeExports(const QVector<HistoryRecord>& records, bool tou
     if (!failed.isEmpty()) {
         Label_Status->clear();
         m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation, QStringLiteral("Export Records"),
-                          QStringLiteral("%1 of %2 files could not be written.\n\n")
-                                  .arg(failed.size())
-                                  .arg(records.size()) +
-                              failed.join(u'\n'),
-                          MsgButtons::Ok});
+                           QStringLiteral("%1 of %2 files could not be written.\n\n")
+                                   .arg(failed.size())
+                                   .arg(records.size()) +
+                               failed.join(u'\n'),
+                           MsgButtons::Ok});
         return;
     }
     Label_Status->setText(

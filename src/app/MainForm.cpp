@@ -7,6 +7,7 @@
 #include "gpib/InstrumentIO.h"
 #include "measure/FrequencyStep.h"
 #include "report/PrintResultForm.h"
+#include "session/BenchSession.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -74,9 +75,9 @@ void ClickFrame::mousePressEvent(QMouseEvent* event)
     emit clicked();
 }
 
-MainForm::MainForm(InstrumentIO& io, OperatorDialogs& dialogs, QWidget* parent)
-    : QWidget(parent), MSChart1(new Chart(6, this)), m_engine(io, dialogs, *MSChart1, *this),
-      Globals(m_engine.Globals), State(m_engine.State), m_io(io), m_dialogs(dialogs)
+MainForm::MainForm(BenchSession& session, OperatorDialogs& dialogs, QWidget* parent)
+    : QWidget(parent), MSChart1(new Chart(session.grid(), this)), Globals(session.engine().Globals),
+      State(session.engine().State), m_session(session), m_dialogs(dialogs)
 {
     setObjectName(QStringLiteral("MainForm"));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -119,8 +120,8 @@ void MainForm::buildControls()
     layout->addWidget(buildStatusLine(tw));
     resize(tw(10695), tw(6855) + tw(360));
 
-    setInitialState();
     connectControls();
+    showSession();
 }
 
 // A control's accessible name is its caption; only the "dB" boxes, which have none of their
@@ -250,65 +251,116 @@ void MainForm::showStatus(const QString& text)
     Label_Status->setText(text);
 }
 
-// The state the window is created in.
-void MainForm::setInitialState()
-{
-    for (QRadioButton* option : Option_Attn)
-        option->setEnabled(false);
-    for (QRadioButton* option : Option_Refl)
-        option->setEnabled(false);
-    Check_CustomAttn->setEnabled(false);
-    for (QCheckBox* box : Check_CustomLimits)
-        box->setEnabled(false);
-    for (QWidget* w : {static_cast<QWidget*>(Check_SkipMsg), static_cast<QWidget*>(Combo_FreqStep),
-                       static_cast<QWidget*>(Command_Run), static_cast<QWidget*>(Command_Stop)})
-        w->setEnabled(false);
-    Text_CustomAttn->hide();
-    for (QLineEdit* text : Text_CustomLimits)
-        text->hide();
-    for (QLabel* label : Label_dB)
-        label->hide();
-    Label_Busy->hide();
-    Command_Print->hide();
-}
-
+// Operator input becomes session calls; only the signals of the operator's own actions are
+// heard, so that drawing the session's state never calls back into it.
 void MainForm::connectControls()
 {
-    // An option's Click runs when it becomes selected, from code or by the operator, and
-    // again when the operator clicks it while it is selected (Reference then gives the step
-    // list back after a completed reference).
-    for (int i = 0; i < 6; ++i) {
-        connect(Option_Attn[i], &QRadioButton::toggled, this, [this, i](bool on) {
-            if (on)
-                Option_Attn_Click(i);
-        });
-        connect(Option_Attn[i], &QRadioButton::clicked, this, [this, i] { Option_Attn_Click(i); });
+    for (int i = 0; i < 6; ++i)
+        connect(Option_Attn[i], &QRadioButton::clicked, this,
+                [this, i] { m_session.chooseOption(MeasKind::Attenuation, i); });
+    for (int i = 0; i < 3; ++i)
+        connect(Option_Refl[i], &QRadioButton::clicked, this,
+                [this, i] { m_session.chooseOption(MeasKind::ReturnLoss, i); });
+    connect(Frame_Attn, &ClickFrame::clicked, this,
+            [this] { m_session.setKind(MeasKind::Attenuation); });
+    connect(Frame_Refl, &ClickFrame::clicked, this,
+            [this] { m_session.setKind(MeasKind::ReturnLoss); });
+    connect(Check_CustomAttn, &QCheckBox::clicked, this,
+            [this](bool on) { m_session.setCustomAttenuationChecked(on); });
+    for (int i = 0; i < 2; ++i) {
+        const MeasKind kind = MeasKind(i);
+        connect(Check_CustomLimits[i], &QCheckBox::clicked, this,
+                [this, kind](bool on) { m_session.setCustomLimitsChecked(kind, on); });
+        connect(Text_CustomLimits[i], &QLineEdit::textEdited, this,
+                [this, kind](const QString& text) { m_session.setCustomLimitsText(kind, text); });
+        Text_CustomLimits[i]->installEventFilter(this);
     }
-    for (int i = 0; i < 3; ++i) {
-        connect(Option_Refl[i], &QRadioButton::toggled, this, [this, i](bool on) {
-            if (on)
-                Option_Refl_Click(i);
-        });
-        connect(Option_Refl[i], &QRadioButton::clicked, this, [this, i] { Option_Refl_Click(i); });
-    }
-    connect(Frame_Attn, &ClickFrame::clicked, this, &MainForm::Frame_Attn_Click);
-    connect(Frame_Refl, &ClickFrame::clicked, this, &MainForm::Frame_Refl_Click);
-    connect(Check_CustomAttn, &QCheckBox::toggled, this, &MainForm::Check_CustomAttn_Click);
-    for (int i = 0; i < 2; ++i)
-        connect(Check_CustomLimits[i], &QCheckBox::toggled, this,
-                [this, i] { Check_CustomLimits_Click(i); });
-    connect(Text_CustomAttn, &QLineEdit::textChanged, this, &MainForm::Text_CustomAttn_Change);
+    connect(Text_CustomAttn, &QLineEdit::textEdited, this,
+            [this](const QString& text) { m_session.setCustomAttenuation(text); });
     Text_CustomAttn->installEventFilter(this);
-    for (QLineEdit* text : Text_CustomLimits)
-        text->installEventFilter(this);
-    connect(Combo_FreqStep, &QComboBox::activated, this, &MainForm::Combo_FreqStep_Click);
+    connect(Check_SkipMsg, &QCheckBox::clicked, this,
+            [this](bool on) { m_session.setSkipMessages(on); });
+    connect(Combo_FreqStep, &QComboBox::activated, this,
+            [this](int index) { m_session.setStepIndex(index); });
     connect(Command_Run, &QPushButton::clicked, this, &MainForm::Command_Run_Click);
-    connect(Command_Stop, &QPushButton::clicked, this, &MainForm::Command_Stop_Click);
+    connect(Command_Stop, &QPushButton::clicked, this, [this] { m_session.stop(); });
     connect(Command_Print, &QPushButton::clicked, this, &MainForm::Command_Print_Click);
     connect(Command_History, &QPushButton::clicked, this, [this] {
         if (!running())
             emit historyRequested();
     });
+
+    connect(&m_session, &BenchSession::changed, this, &MainForm::showSession);
+    connect(&m_session, &BenchSession::focusWanted, this, [this](FocusTarget target) {
+        switch (target) {
+        case FocusTarget::CustomAttn:
+            return giveFocus(Text_CustomAttn);
+        case FocusTarget::CustomLimitsAtt:
+            return giveFocus(Text_CustomLimits[AttenuationKind]);
+        case FocusTarget::CustomLimitsRl:
+            return giveFocus(Text_CustomLimits[ReturnLossKind]);
+        case FocusTarget::FirstAttnDevice:
+            return giveFocus(Option_Attn[1]);
+        case FocusTarget::FirstReflDevice:
+            return giveFocus(Option_Refl[1]);
+        }
+    });
+    // Whoever started the run: the window follows it as if its own buttons had been used.
+    connect(&m_session, &BenchSession::runStarting, this, [this] {
+        Command_History->setEnabled(false);
+        Label_Verdict->clear();
+        emit runStarting();
+    });
+    connect(&m_session, &RemoteBench::runFinished, this, &MainForm::runEnded);
+}
+
+void MainForm::showSession()
+{
+    const BenchControls& c = m_session.controls();
+    const auto show = [](QWidget* widget, const ControlState& state) {
+        widget->setEnabled(state.enabled);
+        widget->setVisible(state.shown);
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            button->setChecked(state.checked);
+    };
+    const auto showOptions = [](auto& options, const auto& states) {
+        for (size_t i = 0; i < options.size(); ++i) {
+            QRadioButton* option = options[i];
+            option->setEnabled(states[i].enabled);
+            // Checked exactly as the session says, none at all included, which an exclusive
+            // group would not allow.
+            option->setAutoExclusive(false);
+            option->setChecked(states[i].checked);
+            option->setAutoExclusive(true);
+        }
+    };
+    m_selectionArea->setEnabled(!c.selectionLocked);
+    Frame_Attn->setEnabled(c.frameEnabled[AttenuationKind]);
+    Frame_Refl->setEnabled(c.frameEnabled[ReturnLossKind]);
+    showOptions(Option_Attn, c.attnOptions);
+    showOptions(Option_Refl, c.reflOptions);
+    show(Check_CustomAttn, c.customAttnCheck);
+    show(Text_CustomAttn, c.customAttnBox);
+    if (Text_CustomAttn->text() != c.customAttnText)
+        Text_CustomAttn->setText(c.customAttnText);
+    for (size_t k = 0; k < 2; ++k) {
+        show(Check_CustomLimits[k], c.customLimitsCheck[k]);
+        show(Text_CustomLimits[k], c.customLimitsBox[k]);
+        if (Text_CustomLimits[k]->text() != c.customLimitsText[k])
+            Text_CustomLimits[k]->setText(c.customLimitsText[k]);
+    }
+    for (size_t k = 0; k < 3; ++k)
+        show(Label_dB[k], c.dbLabels[k]);
+    if (Combo_FreqStep->count() > 0)
+        Combo_FreqStep->setCurrentIndex(c.stepIndex);
+    Combo_FreqStep->setEnabled(c.stepList.enabled);
+    show(Check_SkipMsg, c.skipMessages);
+    Command_Run->setEnabled(c.run.enabled);
+    Command_Stop->setEnabled(c.stop.enabled);
+    Command_Print->setVisible(c.printShown);
+    Label_Busy->setVisible(c.busyShown);
+    Label_Info->setVisible(c.infoShown);
+    Label_Info->setText(c.info);
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event)
@@ -317,12 +369,12 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::MouseButtonDblClick &&
         static_cast<QWidget*>(watched)->isEnabled()) {
         if (watched == Text_CustomAttn) {
-            Text_CustomAttn->clear();
+            m_session.setCustomAttenuation(QString());
             return true;
         }
-        for (QLineEdit* text : Text_CustomLimits) {
-            if (watched == text) {
-                text->clear();
+        for (int k = 0; k < 2; ++k) {
+            if (watched == Text_CustomLimits[size_t(k)]) {
+                m_session.setCustomLimitsText(MeasKind(k), QString());
                 return true;
             }
         }
@@ -335,12 +387,8 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event)
 void MainForm::Form_Load()
 {
     setWindowTitle(AppTitle + ", v" + AppVersion + " - " + AppDate + " / " + AppTag);
-    m_engine.FindAnalyser();
-
     Combo_FreqStep->addItems(FrequencyStep::texts());
-    Combo_FreqStep->setCurrentIndex(FrequencyStep::DefaultIndex);
-    Combo_FreqStep_Click();
-    State.RefStep = {2, 2};
+    m_session.load();
 }
 
 void MainForm::showEvent(QShowEvent* event)
@@ -360,15 +408,15 @@ void MainForm::Form_Activate()
     Intro(2);
     m_activated = true;
 
-    m_engine.CheckTrackingGenerator();
+    m_session.checkTrackingGenerator();
     if (leaveIfEnded())
         return;
     // Draw the operator's eye to the hint.
     for (int blink = 0; blink < 4; ++blink) {
         setBackground(Label_Info, Qt::red);
-        m_io.Delay(0.15f);
+        m_session.io().Delay(0.15f);
         setBackground(Label_Info, Qt::white);
-        m_io.Delay(0.15f);
+        m_session.io().Delay(0.15f);
     }
 }
 
@@ -384,7 +432,7 @@ void MainForm::Intro(int seconds)
     if (!AppTag.isEmpty())
         text += " - " + AppTag;
 
-    IntroForm intro(m_io.clock(), this);
+    IntroForm intro(m_session.io().clock(), this);
     intro.Timer1Interval = qint16(seconds * 1000);
     intro.Label1->setText(text);
     intro.Label1->adjustSize();
@@ -398,235 +446,51 @@ void MainForm::Intro(int seconds)
 void MainForm::closeEvent(QCloseEvent* event)
 {
     // After a fatal end nothing more is asked or sent.
-    if (m_engine.programEnded()) {
+    if (m_session.programEnded()) {
         event->accept();
         return;
     }
     if (running()) {
         // The sequence runs inside the Run handler below this call: wind it down first,
         // then ask the question once it has returned.
-        m_engine.requestClose();
-        ShowBusy(false);
+        m_session.requestClose();
         event->ignore();
         return;
     }
-    bool cancel = false;
-    Form_QueryUnload(cancel);
-    if (cancel)
-        event->ignore();
-    else
+    if (m_session.askToLeave())
         event->accept();
+    else
+        event->ignore();
     leaveIfEnded();
 }
 
-void MainForm::Form_QueryUnload(bool& cancel)
-{
-    const MsgResult answer = m_dialogs.message(
-        {MsgKind::CloseQuestion, MsgIcon::None, QStringLiteral("Terminate Program"),
-         "Do you want to initialize the " + State.AnalyserName + " ?", MsgButtons::YesNoCancel});
-    if (answer == MsgResult::Cancel)
-        cancel = true;
-    else if (answer == MsgResult::Yes)
-        m_io.GpibWrite(State.AnalyserDevice, AnalyserCommands::Reset);
-}
-
-// ---- Selection controls -----------------------------------------------------------------
-
-void MainForm::EnableAttnControls(bool refEnabled, bool optionsEnabled, bool customEnabled)
-{
-    for (int i = 1; i <= 5; ++i)
-        Option_Attn[i]->setEnabled(optionsEnabled);
-    Option_Attn[0]->setEnabled(refEnabled);
-    for (QWidget* w :
-         {static_cast<QWidget*>(Check_CustomLimits[0]), static_cast<QWidget*>(Text_CustomLimits[0]),
-          static_cast<QWidget*>(Check_CustomAttn), static_cast<QWidget*>(Text_CustomAttn),
-          static_cast<QWidget*>(Label_dB[0]), static_cast<QWidget*>(Label_dB[2])})
-        w->setEnabled(customEnabled);
-    letEventsRun();
-}
-
-void MainForm::EnableReflControls(bool refEnabled, bool othersEnabled)
-{
-    Option_Refl[0]->setEnabled(refEnabled);
-    Option_Refl[1]->setEnabled(othersEnabled);
-    Option_Refl[2]->setEnabled(othersEnabled);
-    Check_CustomLimits[1]->setEnabled(othersEnabled);
-    Text_CustomLimits[1]->setEnabled(othersEnabled);
-    Label_dB[1]->setEnabled(othersEnabled);
-    letEventsRun();
-}
-
-void MainForm::Frame_Attn_Click()
-{
-    if (Option_Attn[0]->isEnabled() || Check_CustomAttn->isChecked())
-        return;
-    EnableReflControls(false, false);
-    EnableAttnControls(true, false, false);
-    if (Option_Attn[0]->isChecked())
-        Option_Attn_Click(0);
-    else
-        Option_Attn[0]->setChecked(true);
-    Globals.MeasType = MeasType::AttReference;
-    Command_Run->setEnabled(true);
-    Check_SkipMsg->setChecked(false);
-    Check_SkipMsg->setEnabled(false);
-    Label_Info->hide();
-}
-
-void MainForm::Frame_Refl_Click()
-{
-    if (Option_Refl[0]->isEnabled())
-        return;
-    EnableAttnControls(false, false, false);
-    EnableReflControls(true, false);
-    if (Option_Refl[0]->isChecked())
-        Option_Refl_Click(0);
-    else
-        Option_Refl[0]->setChecked(true);
-    Globals.MeasType = MeasType::RlReference;
-    Command_Run->setEnabled(true);
-    Check_SkipMsg->setChecked(false);
-    Check_SkipMsg->setEnabled(false);
-    Label_Info->hide();
-}
-
-void MainForm::Option_Attn_Click(int index)
-{
-    Globals.MeasType = optionType(MeasKind::Attenuation, index);
-    Command_Print->hide();
-    Combo_FreqStep->setEnabled(index == 0);
-}
-
-void MainForm::Option_Refl_Click(int index)
-{
-    Globals.MeasType = optionType(MeasKind::ReturnLoss, index);
-    Combo_FreqStep->setEnabled(index == 0);
-}
-
-void MainForm::Check_CustomAttn_Click()
-{
-    if (Check_CustomAttn->isChecked()) {
-        Globals.MeasType = MeasType::CustomAtt;
-        EnableAttnControls(false, false, true);
-        Text_CustomAttn->show();
-        Check_CustomLimits[0]->setChecked(true);
-        Label_dB[2]->show();
-        Command_Run->setEnabled(false);
-        Text_CustomAttn->clear();
-        Command_Print->hide();
-        giveFocus(Text_CustomAttn);
-    } else {
-        EnableAttnControls(true, true, true);
-        for (int i = 0; i < 6; ++i) {
-            if (Option_Attn[i]->isChecked()) {
-                Globals.MeasType = optionType(MeasKind::Attenuation, i);
-                break;
-            }
-        }
-        Check_CustomLimits[0]->setChecked(false);
-        Text_CustomAttn->hide();
-        Label_dB[2]->hide();
-        Command_Run->setEnabled(true);
-    }
-}
-
-void MainForm::Check_CustomLimits_Click(int index)
-{
-    if (Check_CustomLimits[index]->isChecked()) {
-        Text_CustomLimits[index]->clear();
-        Text_CustomLimits[index]->show();
-        Label_dB[index]->show();
-        giveFocus(Text_CustomLimits[index]);
-    } else {
-        Text_CustomLimits[index]->hide();
-        Label_dB[index]->hide();
-    }
-}
-
-void MainForm::Text_CustomAttn_Change()
-{
-    Command_Run->setEnabled(!Text_CustomAttn->text().isEmpty());
-}
-
-void MainForm::Combo_FreqStep_Click()
-{
-    if (!m_firstClickDone) {
-        m_firstClickDone = true;
-        return;
-    }
-    if (kindOf(Globals.MeasType) == MeasKind::ReturnLoss) {
-        EnableReflControls(true, false);
-        State.RefValid[ReturnLossKind] = false;
-    } else {
-        EnableAttnControls(true, false, false);
-        State.RefValid[AttenuationKind] = false;
-    }
-}
-
-// ---- Busy indicator, Stop and Run -------------------------------------------------------
-
-void MainForm::ShowBusy(bool busy)
-{
-    if (busy) {
-        Label_Busy->show();
-        Label_Info->setText(QString());
-        Label_Info->show();
-    } else {
-        Label_Busy->hide();
-        Label_Info->hide();
-    }
-}
-
-void MainForm::Command_Stop_Click()
-{
-    m_engine.requestStop();
-    ShowBusy(false);
-    // Run comes back only when the interrupted sequence has returned: a Run pressed in
-    // between would start a second sequence inside the first.
-    if (!running())
-        Command_Run->setEnabled(true);
-}
+// ---- Run and Print ----------------------------------------------------------------------
 
 void MainForm::Command_Run_Click()
 {
-    if (running())
-        return;
-    Combo_FreqStep->setEnabled(false);
-    Command_Run->setEnabled(false);
-    Command_Print->hide();
+    m_session.runNow(StartedFrom::Window);
+}
 
-    // The selection stays as it is while the sequence runs: it holds MeasType.
-    m_selectionArea->setEnabled(false);
-    Command_History->setEnabled(false);
-    Label_Verdict->clear();
-    emit runStarting();
-    m_engine.run();
+void MainForm::runEnded()
+{
     if (leaveIfEnded())
         return;
-    m_selectionArea->setEnabled(true);
     Command_History->setEnabled(true);
     if (m_pendingFocus) {
         m_pendingFocus->setFocus();
         m_pendingFocus.clear();
     }
-
-    // Print only after a device sweep that ran to its end: anything else would offer a
-    // report of a measurement that never happened.
-    if (m_engine.sweptToEnd())
-        Command_Print->show();
-    Command_Run->setEnabled(true);
-
     emit runFinished();
-    if (m_engine.closeRequested()) {
-        m_engine.clearCloseRequest();
+    if (m_session.closeRequested()) {
+        m_session.clearCloseRequest();
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     }
 }
 
 ReportSource MainForm::reportSource() const
 {
-    return {*MSChart1, Combo_FreqStep->currentIndex(), Combo_FreqStep->currentText(),
-            Globals,   Text_CustomAttn->text(),        pos()};
+    return {m_session.grid(), Combo_FreqStep->currentIndex(), Combo_FreqStep->currentText(),
+            Globals,          Text_CustomAttn->text(),        pos()};
 }
 
 void MainForm::Command_Print_Click()
@@ -634,109 +498,6 @@ void MainForm::Command_Print_Click()
     if (const std::optional<PrintRow> page =
             PrintResultForm::Command_Print_Click(reportSource(), m_dialogs, this))
         emit reportPrinted(*page);
-}
-
-// ---- What the sequences see -------------------------------------------------------------
-
-int MainForm::stepIndex() const
-{
-    return Combo_FreqStep->currentIndex();
-}
-
-bool MainForm::skipMessages() const
-{
-    return Check_SkipMsg->isChecked();
-}
-
-bool MainForm::customAttenuation() const
-{
-    return Check_CustomAttn->isChecked();
-}
-
-bool MainForm::customLimits(MeasKind kind) const
-{
-    return Check_CustomLimits[kindIndex(kind)]->isChecked();
-}
-
-QLineEdit* MainForm::entry(Entry which) const
-{
-    switch (which) {
-    case Entry::CustomAttn:
-        return Text_CustomAttn;
-    case Entry::CustomLimitsAtt:
-        return Text_CustomLimits[AttenuationKind];
-    case Entry::CustomLimitsRl:
-        break;
-    }
-    return Text_CustomLimits[ReturnLossKind];
-}
-
-QString MainForm::entryText(Entry which) const
-{
-    return entry(which)->text();
-}
-
-bool MainForm::deviceOptionsEnabled(MeasKind kind) const
-{
-    // The option's own flag: while a run locks the selection area every option reads as
-    // disabled through its parent.
-    const QWidget* first =
-        kind == MeasKind::ReturnLoss ? static_cast<QWidget*>(Option_Refl[1]) : Option_Attn[1];
-    return !first->testAttribute(Qt::WA_ForceDisabled);
-}
-
-void MainForm::setEntryText(Entry which, const QString& text)
-{
-    entry(which)->setText(text);
-}
-
-void MainForm::clearAndFocus(Entry which)
-{
-    entry(which)->clear();
-    giveFocus(entry(which));
-}
-
-void MainForm::uncheckCustomLimits(MeasKind kind)
-{
-    Check_CustomLimits[kindIndex(kind)]->setChecked(false);
-}
-
-void MainForm::enableFrame(MeasKind kind, bool enabled)
-{
-    (kind == MeasKind::ReturnLoss ? Frame_Refl : Frame_Attn)->setEnabled(enabled);
-}
-
-void MainForm::enableStepList(bool enabled)
-{
-    Combo_FreqStep->setEnabled(enabled);
-}
-
-void MainForm::enableSkipMessages(bool enabled)
-{
-    Check_SkipMsg->setEnabled(enabled);
-}
-
-void MainForm::uncheckSkipMessages()
-{
-    Check_SkipMsg->setChecked(false);
-}
-
-void MainForm::focusFirstDevice(MeasKind kind)
-{
-    giveFocus(kind == MeasKind::ReturnLoss ? static_cast<QWidget*>(Option_Refl[1])
-                                           : Option_Attn[1]);
-}
-
-void MainForm::enableStop(bool enabled)
-{
-    Command_Stop->setEnabled(enabled);
-    if (enabled)
-        emit stopAvailable();
-}
-
-void MainForm::showProgress(const QString& text)
-{
-    Label_Info->setText(text);
 }
 
 void MainForm::giveFocus(QWidget* widget)
@@ -750,14 +511,9 @@ void MainForm::giveFocus(QWidget* widget)
 
 bool MainForm::leaveIfEnded()
 {
-    if (!m_engine.programEnded())
+    if (!m_session.programEnded())
         return false;
     // Every handler on the stack returns at once from here; main() exits.
     QCoreApplication::exit(1);
     return true;
-}
-
-void MainForm::letEventsRun()
-{
-    QCoreApplication::processEvents();
 }

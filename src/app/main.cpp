@@ -4,13 +4,13 @@
 #include "app/DesktopDialogs.h"
 #include "app/HistoryWindow.h"
 #include "app/MainForm.h"
-#include "app/SweepRecorder.h"
-#include "app/WindowRemote.h"
 #include "base/Clock.h"
 #include "gpib/InstrumentIO.h"
 #include "history/History.h"
 #include "history/HistoryCommand.h"
 #include "remote/RemoteServer.h"
+#include "session/BenchSession.h"
+#include "session/SweepRecorder.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -26,7 +26,8 @@ int refuseToStart(OperatorDialogs& dialogs, const BenchConnection::Refusal& refu
 {
     // Said twice: in a window for the operator, on standard error for a terminal.
     std::fprintf(stderr, "velmora: %s\n", qPrintable(QString(refusal.text).replace("\n\n", "\n")));
-    dialogs.message({MsgKind::Fatal, MsgIcon::Critical, refusal.title, refusal.text, MsgButtons::Ok});
+    dialogs.message(
+        {MsgKind::Fatal, MsgIcon::Critical, refusal.title, refusal.text, MsgButtons::Ok});
     return FatalStatus;
 }
 
@@ -76,10 +77,10 @@ int main(int argc, char* argv[])
     if (!connection.open(options.bus(parser), desktop, &refusal))
         return refuseToStart(desktop, refusal);
 
-    InstrumentIO io(connection.bus(), connection.clock(), connection.dialogs());
-    MainForm form(io, connection.dialogs());
+    BenchSession session(connection.bus(), connection.clock(), connection.dialogs());
+    MainForm form(session, connection.dialogs());
     History history(connection.clock(), DatabaseTarget::choose(parser.value(options.database)));
-    SweepRecorder recorder(history, form.engine(), connection, StartedFrom::Window);
+    SweepRecorder recorder(history, session, connection.interface(), connection.address());
     QObject::connect(&recorder, &SweepRecorder::recorded, &form,
                      [&form](const Verdict& verdict) { form.showVerdict(verdict.text()); });
     QObject::connect(&form, &MainForm::reportPrinted, &recorder, &SweepRecorder::recordPrint);
@@ -100,15 +101,13 @@ int main(int argc, char* argv[])
     // Every fatal end comes back here: the history keeps what was handed to it (its destructor
     // finishes the writes) and the program exits in this one place.
     form.Form_Load();
-    if (form.engine().programEnded())
+    if (session.programEnded())
         return FatalStatus;
     form.show();
 
-    std::unique_ptr<WindowRemote> remoteBench;
     std::unique_ptr<RemoteServer> remote;
     if (parser.isSet(options.remote)) {
-        remoteBench = std::make_unique<WindowRemote>(form, desktop, connection.dialogs(), recorder);
-        remote = std::make_unique<RemoteServer>(*remoteBench);
+        remote = std::make_unique<RemoteServer>(session);
         const QString port = parser.value(options.remote);
         const QHostAddress address(parser.isSet(options.remoteListen)
                                        ? parser.value(options.remoteListen)
@@ -117,17 +116,18 @@ int main(int argc, char* argv[])
         bool portOk = true;
         const quint16 number = port.isEmpty() ? RemoteServer::DefaultPort : port.toUShort(&portOk);
         if (!portOk || address.isNull() || !remote->listen(address, number, &error))
-            return refuseToStart(desktop, {QStringLiteral("Remote control"),
-                                    error.isEmpty()
-                                        ? QStringLiteral("Remote control needs a port "
-                                                         "number and an address: %1")
-                                              .arg(port + u' ' + parser.value(options.remoteListen))
-                                        : error});
+            return refuseToStart(desktop,
+                                 {QStringLiteral("Remote control"),
+                                  error.isEmpty()
+                                      ? QStringLiteral("Remote control needs a port "
+                                                       "number and an address: %1")
+                                            .arg(port + u' ' + parser.value(options.remoteListen))
+                                      : error});
         std::printf("%s\n", qPrintable(remote->listeningLine()));
         std::fflush(stdout);
         if (!remote->exposureWarning().isEmpty())
             form.showStatus(remote->exposureWarning());
-        QObject::connect(&history, &History::outage, remoteBench.get(), &RemoteBench::systemError);
+        QObject::connect(&history, &History::outage, &session, &RemoteBench::systemError);
     }
     return app.exec();
 }

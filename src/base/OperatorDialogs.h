@@ -45,6 +45,8 @@ struct OperatorMessage {
     QString text; // line breaks are single LFs
     MsgButtons buttons = MsgButtons::Ok;
     Hookup hookup{}; // connection prompts only
+    // Nobody is at the bench for this run: the box takes its first button without being shown.
+    bool unattended = false;
 
     // The answer a box takes when nobody presses a button: the first one.
     MsgResult firstButton() const
@@ -72,6 +74,10 @@ public:
 
     // Modal printer choice; fills printer and returns true, or false when cancelled.
     virtual bool choosePrinter(QPrinter& printer) = 0;
+
+    // Presses that button of the message waiting for an answer, from elsewhere than the box
+    // (remote control); false when none is waiting or it has no such button.
+    virtual bool answerWaiting(MsgResult) { return false; }
 };
 
 // Every message answered with its first button, as an operator in a hurry would, and no

@@ -33,8 +33,22 @@ QPen seriesPen(int column)
 
 // Built with its chart: a view made without one makes a default chart that setChart would
 // orphan.
-Chart::Chart(int columns, QWidget* parent) : QChartView(new QChart, parent), ResultGrid(columns)
+Chart::Chart(int columns, QWidget* parent) : Chart(std::make_unique<ResultGrid>(columns), parent) {}
+
+Chart::Chart(std::unique_ptr<ResultGrid> own, QWidget* parent) : Chart(*own, parent)
 {
+    m_ownGrid = std::move(own);
+}
+
+Chart::~Chart()
+{
+    m_grid->setListener(nullptr);
+}
+
+Chart::Chart(ResultGrid& grid, QWidget* parent) : QChartView(new QChart, parent), m_grid(&grid)
+{
+    constexpr int Rows = ResultGrid::Rows;
+    const int columns = grid.columnCount();
     setRenderHint(QPainter::Antialiasing);
     QChart* chart = this->chart();
     chart->legend()->hide();
@@ -71,13 +85,17 @@ Chart::Chart(int columns, QWidget* parent) : QChartView(new QChart, parent), Res
         series->attachAxis(categoryAxis);
         series->attachAxis(m_valueAxis);
         m_series << series;
+        series->setVisible(!grid.seriesHidden(column));
     }
     applyScale();
+    for (int column = 1; column <= columns; ++column)
+        columnChanged(column);
+    grid.setListener(this);
 }
 
 void Chart::seriesHiddenChanged(int series)
 {
-    m_series[series - 1]->setVisible(!seriesHidden(series));
+    m_series[series - 1]->setVisible(!m_grid->seriesHidden(series));
 }
 
 void Chart::scaleChanged()
@@ -87,17 +105,18 @@ void Chart::scaleChanged()
 
 void Chart::applyScale()
 {
-    m_valueAxis->setRange(std::min(minimum(), maximum()), std::max(minimum(), maximum()));
-    m_valueAxis->setTickCount(std::max(2, majorDivision() + 1));
-    m_valueAxis->setMinorTickCount(std::max(0, minorDivision() - 1));
+    const ResultGrid& g = *m_grid;
+    m_valueAxis->setRange(std::min(g.minimum(), g.maximum()), std::max(g.minimum(), g.maximum()));
+    m_valueAxis->setTickCount(std::max(2, g.majorDivision() + 1));
+    m_valueAxis->setMinorTickCount(std::max(0, g.minorDivision() - 1));
 }
 
 void Chart::columnChanged(int column)
 {
     // Only written cells are drawn; a curve starts at its first measured row.
     QList<QPointF> points;
-    for (int row = 1; row <= Rows; ++row) {
-        if (const std::optional<float> value = cellValue(row, column))
+    for (int row = 1; row <= ResultGrid::Rows; ++row) {
+        if (const std::optional<float> value = m_grid->cellValue(row, column))
             points << QPointF(row, *value);
     }
     m_series[column - 1]->replace(points);

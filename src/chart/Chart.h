@@ -7,22 +7,31 @@
 class QLineSeries;
 class QValueAxis;
 
-// The results grid drawn as a chart: each column one line over the 80 frequency points.
-class Chart : public QChartView, public ResultGrid {
+#include <memory>
+
+// A results grid drawn as a chart: each column one line over the 80 frequency points. It
+// draws the grid it is given (the session's), or one of its own (a page, a record).
+class Chart : public QChartView, private ResultGrid::Listener {
     Q_OBJECT
 public:
+    Chart(ResultGrid& grid, QWidget* parent = nullptr);
     explicit Chart(int columns, QWidget* parent = nullptr);
-    using ResultGrid::data;
+    ~Chart() override;
 
-protected:
+    ResultGrid& grid() { return *m_grid; }
+    const ResultGrid& grid() const { return *m_grid; }
+
+private:
+    Chart(std::unique_ptr<ResultGrid> own, QWidget* parent);
     void columnChanged(int column) override;
     void seriesHiddenChanged(int series) override;
     void scaleChanged() override;
 
-private:
     // What scaleChanged() does, for the constructor, which must not call it virtually.
     void applyScale();
 
+    std::unique_ptr<ResultGrid> m_ownGrid;
+    ResultGrid* m_grid;
     QVector<QLineSeries*> m_series;
     QValueAxis* m_valueAxis = nullptr;
 };

@@ -35,8 +35,9 @@ int FrequencyStep::indexOfText(const QString& text)
 
 int FrequencyStep::indexOfMegahertz(double megahertz)
 {
-    const auto* step = std::find_if(std::begin(Steps), std::end(Steps),
-                                    [=](const FrequencyStep& s) { return s.megahertz == megahertz; });
+    const auto* step =
+        std::find_if(std::begin(Steps), std::end(Steps),
+                     [=](const FrequencyStep& s) { return s.megahertz == megahertz; });
     return step == std::end(Steps) ? -1 : int(step - std::begin(Steps));
 }
 

@@ -18,7 +18,6 @@ public:
     bool busy = false;
     bool stopEnabled = false;
     QString progress;
-    std::function<void(const QString&)> onProgress;
 
     int stepIndex() const override { return step; }
     bool skipMessages() const override { return skip; }
@@ -48,10 +47,5 @@ public:
     void focusFirstDevice(MeasKind) override {}
     void enableStop(bool enabled) override { stopEnabled = enabled; }
     void showBusy(bool on) override { busy = on; }
-    void showProgress(const QString& text) override
-    {
-        progress = text;
-        if (onProgress)
-            onProgress(text);
-    }
+    void showProgress(const SweepProgress& p) override { progress = p.text; }
 };

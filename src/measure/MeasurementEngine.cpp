@@ -103,7 +103,7 @@ void MeasurementEngine::GetRef(const MeasType& index)
 
     State.StopRequested = false;
     m_view.showBusy(true);
-    m_view.showProgress("Setting up the " + name);
+    m_view.showProgress({"Setting up the " + name});
     m_io.GpibWrite(device, Reset);
     m_io.Delay(5);
     m_io.GpibWrite(device, GeneralSetup);
@@ -152,13 +152,9 @@ void MeasurementEngine::GetRef(const MeasType& index)
         cancel();
         return;
     }
-    // Return loss in dB, or the deviation from the nominal attenuation in dB.
-    m_grid.setMaximum(returnLoss ? 40 : 1);
-    m_grid.setMinimum(returnLoss ? 10 : -1);
-    m_grid.setMajorDivision(returnLoss ? 6 : 4);
-    m_grid.setMinorDivision(1);
+    m_grid.setScaleFor(kind);
     m_view.showBusy(true);
-    m_view.showProgress("Setting up the " + name);
+    m_view.showProgress({"Setting up the " + name});
     letEventsRun();
     m_io.GpibWrite(device, returnLoss ? ReturnLossSetup : AttenuationSetup);
     m_io.Delay(5);
@@ -199,9 +195,12 @@ void MeasurementEngine::FillRefTable(int kind)
     State.RefStep[kind] = m;
     State.RefTable[kind][0] = float(LeadingNumber(m_io.GpibQuery(device, ReferenceLevelQuery)));
     m_view.enableStop(true);
-    for (int i : FrequencyStep::sweepPoints(m, false)) {
+    const QVector<int> points = FrequencyStep::sweepPoints(m, false);
+    for (int done = 0; done < points.size(); ++done) {
+        const int i = points[done];
         const double frequency = PointFrequency(i);
-        m_view.showProgress("Getting Ref value for" + NumberText(frequency) + " MHz");
+        m_view.showProgress(
+            {"Getting Ref value for" + NumberText(frequency) + " MHz", done, int(points.size())});
         m_io.GpibWrite(device, MarkerFrequency(frequency));
         m_io.Delay(0.8f);
         State.RefTable[kind][i] = float(LeadingNumber(m_io.GpibQuery(device, MarkerAmplitude)));
@@ -261,7 +260,7 @@ void MeasurementEngine::GetRetLossResult(const MeasType& index)
         customLimit ? float(LeadingNumber(m_view.entryText(Entry::CustomLimitsRl))) : info.limitDb;
     MeasurementResult result = startResult(index, 0, limit, customLimit, true);
     m_view.showBusy(true);
-    m_view.showProgress("Setting up the " + State.AnalyserName);
+    m_view.showProgress({"Setting up the " + State.AnalyserName});
     letEventsRun();
     writeColumn(1, limit);
     m_grid.setSeriesHidden(1, false);
@@ -327,7 +326,7 @@ void MeasurementEngine::GetAttResult(const MeasType& index)
 
     m_view.showBusy(true);
     m_view.enableAttnControls(false, false, false);
-    m_view.showProgress("Setting up the " + State.AnalyserName);
+    m_view.showProgress({"Setting up the " + State.AnalyserName});
     letEventsRun();
     writeColumn(1, limit);
     writeColumn(2, -limit);
@@ -444,9 +443,10 @@ void MeasurementEngine::sweepDevice(const QString& progress, bool startCurveAtFi
     const qint16 m = currentStepMult();
     float previous = 0;
     const QVector<int> points = FrequencyStep::sweepPoints(m, true);
-    for (int i : points) {
+    for (int done = 0; done < points.size(); ++done) {
+        const int i = points[done];
         const double frequency = PointFrequency(i);
-        m_view.showProgress(progress + NumberText(frequency) + " MHz");
+        m_view.showProgress({progress + NumberText(frequency) + " MHz", done, int(points.size())});
         m_io.GpibWrite(device, MarkerFrequency(frequency));
         m_io.Delay(0.7f);
         const float v = value(i, LeadingNumber(m_io.GpibQuery(device, MarkerAmplitude)));
@@ -507,8 +507,8 @@ MsgResult MeasurementEngine::ask(const OperatorMessage& message)
 
 void MeasurementEngine::refuse(Entry entry, const QString& message)
 {
-    m_dialogs.message(
-        {MsgKind::RefusedValue, MsgIcon::Critical, QStringLiteral("Error"), message, MsgButtons::Ok});
+    m_dialogs.message({MsgKind::RefusedValue, MsgIcon::Critical, QStringLiteral("Error"), message,
+                       MsgButtons::Ok});
     m_view.clearAndFocus(entry);
 }
 

@@ -7,6 +7,14 @@
 // The operator's text boxes that the sequences read and write back.
 enum class Entry { CustomAttn, CustomLimitsAtt, CustomLimitsRl };
 
+// What a sequence is doing, for the progress line: at a sweep's point, also the points done
+// before it and the sweep's point count (0 outside a point loop).
+struct SweepProgress {
+    QString text;
+    int done = 0;
+    int total = 0;
+};
+
 // What the measurement sequences see of the operator's controls: the values they read at the
 // moment they read them, and the write-backs, enabling and focus steps they make. The main
 // window implements it with its controls; a run without a window with plain values.
@@ -36,5 +44,5 @@ public:
     virtual void focusFirstDevice(MeasKind kind) = 0;
     virtual void enableStop(bool enabled) = 0;
     virtual void showBusy(bool busy) = 0;
-    virtual void showProgress(const QString& text) = 0;
+    virtual void showProgress(const SweepProgress& progress) = 0;
 };

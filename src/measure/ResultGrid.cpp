@@ -1,6 +1,7 @@
 #include "measure/ResultGrid.h"
 
 #include "base/NumberText.h"
+#include "measure/GlobalVar.h"
 
 #include <charconv>
 
@@ -80,4 +81,59 @@ void ResultGrid::setMinorDivision(int divisions)
 {
     m_minorDivision = divisions;
     scaleChanged();
+}
+
+void ResultGrid::columnChanged(int column)
+{
+    if (m_listener)
+        m_listener->columnChanged(column);
+}
+
+void ResultGrid::seriesHiddenChanged(int series)
+{
+    if (m_listener)
+        m_listener->seriesHiddenChanged(series);
+}
+
+void ResultGrid::scaleChanged()
+{
+    if (m_listener)
+        m_listener->scaleChanged();
+}
+
+void ResultGrid::setScaleFor(MeasKind kind)
+{
+    const bool returnLoss = kind == MeasKind::ReturnLoss;
+    setMaximum(returnLoss ? 40 : 1);
+    setMinimum(returnLoss ? 10 : -1);
+    setMajorDivision(returnLoss ? 6 : 4);
+    setMinorDivision(1);
+}
+
+void ResultGrid::drawLimits(const MeasurementResult& result)
+{
+    const bool attenuation = result.kind() == MeasKind::Attenuation;
+    for (int column = LimitColumn; column <= (attenuation ? NegativeLimitColumn : LimitColumn);
+         ++column) {
+        setColumn(column);
+        const float value = column == LimitColumn ? result.limitDb : -result.limitDb;
+        for (int row = 1; row <= Rows; ++row) {
+            setRow(row);
+            setData(text(value));
+        }
+    }
+    setSeriesHidden(LimitColumn, !result.limitsShown);
+    setSeriesHidden(NegativeLimitColumn, !(attenuation && result.limitsShown));
+}
+
+void ResultGrid::drawCurve(int column, const QVector<MeasuredPoint>& points)
+{
+    setColumn(column);
+    for (const MeasuredPoint& point : points) {
+        const int row = qRound(point.frequencyMHz / GridStepMHz);
+        if (row < 1 || row > Rows)
+            continue;
+        setRow(row);
+        setData(text(point.value));
+    }
 }

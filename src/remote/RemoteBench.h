@@ -42,7 +42,7 @@ public:
     virtual MeasType device() const = 0;
     virtual Refusal setDevice(MeasType type) = 0;
     // Texts as typed into the boxes; the value check comes at Run, as for the operator.
-    virtual QString customAttenuation() const = 0;
+    virtual QString customAttenuationText() const = 0;
     virtual Refusal setCustomAttenuation(const QString& text) = 0;
     // "Custom Limits" of the active frame: its check box and its text.
     virtual bool customLimitOn() const = 0;

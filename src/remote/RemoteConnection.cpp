@@ -180,7 +180,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
              else
                  c.pushError(-224);
          },
-         [](C& c) { return numberAnswer(c.m_bench.customAttenuation()); }, Setting},
+         [](C& c) { return numberAnswer(c.m_bench.customAttenuationText()); }, Setting},
         {path("CONFigure:LIMit"), 1,
          [](C& c, P p) {
              if (const std::optional<QString> text = numberText(*p))

@@ -15,8 +15,8 @@ namespace {
 void reportFailure(OperatorDialogs& dialogs, long code)
 {
     dialogs.message({MsgKind::Notice, MsgIcon::None, QCoreApplication::applicationName(),
-                    QStringLiteral("SetPrinterFailed. Error code: ") + QString::number(code),
-                    MsgButtons::Ok});
+                     QStringLiteral("SetPrinterFailed. Error code: ") + QString::number(code),
+                     MsgButtons::Ok});
 }
 
 } // namespace

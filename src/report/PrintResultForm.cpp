@@ -163,7 +163,7 @@ void PrintResultForm::Form_Load(const ReportSource& source)
     move(source.position);
     const int step = std::clamp(source.freqStepIndex, 0, FrequencyStep::Count - 1);
     loadHeader(source.freqStepText);
-    loadChart(source.MSChart1, step, source.globals.StepMult[size_t(step)]);
+    loadChart(source.results, step, source.globals.StepMult[size_t(step)]);
 }
 
 void PrintResultForm::loadHeader(const QString& freqStepText)
@@ -178,30 +178,30 @@ void PrintResultForm::loadHeader(const QString& freqStepText)
     Label_Date->setText(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
 }
 
-void PrintResultForm::loadChart(const Chart& results, int step, double multiplier)
+void PrintResultForm::loadChart(const ResultGrid& results, int step, double multiplier)
 {
-    MSChartPrint->setMaximum(results.maximum());
-    MSChartPrint->setMinimum(results.minimum());
-    MSChartPrint->setMajorDivision(results.majorDivision());
-    MSChartPrint->setMinorDivision(results.minorDivision());
+    MSChartPrint->grid().setMaximum(results.maximum());
+    MSChartPrint->grid().setMinimum(results.minimum());
+    MSChartPrint->grid().setMajorDivision(results.majorDivision());
+    MSChartPrint->grid().setMinorDivision(results.minorDivision());
     // Empty cells stay unwritten so that they are not drawn as points at zero.
     auto copy = [&](int fromColumn, int toColumn, int row) {
         const QString text = results.cell(row, fromColumn);
         if (text.isEmpty())
             return;
-        MSChartPrint->setColumn(toColumn);
-        MSChartPrint->setRow(row);
-        MSChartPrint->setData(text);
+        MSChartPrint->grid().setColumn(toColumn);
+        MSChartPrint->grid().setRow(row);
+        MSChartPrint->grid().setData(text);
     };
     for (int k = 1; k <= 2; ++k) {
-        MSChartPrint->setSeriesHidden(k, results.seriesHidden(k));
-        for (int r = 1; r <= Chart::Rows; ++r)
+        MSChartPrint->grid().setSeriesHidden(k, results.seriesHidden(k));
+        for (int r = 1; r <= ResultGrid::Rows; ++r)
             copy(k, k, r);
     }
     // Only the rows a sweep of this step fills; a 12.5 MHz sweep leaves out its first point.
-    MSChartPrint->setSeriesHidden(3, false);
+    MSChartPrint->grid().setSeriesHidden(3, false);
     const int first = multiplier == 1 ? 2 : std::max(1, int(multiplier));
-    for (int r = first; r <= Chart::Rows; ++r)
+    for (int r = first; r <= ResultGrid::Rows; ++r)
         copy(FrequencyStep::at(step).column, 3, r);
 }
 
@@ -276,8 +276,8 @@ void PrintResultForm::notePrinted(const QString& destination)
     page.stepText = Label_FreqStep->text();
     page.destination = destination;
     page.printed = QDateTime::currentDateTimeUtc();
-    for (int row = 1; row <= Chart::Rows; ++row) {
-        if (const std::optional<float> value = MSChartPrint->cellValue(row, 3))
+    for (int row = 1; row <= ResultGrid::Rows; ++row) {
+        if (const std::optional<float> value = MSChartPrint->grid().cellValue(row, 3))
             page.cells << MeasuredPoint{row * 12.5, *value};
     }
     m_printed = page;
@@ -290,7 +290,7 @@ void PrintResultForm::printFailed(const QString& reason)
         return;
     }
     m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation, QStringLiteral("Report Not Printed"),
-                      QStringLiteral("The report was not printed.\n\n") + reason, MsgButtons::Ok});
+                       QStringLiteral("The report was not printed.\n\n") + reason, MsgButtons::Ok});
 }
 
 void PrintResultForm::PrintReport()
@@ -357,11 +357,12 @@ void PrintResultForm::PrintReport()
     if (SavedComments().save(Label_DUTId->text(), Label_Comments->text(), &reason) ==
         SavedComments::SaveResult::Failed)
         // The page is printed; the operator should know the entry will not be offered again.
-        m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation, QStringLiteral("DUT ID Not Saved"),
-                          QStringLiteral("The report was printed, but the DUT ID and comments "
-                                         "could not be saved in %1.\n\n%2")
-                              .arg(QLatin1String(SavedComments::FileName), reason),
-                          MsgButtons::Ok});
+        m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation,
+                           QStringLiteral("DUT ID Not Saved"),
+                           QStringLiteral("The report was printed, but the DUT ID and comments "
+                                          "could not be saved in %1.\n\n%2")
+                               .arg(QLatin1String(SavedComments::FileName), reason),
+                           MsgButtons::Ok});
 }
 
 bool PrintResultForm::writePage(const QString& pdfPath, const QPageLayout& layout)

@@ -10,6 +10,7 @@
 #include <optional>
 
 class Chart;
+class ResultGrid;
 class OperatorDialogs;
 class QLabel;
 class QPageLayout;
@@ -17,12 +18,12 @@ struct GlobalVar;
 
 // What the report takes from the main window when its Print button is pressed.
 struct ReportSource {
-    const Chart& MSChart1;    // the results chart, 6 columns
-    int freqStepIndex;        // selected index of Combo_FreqStep, 0..3
-    QString freqStepText;     // its text
-    const GlobalVar& globals; // MeasType and StepMult
-    QString customAttnText;   // Text_CustomAttn, for a custom attenuator's description
-    QPoint position;          // the main window's top-left on the screen
+    const ResultGrid& results; // the results grid, 6 columns
+    int freqStepIndex;         // selected index of Combo_FreqStep, 0..3
+    QString freqStepText;      // its text
+    const GlobalVar& globals;  // MeasType and StepMult
+    QString customAttnText;    // Text_CustomAttn, for a custom attenuator's description
+    QPoint position;           // the main window's top-left on the screen
 };
 
 // A page whose texts are known before it is printed: remote control's, or a re-print.
@@ -82,7 +83,7 @@ private:
     void Form_Load(const ReportSource& source);
     void loadHeader(const QString& freqStepText);
     // Limit lines and the curve of the chosen step, multiplier 1, 2, 4 or 8.
-    void loadChart(const Chart& results, int step, double multiplier);
+    void loadChart(const ResultGrid& results, int step, double multiplier);
     void activate();
     QLabel* label(const char* name, const QString& text, int left, int top, int width);
     void printFailed(const QString& reason);

@@ -242,8 +242,8 @@ bool PrintResultTextForm::refused(QLineEdit* box, const QString& refusal)
 {
     if (refusal.isEmpty())
         return false;
-    m_dialogs.message(
-        {MsgKind::RefusedValue, MsgIcon::Critical, QStringLiteral("Error"), refusal, MsgButtons::Ok});
+    m_dialogs.message({MsgKind::RefusedValue, MsgIcon::Critical, QStringLiteral("Error"), refusal,
+                       MsgButtons::Ok});
     box->clear();
     box->setFocus();
     return true;

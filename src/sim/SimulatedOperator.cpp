@@ -2,7 +2,6 @@
 
 #include "sim/SimulatedBench.h"
 
-
 SimulatedOperator::SimulatedOperator(OperatorDialogs& inner, SimulatedBench& bench)
     : m_inner(inner), m_bench(bench)
 {}

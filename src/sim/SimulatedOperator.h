@@ -15,6 +15,7 @@ public:
 
     MsgResult message(const OperatorMessage& message) override;
     bool choosePrinter(QPrinter& printer) override;
+    bool answerWaiting(MsgResult button) override { return m_inner.answerWaiting(button); }
 
     // The connection a prompt asks for; nothing when the message is no connection prompt.
     static std::optional<Connection> requestedConnection(const OperatorMessage& message);

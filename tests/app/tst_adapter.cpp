@@ -41,14 +41,16 @@ struct Served {
 
 // The program's window over any driver, started as at program start.
 struct Program {
-    Program(GpibDriver& driver, VirtualClock& clock) : io(driver, clock, dialogs), form(io, dialogs)
+    Program(GpibDriver& driver, VirtualClock& clock)
+        : session(driver, clock, dialogs), io(session.io()), form(session, dialogs)
     {
         BenchFixture::startProgram(form, clock);
         dialogs.clear();
     }
 
     ScriptedDialogs dialogs;
-    InstrumentIO io;
+    BenchSession session;
+    InstrumentIO& io;
     MainForm form;
 };
 
@@ -62,8 +64,8 @@ QStringList checks(MainForm& w)
                 kind == MeasKind::Attenuation ? static_cast<QWidget*>(w.Option_Attn[2])
                                               : w.Option_Refl[1]);
         QString cells;
-        for (int cell = 0; cell < Chart::Rows * 6; ++cell)
-            cells += w.MSChart1->cell(cell / 6 + 1, cell % 6 + 1) + u'|';
+        for (int cell = 0; cell < ResultGrid::Rows * 6; ++cell)
+            cells += w.MSChart1->grid().cell(cell / 6 + 1, cell % 6 + 1) + u'|';
         charts << cells;
     }
     return charts;

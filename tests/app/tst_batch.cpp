@@ -56,7 +56,8 @@ void BatchTest::run_data()
                            << historyWritable;
     };
     const QString term = "--kind rl --device TERM --freq-step 25 --dut AT-1";
-    row("termination passes", "", term + " --comment lot-7;bench-3", 0, "PASS 6.29 dB at 875 MHz");
+    // The comment is cleaned as at every door: one line, no ";".
+    row("termination passes", "", term + " --comment lot-7;bench\t3", 0, "PASS 6.29 dB at 875 MHz");
     row("failing termination", "failing", term, 1, "FAIL -1.70 dB at 1000 MHz");
     row("cable has no limits", "", "--kind att --device X1 --freq-step 100 --dut AT-1", 0,
         "NONE (no limits)");
@@ -68,6 +69,8 @@ void BatchTest::run_data()
         "--device X2 is no device of --kind rl, which takes TERM, PAD.");
     row("no DUT ID", "", "--kind rl --device TERM --freq-step 25", 2, "--dut is missing.");
     row("refused limit", "", term + " --limit 50", 2, "Custom Limit must be between 10 and 40");
+    row("DUT ID too long", "", "--kind rl --device TERM --freq-step 25 --dut " + QString(65, 'x'),
+        2, "The DUT ID can be at most 64 characters long.");
     row("GPIB error in the reference", "write-error=MFREQ 500E+6)", term, 2,
         "GPIB ERROR # 2\nNo listener on write function.\n");
     row("GPIB error at the last point", "write-error=MFREQ 1000E+6)@2", term, 2,
@@ -102,7 +105,7 @@ void BatchTest::run()
         return;
     QVERIFY2(lines[0].contains("\tAT-1\t" + arguments[1].toUpper() + "\t"), qPrintable(lines[0]));
     const QString record = velmora(home.path(), {"--export", "AT-1"}).out;
-    const QString comment = arguments.contains("--comment") ? arguments.last() : QString();
+    const QString comment = arguments.contains("--comment") ? "lot-7-bench 3" : QString();
     for (const QString& line : QStringList{"# verdict: " + expected, "# started_from: batch",
                                            "# unattended: yes", "# comments: " + comment})
         QVERIFY2(record.contains(line + "\n"), qPrintable(record));

@@ -12,9 +12,9 @@ QLineSeries* line(Chart& chart, int column)
 
 void write(Chart& chart, int row, int column, const QString& text)
 {
-    chart.setColumn(column);
-    chart.setRow(row);
-    chart.setData(text);
+    chart.grid().setColumn(column);
+    chart.grid().setRow(row);
+    chart.grid().setData(text);
 }
 
 } // namespace
@@ -28,15 +28,15 @@ private slots:
     {
         Chart chart(6);
         write(chart, 80, 6, "1.5");
-        chart.setSeriesHidden(6, true);
-        write(chart, 1, 6, Chart::text(-31.37f));
-        write(chart, 80, 6, Chart::text(12.345678f));
+        chart.grid().setSeriesHidden(6, true);
+        write(chart, 1, 6, ResultGrid::text(-31.37f));
+        write(chart, 80, 6, ResultGrid::text(12.345678f));
         QVERIFY(!line(chart, 6)->isVisible() && line(chart, 5)->isVisible());
-        chart.setSeriesHidden(6, false);
+        chart.grid().setSeriesHidden(6, false);
         QVERIFY(line(chart, 6)->isVisible());
         QCOMPARE(line(chart, 6)->points(), (QList<QPointF>{{1, -31.37f}, {80, 12.345678f}}));
         QCOMPARE(line(chart, 5)->count(), 0);
-        QCOMPARE(chart.cell(2, 6) + '|' + chart.data(), "|12.345678");
+        QCOMPARE(chart.grid().cell(2, 6) + '|' + chart.grid().data(), "|12.345678");
     }
 
     // Data far outside the scale must not move it.
@@ -44,12 +44,12 @@ private slots:
     {
         Chart chart(6);
         chart.show();
-        chart.setMaximum(1);
-        chart.setMinimum(-1);
-        chart.setMajorDivision(4);
-        chart.setMinorDivision(2);
+        chart.grid().setMaximum(1);
+        chart.grid().setMinimum(-1);
+        chart.grid().setMajorDivision(4);
+        chart.grid().setMinorDivision(2);
         for (int row = 1; row <= 80; ++row)
-            write(chart, row, 3, Chart::text(float(row * 10 - 400)));
+            write(chart, row, 3, ResultGrid::text(float(row * 10 - 400)));
         QCoreApplication::processEvents();
         auto* dB = qobject_cast<QValueAxis*>(chart.chart()->axes(Qt::Vertical).value(0));
         auto* mhz = qobject_cast<QCategoryAxis*>(chart.chart()->axes(Qt::Horizontal).value(0));

@@ -14,7 +14,8 @@ QString driveCell(const QString& scenario, const QString& step, bool cancelError
 {
     QStringList lines;
     BenchFixture fixture(scenario);
-    fixture.dialogs.onMessage = [&](const ScriptedDialogs::Shown& shown) -> std::optional<MsgResult> {
+    fixture.dialogs.onMessage =
+        [&](const ScriptedDialogs::Shown& shown) -> std::optional<MsgResult> {
         lines << shown.title.trimmed();
         if (cancelErrors && shown.kind == MsgKind::BusError)
             return MsgResult::Cancel;

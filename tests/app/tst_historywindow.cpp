@@ -2,10 +2,10 @@
 #include "PrintBench.h"
 #include "app/BenchConnection.h"
 #include "app/HistoryWindow.h"
-#include "app/SweepRecorder.h"
 #include "chart/Chart.h"
 #include "history/History.h"
 #include "report/SavedComments.h"
+#include "session/SweepRecorder.h"
 
 #include <QPrinter>
 #include <QtTest>
@@ -65,8 +65,7 @@ private slots:
         f.startUp();
         MainForm& w = *f.form;
         History history(f.clock, DatabaseTarget::parse("local"), m_dir.filePath("history.sqlite"));
-        const BenchConnection connection; // the fixture's bench is the one swept
-        SweepRecorder recorder(history, w.engine(), connection, StartedFrom::Window);
+        SweepRecorder recorder(history, f.session, BenchInterface::Board, QString());
         connect(&w, &MainForm::reportPrinted, &recorder, &SweepRecorder::recordPrint);
         HistoryWindow window(history, f.hands);
         connect(&w, &MainForm::historyRequested, &window, &HistoryWindow::showWindow);
@@ -93,7 +92,7 @@ private slots:
         w.Text_CustomAttn->selectAll();
         QTest::keyClicks(w.Text_CustomAttn, "9");
         measure(w, MeasKind::ReturnLoss, 3);
-        QCOMPARE(w.MSChart1->maximum(), 40.0);
+        QCOMPARE(w.MSChart1->grid().maximum(), 40.0);
         QCOMPARE(w.reportSource().freqStepText, "100 MHz");
 
         // The history window finds the record by its printed DUT ID, and by no other.
@@ -108,8 +107,8 @@ private slots:
         click(window.Table_Records->viewport(), {9, 9});
         QVERIFY(QTest::qWaitFor([&] { return !window.shownRecord().id.isNull(); }));
         QCOMPARE(window.Table_Prints->rowCount(), 1);
-        QCOMPARE(window.chart()->cellValue(1, 1).value_or(-99), 0.5f); // the record's limits
-        QCOMPARE(window.chart()->cellValue(1, 2).value_or(-99), -0.5f);
+        QCOMPARE(window.chart()->grid().cellValue(1, 1).value_or(-99), 0.5f); // the record's limits
+        QCOMPARE(window.chart()->grid().cellValue(1, 2).value_or(-99), -0.5f);
 
         // Re-print the row to the same queue.
         QVERIFY(!window.Command_Reprint->isEnabled());

@@ -83,9 +83,9 @@ struct Started : BenchFixture {
         const MeasKind kind = kindOf(w.Globals.MeasType);
         w.State.RefValid[kindIndex(kind)] = true;
         if (kind == MeasKind::Attenuation)
-            w.EnableAttnControls(true, true, true);
+            session.enableAttnControls(true, true, true);
         else
-            w.EnableReflControls(true, true);
+            session.enableReflControls(true, true);
     }
 };
 
@@ -195,8 +195,8 @@ private slots:
     // The selection controls, each row an operator's clicks and key presses on the started
     // program with checks in between. A step is a control's name (a click; a frame's on its
     // own surface), "type NAME TEXT", "double-click NAME", "step N" (the step list by keys),
-    // "show Print" (as after a finished sweep), "good reference" (what a good reference of the
-    // active kind leaves) or "again FRAME" (a click that must change nothing). A check is
+    // "good reference" (what a good reference of the active kind leaves) or "again FRAME" (a click
+    // that must change nothing). A check is
     // "= VIEW", "+ WORD" or "- WORD" (the view has or lacks the word), "focus NAME", or
     // "references VV S S": RefValid of attenuation and return loss (1: valid), their RefStep.
     void selection_data()
@@ -230,28 +230,33 @@ private slots:
              "Label_dB(1) Command_Run Combo_FreqStep RL REF",
              "references 11 2 2"});
         row("custom attenuation",
-            {"Frame_Attn", "good reference", "Option_Attn(3)", "show Print", "Check_CustomAttn",
+            {"Frame_Attn", "Command_Run", "Option_Attn(3)", "Command_Run", "+ Command_Print",
+             "Check_CustomAttn",
              "= 001 00 Option_Attn(3) Check_CustomAttn Text_CustomAttn= Label_dB(2) "
-             "Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) ATT CUSTOM",
+             "Check_CustomLimits(0) Text_CustomLimits(0)= Label_dB(0) Check_SkipMsg ATT CUSTOM",
              "focus Text_CustomAttn",
              // Run only with an attenuation typed in.
              "type Text_CustomAttn 7", "+ Command_Run", "double-click Text_CustomAttn",
              "- Command_Run", "type Text_CustomAttn 12", "Check_CustomAttn",
-             "= 111 00 Option_Attn(3) Command_Run ATT X2P5"});
+             "= 111 00 Option_Attn(3) Command_Run Check_SkipMsg ATT X2P5"});
         row("attenuation options",
-            {"Frame_Attn", "good reference", "show Print", "Option_Attn(1)",
-             "= 111 00 Option_Attn(1) Command_Run ATT X1", "Option_Attn(2)",
-             "= 111 00 Option_Attn(2) Command_Run ATT X2", "Option_Attn(3)",
-             "= 111 00 Option_Attn(3) Command_Run ATT X2P5", "Option_Attn(4)",
-             "= 111 00 Option_Attn(4) Command_Run ATT X5", "Option_Attn(5)",
-             "= 111 00 Option_Attn(5) Command_Run ATT X10", "Option_Attn(0)",
-             "= 111 00 Option_Attn(0) Command_Run Combo_FreqStep ATT REF"});
+            {"Frame_Attn", "Command_Run", "Option_Attn(2)", "Command_Run", "+ Command_Print",
+             "Option_Attn(1)", "= 111 00 Option_Attn(1) Command_Run Check_SkipMsg ATT X1",
+             "Option_Attn(2)", "= 111 00 Option_Attn(2) Command_Run Check_SkipMsg ATT X2",
+             "Option_Attn(3)", "= 111 00 Option_Attn(3) Command_Run Check_SkipMsg ATT X2P5",
+             "Option_Attn(4)", "= 111 00 Option_Attn(4) Command_Run Check_SkipMsg ATT X5",
+             "Option_Attn(5)", "= 111 00 Option_Attn(5) Command_Run Check_SkipMsg ATT X10",
+             "Option_Attn(0)",
+             "= 111 00 Option_Attn(0) Command_Run Combo_FreqStep Check_SkipMsg ATT REF"});
         // Only the attenuation options take Print away.
         row("return-loss options",
-            {"Frame_Refl", "good reference", "show Print", "Option_Refl(1)",
-             "= 000 11 Option_Refl(1) Command_Run Command_Print RL TERM", "Option_Refl(2)",
-             "= 000 11 Option_Refl(2) Command_Run Command_Print RL PAD", "Option_Refl(0)",
-             "= 000 11 Option_Refl(0) Command_Run Combo_FreqStep Command_Print RL REF"});
+            {"Frame_Refl", "Command_Run", "Option_Refl(1)", "Command_Run", "Option_Refl(1)",
+             "= 000 11 Option_Refl(1) Command_Run Check_SkipMsg Command_Print RL TERM",
+             "Option_Refl(2)",
+             "= 000 11 Option_Refl(2) Command_Run Check_SkipMsg Command_Print RL PAD",
+             "Option_Refl(0)",
+             "= 000 11 Option_Refl(0) Command_Run Combo_FreqStep Check_SkipMsg Command_Print RL "
+             "REF"});
         // A real reference: Run disables the list, and Reference stays selected.
         row("Reference clicked again after a reference",
             {"Frame_Attn", "Command_Run", "= 111 00 Option_Attn(0) Command_Run ATT REF",
@@ -313,8 +318,6 @@ private slots:
                 QTest::mouseDClick(named, Qt::LeftButton);
             } else if (verb == "step") {
                 chooseStep(w.Combo_FreqStep, what.toInt());
-            } else if (step == "show Print") {
-                w.Command_Print->show();
             } else if (step == "good reference") {
                 f.goodReference();
             } else if (verb == "again") {
@@ -358,7 +361,7 @@ private slots:
         click(w.Command_Run);
         QCOMPARE(view(w), "000 11 Option_Refl(1) Command_Run Check_SkipMsg Command_Print RL TERM");
         QVERIFY(!w.Command_Stop->isEnabled() && !w.Label_Busy->isVisible());
-        QVERIFY(!w.MSChart1->seriesHidden(1) && !w.MSChart1->seriesHidden(6));
+        QVERIFY(!w.MSChart1->grid().seriesHidden(1) && !w.MSChart1->grid().seriesHidden(6));
         QCOMPARE(heard, "Getting value for 300 MHz");
         QVERIFY(busyShown);
 

@@ -279,9 +279,11 @@ private slots:
                                    .arg(rig.io.IoErrorFlag));
                })
             << QStringList{"1 " + gpibError(2, "No listener on write function."),
-                           "1 answered 0, flag 1", "7 answered 1, flag 0",
+                           "1 answered 0, flag 1",
+                           "7 answered 1, flag 0",
                            "8 " + gpibError(2, "No listener on write function."),
-                           "8 answered 0, flag 1", "8 ended"};
+                           "8 answered 0, flag 1",
+                           "8 ended"};
         // Answers come newest first.
         QTest::newRow("FindDevice miss without \"!\"")
             << "others-first" << Routine([](Rig& rig) { rig.init(), rig.find("ID?", "2710"); })

@@ -36,7 +36,7 @@ public:
         const bool enabled = isReference(t) || m_reference[int(kindOf(t))].valid;
         return enabled ? (m_device = t, Done) : Conflict;
     }
-    QString customAttenuation() const override { return m_customAttn; }
+    QString customAttenuationText() const override { return m_customAttn; }
     Refusal setCustomAttenuation(const QString& t) override { return m_customAttn = t, Done; }
     bool customLimitOn() const override { return m_limitOn; }
     QString customLimitText() const override { return m_limitText; }

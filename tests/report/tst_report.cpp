@@ -38,7 +38,7 @@ QString page(int type, const QString& dutLines)
 // The main window's side of a print. Its print dialog prints
 // to the PDF file or queue "to" (none: Cancel) and runs meanwhile for what a hand does there.
 struct Bench {
-    Chart results{6};
+    ResultGrid results{6};
     GlobalVar globals;
     ScriptedDialogs dialogs;
     std::function<void()> meanwhile = [] {};
@@ -48,7 +48,7 @@ struct Bench {
         globals.MeasType = MeasType(measType);
         globals.StepMult = {1, 2, 4, 8};
         // Every cell holds a text of its own, so that a copy of a wrong one shows.
-        for (int cell = 0; cell < Chart::Rows * 6; ++cell) {
+        for (int cell = 0; cell < ResultGrid::Rows * 6; ++cell) {
             results.setRow(cell / 6 + 1);
             results.setColumn(cell % 6 + 1);
             results.setData(QString::number(cell));
@@ -274,13 +274,16 @@ private slots:
         bench.results.setMinorDivision(2);
         PrintResultForm form(bench.source(3), bench.dialogs);
         const Chart* copy = form.findChild<Chart*>("MSChartPrint");
-        QCOMPARE(QList<double>({copy->maximum(), copy->minimum(), double(copy->majorDivision()),
-                                double(copy->minorDivision()), double(copy->seriesHidden(1)),
-                                double(copy->seriesHidden(2)), double(copy->seriesHidden(3))}),
+        QCOMPARE(QList<double>(
+                     {copy->grid().maximum(), copy->grid().minimum(),
+                      double(copy->grid().majorDivision()), double(copy->grid().minorDivision()),
+                      double(copy->grid().seriesHidden(1)), double(copy->grid().seriesHidden(2)),
+                      double(copy->grid().seriesHidden(3))}),
                  QList<double>({50, -5, 11, 2, 0, 1, 0}));
-        for (int row = 1; row <= Chart::Rows; ++row) {
+        for (int row = 1; row <= ResultGrid::Rows; ++row) {
             const QString third = row < 8 ? QString() : bench.results.cell(row, 6);
-            QCOMPARE(QStringList({copy->cell(row, 1), copy->cell(row, 2), copy->cell(row, 3)}),
+            QCOMPARE(QStringList({copy->grid().cell(row, 1), copy->grid().cell(row, 2),
+                                  copy->grid().cell(row, 3)}),
                      QStringList({bench.results.cell(row, 1), bench.results.cell(row, 2), third}));
         }
     }

@@ -7,7 +7,7 @@ BenchScenario scenarioOf(const QString& words);
 
 BenchFixture::BenchFixture(const QString& scenario) : bench(clock, scenarioOf(scenario))
 {
-    form = std::make_unique<MainForm>(io, hands);
+    form = std::make_unique<MainForm>(session, hands);
 }
 
 void BenchFixture::startProgram(MainForm& form, VirtualClock& clock)

@@ -23,7 +23,8 @@ struct BenchFixture {
     SimulatedBench bench;
     ScriptedDialogs dialogs;
     SimulatedOperator hands{dialogs, bench};
-    InstrumentIO io{bench, clock, hands};
+    BenchSession session{bench, clock, hands};
+    InstrumentIO& io = session.io();
     std::unique_ptr<MainForm> form;
 };
 

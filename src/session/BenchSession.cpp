@@ -1,0 +1,676 @@
+#include "session/BenchSession.h"
+
+#include "gpib/AnalyserCommands.h"
+#include "measure/DutText.h"
+#include "measure/FrequencyStep.h"
+#include "report/PrintResultForm.h"
+#include "report/PrintResultTextForm.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace {
+
+const RemoteBench::Refusal Conflict{-221, {}};
+
+} // namespace
+
+// Every message of the session's sequences passes here on its way to the door's dialogs: the
+// one waiting for an answer is known, a run with nobody at the bench takes the defaults, and
+// the run's origin hears its errors by their kind.
+class BenchSession::Desk : public OperatorDialogs {
+public:
+    Desk(BenchSession& session, OperatorDialogs& door) : m_session(session), m_door(door) {}
+
+    MsgResult message(const OperatorMessage& message) override
+    {
+        OperatorMessage shown = message;
+        shown.unattended = message.unattended || !m_session.m_attended;
+        m_session.heard(shown);
+        const OperatorMessage* outer = std::exchange(m_waiting, &shown);
+        const MsgResult answer = m_door.message(shown);
+        m_waiting = outer;
+        return answer;
+    }
+    bool choosePrinter(QPrinter& printer) override { return m_door.choosePrinter(printer); }
+    bool answerWaiting(MsgResult button) override
+    {
+        return m_waiting && offers(*m_waiting, button) && m_door.answerWaiting(button);
+    }
+    const OperatorMessage* waiting() const { return m_waiting; }
+
+private:
+    static bool offers(const OperatorMessage& message, MsgResult button)
+    {
+        switch (message.buttons) {
+        case MsgButtons::Ok:
+            return button == MsgResult::Ok;
+        case MsgButtons::OkCancel:
+            return button == MsgResult::Ok || button == MsgResult::Cancel;
+        case MsgButtons::YesNo:
+            return button == MsgResult::Yes || button == MsgResult::No;
+        case MsgButtons::YesNoCancel:
+            break;
+        }
+        return button != MsgResult::Ok;
+    }
+
+    BenchSession& m_session;
+    OperatorDialogs& m_door;
+    const OperatorMessage* m_waiting = nullptr;
+};
+
+BenchSession::BenchSession(GpibDriver& bus, Clock& clock, OperatorDialogs& dialogs, QObject* parent)
+    : RemoteBench(parent), m_desk(std::make_unique<Desk>(*this, dialogs)),
+      m_io(bus, clock, *m_desk), m_engine(m_io, *m_desk, m_grid, *this)
+{}
+
+BenchSession::~BenchSession() = default;
+
+void BenchSession::touched()
+{
+    emit changed();
+}
+
+// ---- Start-up -----------------------------------------------------------------------------
+
+void BenchSession::load()
+{
+    m_engine.FindAnalyser();
+    m_controls.stepIndex = FrequencyStep::DefaultIndex;
+    m_engine.State.RefStep = {2, 2};
+    m_loaded = true;
+    touched();
+}
+
+void BenchSession::checkTrackingGenerator()
+{
+    m_engine.CheckTrackingGenerator();
+}
+
+// ---- Selection rules ------------------------------------------------------------------------
+
+void BenchSession::frameClicked(MeasKind kind)
+{
+    BenchControls& c = m_controls;
+    if (kind == MeasKind::Attenuation) {
+        if (c.usable(kind, c.attnOptions[0]) || c.customAttnCheck.checked)
+            return;
+        enableReflControls(false, false);
+        enableAttnControls(true, false, false);
+    } else {
+        if (c.usable(kind, c.reflOptions[0]))
+            return;
+        enableAttnControls(false, false, false);
+        enableReflControls(true, false);
+    }
+    // Selecting an option already selected changes nothing: its own rule runs all the same.
+    if (c.option(kind, 0).checked)
+        optionSelected(kind, 0);
+    else
+        selectOption(kind, 0);
+    m_engine.Globals.MeasType = referenceOf(kind);
+    c.run.enabled = true;
+    c.skipMessages = {false, false, true};
+    c.infoShown = false;
+    touched();
+}
+
+void BenchSession::selectOption(MeasKind kind, int index)
+{
+    ControlState* options = kind == MeasKind::ReturnLoss ? m_controls.reflOptions.data()
+                                                         : m_controls.attnOptions.data();
+    const int count = kind == MeasKind::ReturnLoss ? 3 : 6;
+    const bool wasChecked = options[index].checked;
+    for (int i = 0; i < count; ++i)
+        options[i].checked = i == index;
+    if (!wasChecked)
+        optionSelected(kind, index);
+}
+
+void BenchSession::optionSelected(MeasKind kind, int index)
+{
+    m_engine.Globals.MeasType = optionType(kind, index);
+    if (kind == MeasKind::Attenuation)
+        m_controls.printShown = false;
+    m_controls.stepList.enabled = index == 0;
+    touched();
+}
+
+void BenchSession::customAttnChanged()
+{
+    BenchControls& c = m_controls;
+    if (c.customAttnCheck.checked) {
+        m_engine.Globals.MeasType = MeasType::CustomAtt;
+        enableAttnControls(false, false, true);
+        c.customAttnBox.shown = true;
+        if (!c.customLimitsCheck[0].checked) {
+            c.customLimitsCheck[0].checked = true;
+            customLimitsChanged(0);
+        }
+        c.dbLabels[2].shown = true;
+        c.run.enabled = false;
+        if (!c.customAttnText.isEmpty()) {
+            c.customAttnText.clear();
+            customAttnTextChanged();
+        }
+        c.printShown = false;
+        touched();
+        emit focusWanted(FocusTarget::CustomAttn);
+        return;
+    } else {
+        enableAttnControls(true, true, true);
+        for (int i = 0; i < 6; ++i) {
+            if (c.attnOptions[size_t(i)].checked) {
+                m_engine.Globals.MeasType = optionType(MeasKind::Attenuation, i);
+                break;
+            }
+        }
+        if (c.customLimitsCheck[0].checked) {
+            c.customLimitsCheck[0].checked = false;
+            customLimitsChanged(0);
+        }
+        c.customAttnBox.shown = false;
+        c.dbLabels[2].shown = false;
+        c.run.enabled = true;
+    }
+    touched();
+}
+
+void BenchSession::customLimitsChanged(int kind)
+{
+    BenchControls& c = m_controls;
+    const size_t k = size_t(kind);
+    c.customLimitsBox[k].shown = c.dbLabels[k].shown = c.customLimitsCheck[k].checked;
+    if (c.customLimitsCheck[k].checked)
+        c.customLimitsText[k].clear();
+    touched();
+    // Once the box is drawn: a hidden box takes no focus.
+    if (c.customLimitsCheck[k].checked)
+        emit focusWanted(kind == AttenuationKind ? FocusTarget::CustomLimitsAtt
+                                                 : FocusTarget::CustomLimitsRl);
+}
+
+void BenchSession::customAttnTextChanged()
+{
+    m_controls.run.enabled = !m_controls.customAttnText.isEmpty();
+    touched();
+}
+
+void BenchSession::stepChosen()
+{
+    // A new step wants a new reference of the selected kind.
+    const MeasKind kind = kindOf(m_engine.Globals.MeasType);
+    if (kind == MeasKind::ReturnLoss)
+        enableReflControls(true, false);
+    else
+        enableAttnControls(true, false, false);
+    m_engine.State.RefValid[size_t(kindIndex(kind))] = false;
+    touched();
+}
+
+// ---- The operator's calls -------------------------------------------------------------------
+
+RemoteBench::Refusal BenchSession::setKind(MeasKind kind)
+{
+    if (busy() || !m_controls.frameEnabled[size_t(kindIndex(kind))] || m_controls.selectionLocked)
+        return Conflict;
+    frameClicked(kind);
+    return {};
+}
+
+RemoteBench::Refusal BenchSession::chooseOption(MeasKind kind, int index)
+{
+    if (busy() || !m_controls.usable(kind, m_controls.option(kind, index)))
+        return Conflict;
+    selectOption(kind, index);
+    optionSelected(kind, index);
+    return {};
+}
+
+RemoteBench::Refusal BenchSession::setCustomAttenuationChecked(bool on)
+{
+    if (busy() || !m_controls.usable(MeasKind::Attenuation, m_controls.customAttnCheck))
+        return Conflict;
+    if (m_controls.customAttnCheck.checked != on) {
+        m_controls.customAttnCheck.checked = on;
+        customAttnChanged();
+    }
+    return {};
+}
+
+RemoteBench::Refusal BenchSession::setCustomLimitsChecked(MeasKind kind, bool on)
+{
+    const int k = kindIndex(kind);
+    if (busy() || !m_controls.usable(kind, m_controls.customLimitsCheck[size_t(k)]))
+        return Conflict;
+    if (m_controls.customLimitsCheck[size_t(k)].checked != on) {
+        m_controls.customLimitsCheck[size_t(k)].checked = on;
+        customLimitsChanged(k);
+    }
+    return {};
+}
+
+RemoteBench::Refusal BenchSession::setCustomLimitsText(MeasKind kind, const QString& text)
+{
+    const size_t k = size_t(kindIndex(kind));
+    if (busy() || !m_controls.customLimitsBox[k].shown ||
+        !m_controls.usable(kind, m_controls.customLimitsBox[k]))
+        return Conflict;
+    m_controls.customLimitsText[k] = text;
+    touched();
+    return {};
+}
+
+RemoteBench::Refusal BenchSession::setSkipMessages(bool on)
+{
+    if (busy() || !m_controls.skipMessages.enabled)
+        return Conflict;
+    m_controls.skipMessages.checked = on;
+    touched();
+    return {};
+}
+
+RemoteBench::Refusal BenchSession::setStepIndex(int index)
+{
+    if (busy() || !m_controls.stepList.enabled || index < 0 || index >= FrequencyStep::Count)
+        return Conflict;
+    m_controls.stepIndex = index;
+    stepChosen();
+    return {};
+}
+
+RemoteBench::Refusal BenchSession::setDevice(MeasType type)
+{
+    if (busy() || kindOf(type) != kind())
+        return Conflict;
+    const BenchControls& c = m_controls;
+    if (type == MeasType::CustomAtt)
+        return setCustomAttenuationChecked(true);
+    if (c.customAttnCheck.checked) {
+        if (const Refusal r = setCustomAttenuationChecked(false); r.refused())
+            return r;
+    }
+    return chooseOption(kindOf(type), isReference(type) ? 0 : measInfo(type).optionIndex);
+}
+
+RemoteBench::Refusal BenchSession::setCustomAttenuation(const QString& text)
+{
+    const BenchControls& c = m_controls;
+    if (busy() || !c.customAttnBox.shown || !c.usable(MeasKind::Attenuation, c.customAttnBox))
+        return Conflict;
+    if (c.customAttnText != text) {
+        m_controls.customAttnText = text;
+        customAttnTextChanged();
+    }
+    return {};
+}
+
+bool BenchSession::customLimitOn() const
+{
+    return m_controls.customLimitsCheck[size_t(kindIndex(kind()))].checked;
+}
+
+QString BenchSession::customLimitText() const
+{
+    return m_controls.customLimitsText[size_t(kindIndex(kind()))];
+}
+
+RemoteBench::Refusal BenchSession::setCustomLimit(bool on, const QString& text)
+{
+    const MeasKind k = kind();
+    if (const Refusal r = setCustomLimitsChecked(k, on); r.refused())
+        return r;
+    return on ? setCustomLimitsText(k, text) : Refusal{};
+}
+
+RemoteBench::Refusal BenchSession::setDutId(const QString& id)
+{
+    if (busy())
+        return Conflict;
+    const QString cleaned = DutText::cleanId(id);
+    if (const QString refusal = DutText::idRefusal(cleaned); !refusal.isEmpty())
+        return {-222, refusal};
+    m_dutId = cleaned;
+    return {};
+}
+
+RemoteBench::Refusal BenchSession::setComment(const QString& text)
+{
+    if (busy())
+        return Conflict;
+    const QString cleaned = DutText::cleanComments(text);
+    if (const QString refusal = DutText::commentsRefusal(cleaned); !refusal.isEmpty())
+        return {-222, refusal};
+    m_comment = cleaned;
+    return {};
+}
+
+QString BenchSession::analyserModel() const
+{
+    return m_engine.State.AnalyserName;
+}
+
+MeasKind BenchSession::kind() const
+{
+    return kindOf(m_engine.Globals.MeasType);
+}
+
+RemoteBench::ReferenceState BenchSession::reference(MeasKind kind) const
+{
+    const size_t k = size_t(kindIndex(kind));
+    return {m_engine.State.RefValid[k], GridStepMHz * m_engine.State.RefStep[k]};
+}
+
+// ---- Run, Stop and leaving ------------------------------------------------------------------
+
+RemoteBench::Refusal BenchSession::runNow(StartedFrom origin, bool attended)
+{
+    if (m_engine.running() || !m_controls.run.enabled || programEnded())
+        return Conflict;
+    m_origin = origin;
+    m_attended = attended;
+    BenchControls& c = m_controls;
+    c.stepList.enabled = false;
+    c.run.enabled = false;
+    c.printShown = false;
+    // The selection stays as it is while the sequence runs: it holds MeasType.
+    c.selectionLocked = true;
+    touched();
+    emit runStarting();
+    m_engine.run();
+    if (programEnded()) {
+        // The doors end the program once the run has told them it is over.
+        runEnded();
+        return {};
+    }
+    c.selectionLocked = false;
+    // Print only after a device sweep that ran to its end: anything else would offer a
+    // report of a measurement that never happened.
+    c.printShown = m_engine.sweptToEnd();
+    c.run.enabled = true;
+    touched();
+    runEnded();
+    return {};
+}
+
+void BenchSession::runEnded()
+{
+    m_origin = StartedFrom::Window;
+    m_attended = true;
+    m_runConnection = 0;
+    // An abort lapses with the run it was meant for.
+    m_abortWanted = false;
+    emit runFinished();
+}
+
+void BenchSession::stop()
+{
+    m_engine.requestStop();
+    showBusy(false);
+    // Run comes back only when the interrupted sequence has returned: a Run pressed in
+    // between would start a second sequence inside the first.
+    if (!m_engine.running())
+        m_controls.run.enabled = true;
+    touched();
+}
+
+void BenchSession::requestClose()
+{
+    m_engine.requestClose();
+    showBusy(false);
+}
+
+bool BenchSession::askToLeave()
+{
+    if (programEnded())
+        return true;
+    const MsgResult answer =
+        m_desk->message({MsgKind::CloseQuestion, MsgIcon::None, QStringLiteral("Terminate Program"),
+                         "Do you want to initialize the " + m_engine.State.AnalyserName + " ?",
+                         MsgButtons::YesNoCancel});
+    if (answer == MsgResult::Cancel)
+        return false;
+    if (answer == MsgResult::Yes)
+        m_io.GpibWrite(m_engine.State.AnalyserDevice, AnalyserCommands::Reset);
+    return true;
+}
+
+RemoteBench::Refusal BenchSession::initiate(int connection, bool promptsOn)
+{
+    if (busy() || !m_controls.run.enabled)
+        return Conflict;
+    m_pending = true;
+    m_pendingConnection = connection;
+    m_pendingPromptsOn = promptsOn;
+    // Never inside the server's handler: the run waits in the event loop for its whole length.
+    QTimer::singleShot(0, this, &BenchSession::startPending);
+    return {};
+}
+
+void BenchSession::startPending()
+{
+    if (!std::exchange(m_pending, false))
+        return; // aborted before it began
+    m_runConnection = m_pendingConnection;
+    if (runNow(StartedFrom::Remote, m_pendingPromptsOn).refused())
+        runEnded();
+}
+
+void BenchSession::abort()
+{
+    if (m_pending) {
+        m_pending = false;
+        emit runFinished();
+        return;
+    }
+    if (!m_engine.running())
+        return;
+    if (m_controls.stop.enabled)
+        stop();
+    else
+        m_abortWanted = true;
+}
+
+QString BenchSession::promptText() const
+{
+    const OperatorMessage* waiting = m_desk->waiting();
+    return waiting ? waiting->text : QString();
+}
+
+RemoteBench::Refusal BenchSession::answerPrompt(PromptButton button)
+{
+    static const MsgResult results[] = {MsgResult::Ok, MsgResult::Cancel, MsgResult::Yes,
+                                        MsgResult::No};
+    return m_desk->answerWaiting(results[int(button)]) ? Refusal{} : Conflict;
+}
+
+RemoteBench::Refusal BenchSession::hardcopy(const QString& description)
+{
+    const std::optional<MeasurementResult>& result = m_engine.lastResult();
+    if (busy())
+        return Conflict;
+    if (!result)
+        return {-230, {}};
+    // The details dialog's preset, where it has one; an attenuator's return loss has none.
+    if (description.isEmpty() && result->type == MeasType::AttenuatorRl)
+        return Conflict;
+    const QString text =
+        description.isEmpty()
+            ? PrintResultTextForm::DescriptionFor(result->type, result->customAttnText)
+            : description;
+    QString failure;
+    const ReportSource source{m_grid,
+                              m_controls.stepIndex,
+                              QLatin1String(FrequencyStep::at(m_controls.stepIndex).text),
+                              m_engine.Globals,
+                              m_controls.customAttnText,
+                              {}};
+    const std::optional<PrintRow> page = PrintResultForm::PrintPreset(
+        source, {text, m_dutId, m_comment, {}, false, true}, *m_desk, nullptr, &failure);
+    if (!page)
+        return {-200, failure};
+    emit printed(*page);
+    return {};
+}
+
+void BenchSession::heard(const OperatorMessage& message)
+{
+    if (m_runConnection == 0)
+        return;
+    switch (message.kind) {
+    case MsgKind::BusError:
+    case MsgKind::ReadTimeout:
+    case MsgKind::AdapterLost:
+        emit connectionError(m_runConnection, -240, message.text);
+        break;
+    case MsgKind::RefusedValue:
+        emit connectionError(m_runConnection, -222, message.text);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---- What the sequences see of the controls ---------------------------------------------
+
+bool BenchSession::customLimits(MeasKind kind) const
+{
+    return m_controls.customLimitsCheck[size_t(kindIndex(kind))].checked;
+}
+
+QString BenchSession::entryText(Entry entry) const
+{
+    switch (entry) {
+    case Entry::CustomAttn:
+        return m_controls.customAttnText;
+    case Entry::CustomLimitsAtt:
+        return m_controls.customLimitsText[AttenuationKind];
+    case Entry::CustomLimitsRl:
+        break;
+    }
+    return m_controls.customLimitsText[ReturnLossKind];
+}
+
+bool BenchSession::deviceOptionsEnabled(MeasKind kind) const
+{
+    return m_controls.option(kind, 1).enabled;
+}
+
+void BenchSession::setEntryText(Entry entry, const QString& text)
+{
+    switch (entry) {
+    case Entry::CustomAttn:
+        if (m_controls.customAttnText != text) {
+            m_controls.customAttnText = text;
+            customAttnTextChanged();
+        }
+        return;
+    case Entry::CustomLimitsAtt:
+        m_controls.customLimitsText[AttenuationKind] = text;
+        break;
+    case Entry::CustomLimitsRl:
+        m_controls.customLimitsText[ReturnLossKind] = text;
+        break;
+    }
+    touched();
+}
+
+void BenchSession::clearAndFocus(Entry entry)
+{
+    setEntryText(entry, QString());
+    static const FocusTarget targets[] = {FocusTarget::CustomAttn, FocusTarget::CustomLimitsAtt,
+                                          FocusTarget::CustomLimitsRl};
+    emit focusWanted(targets[int(entry)]);
+}
+
+void BenchSession::uncheckCustomLimits(MeasKind kind)
+{
+    const int k = kindIndex(kind);
+    if (m_controls.customLimitsCheck[size_t(k)].checked) {
+        m_controls.customLimitsCheck[size_t(k)].checked = false;
+        customLimitsChanged(k);
+    }
+}
+
+void BenchSession::enableAttnControls(bool refEnabled, bool optionsEnabled, bool customEnabled)
+{
+    BenchControls& c = m_controls;
+    for (int i = 1; i <= 5; ++i)
+        c.attnOptions[size_t(i)].enabled = optionsEnabled;
+    c.attnOptions[0].enabled = refEnabled;
+    for (ControlState* s : {&c.customLimitsCheck[0], &c.customLimitsBox[0], &c.customAttnCheck,
+                            &c.customAttnBox, &c.dbLabels[0], &c.dbLabels[2]})
+        s->enabled = customEnabled;
+    touched();
+    QCoreApplication::processEvents();
+}
+
+void BenchSession::enableReflControls(bool refEnabled, bool othersEnabled)
+{
+    BenchControls& c = m_controls;
+    c.reflOptions[0].enabled = refEnabled;
+    c.reflOptions[1].enabled = c.reflOptions[2].enabled = othersEnabled;
+    c.customLimitsCheck[1].enabled = c.customLimitsBox[1].enabled = othersEnabled;
+    c.dbLabels[1].enabled = othersEnabled;
+    touched();
+    QCoreApplication::processEvents();
+}
+
+void BenchSession::enableFrame(MeasKind kind, bool enabled)
+{
+    m_controls.frameEnabled[size_t(kindIndex(kind))] = enabled;
+    touched();
+}
+
+void BenchSession::enableStepList(bool enabled)
+{
+    m_controls.stepList.enabled = enabled;
+    touched();
+}
+
+void BenchSession::enableSkipMessages(bool enabled)
+{
+    m_controls.skipMessages.enabled = enabled;
+    touched();
+}
+
+void BenchSession::uncheckSkipMessages()
+{
+    m_controls.skipMessages.checked = false;
+    touched();
+}
+
+void BenchSession::focusFirstDevice(MeasKind kind)
+{
+    emit focusWanted(kind == MeasKind::ReturnLoss ? FocusTarget::FirstReflDevice
+                                                  : FocusTarget::FirstAttnDevice);
+}
+
+void BenchSession::enableStop(bool enabled)
+{
+    m_controls.stop.enabled = enabled;
+    touched();
+    if (!enabled)
+        return;
+    emit stopAvailable();
+    if (std::exchange(m_abortWanted, false))
+        stop();
+}
+
+void BenchSession::showBusy(bool busy)
+{
+    BenchControls& c = m_controls;
+    c.busyShown = busy;
+    c.infoShown = busy;
+    if (busy)
+        c.info.clear();
+    touched();
+}
+
+void BenchSession::showProgress(const SweepProgress& progress)
+{
+    m_controls.info = progress.text;
+    touched();
+    emit progressed(progress);
+}
