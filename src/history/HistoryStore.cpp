@@ -60,15 +60,6 @@ const SchemaStep Steps[] = {
     {1, true, "CREATE INDEX outbox_record_id ON outbox (record_id)"},
 };
 
-const char* const RecordColumns =
-    "id, dut_id, comments, meas_type, kind, device, step_index, step_mult, nominal_db,"
-    " custom_attn_text, custom_limits, limits_shown, limit_set, limit_db, verdict, margin_db,"
-    " margin_mhz, points, ref_level, ref_step_mult, ref_points, ref_taken_ms, started_ms,"
-    " ended_ms, analyser_model, analyser_id, bench_interface, bench_address, simulated,"
-    " operator, program_version, started_from, unattended";
-const char* const PrintColumns = "id, record_id, dut_description, dut_id, comments, date_text,"
-                                 " step_text, cells, destination, printed_ms";
-
 const char* const InterfaceWords[] = {"board", "adapter", "simulated"};
 const char* const StartedFromWords[] = {"window", "remote", "batch"};
 
@@ -139,6 +130,211 @@ QVariant bound(const QVariant& value)
     if (value.typeId() == QMetaType::QString && value.toString().isNull())
         return QStringLiteral("");
     return value;
+}
+
+// One column of a table: its name, the value a row stores there, and how a read puts that value
+// back. A column the row derives from others, stored for the list's filters and for whoever
+// reads the database directly, has no read. Each table below is the only place that maps its
+// columns: the column lists of INSERT and SELECT, the placeholders, the binding and the reading
+// all follow its order. A wrong name goes unseen when the row is read back, as the read takes
+// the value from the same wrong column: tst_history checks the stored columns by name.
+template <typename Row> struct Column {
+    const char* name;
+    QVariant (*write)(const Row&);
+    void (*read)(Row&, const QVariant&);
+};
+
+// No verdict, no worst margin: NULL rather than 0.
+QVariant marginOf(const HistoryRecord& record, double value)
+{
+    if (record.verdict.outcome == Verdict::Outcome::None)
+        return QVariant(QMetaType(QMetaType::Double));
+    return value;
+}
+
+// A sweep end or a print time not set is the time of writing.
+qint64 msOrNow(const QDateTime& time)
+{
+    return time.isValid() ? time.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch();
+}
+
+using Record = HistoryRecord; // short, for the lambdas below
+
+const Column<Record> RecordColumns[] = {
+    {"id", [](const Record& h) -> QVariant { return idText(h.id); },
+     [](Record& h, const QVariant& v) { h.id = idOf(v); }},
+    {"dut_id", [](const Record& h) -> QVariant { return h.context.dutId; },
+     [](Record& h, const QVariant& v) { h.context.dutId = v.toString(); }},
+    {"comments", [](const Record& h) -> QVariant { return h.context.comments; },
+     [](Record& h, const QVariant& v) { h.context.comments = v.toString(); }},
+    {"meas_type", [](const Record& h) -> QVariant { return int(h.result.type); },
+     [](Record& h, const QVariant& v) { h.result.type = MeasType(v.toInt()); }},
+    {"kind", [](const Record& h) -> QVariant { return int(h.result.kind()); }, nullptr},
+    {"device",
+     [](const Record& h) -> QVariant { return deviceWord(h.result.type, h.result.nominalDb); },
+     nullptr},
+    {"step_index", [](const Record& h) -> QVariant { return h.result.stepIndex; },
+     [](Record& h, const QVariant& v) { h.result.stepIndex = v.toInt(); }},
+    {"step_mult", [](const Record& h) -> QVariant { return h.result.stepMult; },
+     [](Record& h, const QVariant& v) { h.result.stepMult = v.toInt(); }},
+    {"nominal_db", [](const Record& h) -> QVariant { return double(h.result.nominalDb); },
+     [](Record& h, const QVariant& v) { h.result.nominalDb = v.toFloat(); }},
+    {"custom_attn_text", [](const Record& h) -> QVariant { return h.result.customAttnText; },
+     [](Record& h, const QVariant& v) { h.result.customAttnText = v.toString(); }},
+    {"custom_limits", [](const Record& h) -> QVariant { return int(h.result.customLimits); },
+     [](Record& h, const QVariant& v) { h.result.customLimits = v.toInt() != 0; }},
+    {"limits_shown", [](const Record& h) -> QVariant { return int(h.result.limitsShown); },
+     [](Record& h, const QVariant& v) { h.result.limitsShown = v.toInt() != 0; }},
+    {"limit_set", [](const Record& h) -> QVariant { return limitSetWord(h.result); }, nullptr},
+    {"limit_db", [](const Record& h) -> QVariant { return double(h.result.limitDb); },
+     [](Record& h, const QVariant& v) { h.result.limitDb = v.toFloat(); }},
+    {"verdict", [](const Record& h) -> QVariant { return h.verdict.word(); },
+     [](Record& h, const QVariant& v) { h.verdict.outcome = outcomeOf(v.toString()); }},
+    {"margin_db", [](const Record& h) { return marginOf(h, h.verdict.marginDb); },
+     [](Record& h, const QVariant& v) { h.verdict.marginDb = v.toDouble(); }},
+    {"margin_mhz", [](const Record& h) { return marginOf(h, h.verdict.frequencyMHz); },
+     [](Record& h, const QVariant& v) { h.verdict.frequencyMHz = v.toDouble(); }},
+    {"points", [](const Record& h) -> QVariant { return encodePoints(h.result.points); },
+     [](Record& h, const QVariant& v) { h.result.points = decodePoints(v.toByteArray()); }},
+    {"ref_level", [](const Record& h) -> QVariant { return double(h.result.reference.level); },
+     [](Record& h, const QVariant& v) { h.result.reference.level = v.toFloat(); }},
+    {"ref_step_mult", [](const Record& h) -> QVariant { return h.result.reference.stepMult; },
+     [](Record& h, const QVariant& v) { h.result.reference.stepMult = v.toInt(); }},
+    {"ref_points",
+     [](const Record& h) -> QVariant { return encodePoints(h.result.reference.points); },
+     [](Record& h, const QVariant& v) {
+         h.result.reference.points = decodePoints(v.toByteArray());
+     }},
+    {"ref_taken_ms", [](const Record& h) { return msOf(h.result.reference.taken); },
+     [](Record& h, const QVariant& v) { h.result.reference.taken = timeOf(v); }},
+    {"started_ms", [](const Record& h) { return msOf(h.result.started); },
+     [](Record& h, const QVariant& v) { h.result.started = timeOf(v); }},
+    {"ended_ms", [](const Record& h) -> QVariant { return msOrNow(h.result.ended); },
+     [](Record& h, const QVariant& v) { h.result.ended = timeOf(v); }},
+    // The analyser as the sweep named it, else as the bench was set up; read back as both.
+    {"analyser_model",
+     [](const Record& h) -> QVariant {
+         return h.result.analyserName.isEmpty() ? h.context.bench.analyserModel
+                                                : h.result.analyserName;
+     },
+     [](Record& h, const QVariant& v) {
+         h.result.analyserName = h.context.bench.analyserModel = v.toString();
+     }},
+    {"analyser_id", [](const Record& h) -> QVariant { return h.context.bench.idAnswer; },
+     [](Record& h, const QVariant& v) { h.context.bench.idAnswer = v.toString(); }},
+    {"bench_interface",
+     [](const Record& h) -> QVariant {
+         return QLatin1String(InterfaceWords[int(h.context.bench.interface)]);
+     },
+     [](Record& h, const QVariant& v) {
+         h.context.bench.interface = enumOf<BenchInterface>(v, InterfaceWords);
+     }},
+    {"bench_address", [](const Record& h) -> QVariant { return h.context.bench.address; },
+     [](Record& h, const QVariant& v) { h.context.bench.address = v.toString(); }},
+    {"simulated", [](const Record& h) -> QVariant { return int(h.simulated()); }, nullptr},
+    {"operator", [](const Record& h) -> QVariant { return h.context.operatorLogin; },
+     [](Record& h, const QVariant& v) { h.context.operatorLogin = v.toString(); }},
+    {"program_version", [](const Record& h) -> QVariant { return h.context.programVersion; },
+     [](Record& h, const QVariant& v) { h.context.programVersion = v.toString(); }},
+    {"started_from",
+     [](const Record& h) -> QVariant {
+         return QLatin1String(StartedFromWords[int(h.context.startedFrom)]);
+     },
+     [](Record& h, const QVariant& v) {
+         h.context.startedFrom = enumOf<StartedFrom>(v, StartedFromWords);
+     }},
+    {"unattended", [](const Record& h) -> QVariant { return int(h.result.unattended); },
+     [](Record& h, const QVariant& v) { h.result.unattended = v.toInt() != 0; }},
+};
+
+// A print as stored: the row and the record it belongs to.
+struct StoredPrint {
+    QUuid recordId;
+    PrintRow row;
+};
+
+const Column<StoredPrint> PrintColumns[] = {
+    {"id", [](const StoredPrint& p) -> QVariant { return idText(p.row.id); },
+     [](StoredPrint& p, const QVariant& v) { p.row.id = idOf(v); }},
+    {"record_id", [](const StoredPrint& p) -> QVariant { return idText(p.recordId); },
+     [](StoredPrint& p, const QVariant& v) { p.recordId = idOf(v); }},
+    {"dut_description", [](const StoredPrint& p) -> QVariant { return p.row.dutDescription; },
+     [](StoredPrint& p, const QVariant& v) { p.row.dutDescription = v.toString(); }},
+    {"dut_id", [](const StoredPrint& p) -> QVariant { return p.row.dutId; },
+     [](StoredPrint& p, const QVariant& v) { p.row.dutId = v.toString(); }},
+    {"comments", [](const StoredPrint& p) -> QVariant { return p.row.comments; },
+     [](StoredPrint& p, const QVariant& v) { p.row.comments = v.toString(); }},
+    {"date_text", [](const StoredPrint& p) -> QVariant { return p.row.dateText; },
+     [](StoredPrint& p, const QVariant& v) { p.row.dateText = v.toString(); }},
+    {"step_text", [](const StoredPrint& p) -> QVariant { return p.row.stepText; },
+     [](StoredPrint& p, const QVariant& v) { p.row.stepText = v.toString(); }},
+    {"cells", [](const StoredPrint& p) -> QVariant { return encodePoints(p.row.cells); },
+     [](StoredPrint& p, const QVariant& v) { p.row.cells = decodePoints(v.toByteArray()); }},
+    {"destination", [](const StoredPrint& p) -> QVariant { return p.row.destination; },
+     [](StoredPrint& p, const QVariant& v) { p.row.destination = v.toString(); }},
+    {"printed_ms", [](const StoredPrint& p) -> QVariant { return msOrNow(p.row.printed); },
+     [](StoredPrint& p, const QVariant& v) { p.row.printed = timeOf(v); }},
+};
+
+// The history list's columns: expressions over the records r, read into a summary and never
+// written.
+const Column<RecordSummary> SummaryColumns[] = {
+    {"r.id", nullptr, [](RecordSummary& s, const QVariant& v) { s.id = idOf(v); }},
+    {"r.ended_ms", nullptr, [](RecordSummary& s, const QVariant& v) { s.ended = timeOf(v); }},
+    {"r.dut_id", nullptr, [](RecordSummary& s, const QVariant& v) { s.dutId = v.toString(); }},
+    {"r.meas_type", nullptr,
+     [](RecordSummary& s, const QVariant& v) { s.type = MeasType(v.toInt()); }},
+    {"r.device", nullptr, [](RecordSummary& s, const QVariant& v) { s.device = v.toString(); }},
+    {"r.verdict", nullptr,
+     [](RecordSummary& s, const QVariant& v) { s.verdict.outcome = outcomeOf(v.toString()); }},
+    {"r.margin_db", nullptr,
+     [](RecordSummary& s, const QVariant& v) { s.verdict.marginDb = v.toDouble(); }},
+    {"r.margin_mhz", nullptr,
+     [](RecordSummary& s, const QVariant& v) { s.verdict.frequencyMHz = v.toDouble(); }},
+    {"r.simulated", nullptr,
+     [](RecordSummary& s, const QVariant& v) { s.simulated = v.toInt() != 0; }},
+    // Without a DUT ID of its own, the record goes by the latest printed one: read after
+    // r.dut_id.
+    {"(SELECT p.dut_id FROM prints p WHERE p.record_id = r.id AND p.dut_id <> ''"
+     "  ORDER BY p.printed_ms DESC LIMIT 1)",
+     nullptr,
+     [](RecordSummary& s, const QVariant& v) {
+         if (s.dutId.isEmpty())
+             s.dutId = v.toString();
+     }},
+    {"(SELECT count(*) FROM prints p WHERE p.record_id = r.id)", nullptr,
+     [](RecordSummary& s, const QVariant& v) { s.prints = v.toInt(); }},
+};
+
+// "a, b, c"
+template <typename Row, size_t N> QString columnList(const Column<Row> (&columns)[N])
+{
+    QStringList names;
+    for (const Column<Row>& column : columns)
+        names << QLatin1String(column.name);
+    return names.join(QStringLiteral(", "));
+}
+
+// The insert of a row, skipped when one with its id is there already, with the row bound.
+template <typename Row, size_t N>
+void prepareInsert(QSqlQuery& query, const char* table, const Column<Row> (&columns)[N],
+                   const Row& row)
+{
+    query.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (id) DO NOTHING")
+                      .arg(QLatin1String(table), columnList(columns),
+                           QStringList(N, QStringLiteral("?")).join(u',')));
+    for (const Column<Row>& column : columns)
+        query.addBindValue(bound(column.write(row)));
+}
+
+// The current row of a query that selected columnList(columns).
+template <typename Row, size_t N>
+void readRow(const QSqlQuery& query, const Column<Row> (&columns)[N], Row& row)
+{
+    for (size_t i = 0; i < N; ++i) {
+        if (columns[i].read)
+            columns[i].read(row, query.value(int(i)));
+    }
 }
 
 QString nextConnectionName()
@@ -490,100 +686,46 @@ bool HistoryStore::writeRecord(const HistoryRecord& record, const QString& outbo
     if (record.id.isNull())
         return failWith(Problem::Other,
                         QStringLiteral("A reference or an empty run is no record."));
-    const MeasurementResult& r = record.result;
-    const RunContext& c = record.context;
-    const bool none = record.verdict.outcome == Verdict::Outcome::None;
-    const QVariant noReal{QMetaType(QMetaType::Double)};
-    const QVariantList values{
-        idText(record.id),
-        c.dutId,
-        c.comments,
-        int(r.type),
-        int(r.kind()),
-        deviceWord(r.type, r.nominalDb),
-        r.stepIndex,
-        r.stepMult,
-        double(r.nominalDb),
-        r.customAttnText,
-        int(r.customLimits),
-        int(r.limitsShown),
-        limitSetWord(r),
-        double(r.limitDb),
-        record.verdict.word(),
-        none ? noReal : QVariant(record.verdict.marginDb),
-        none ? noReal : QVariant(record.verdict.frequencyMHz),
-        encodePoints(r.points),
-        double(r.reference.level),
-        r.reference.stepMult,
-        encodePoints(r.reference.points),
-        msOf(r.reference.taken),
-        msOf(r.started),
-        r.ended.isValid() ? r.ended.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch(),
-        r.analyserName.isEmpty() ? c.bench.analyserModel : r.analyserName,
-        c.bench.idAnswer,
-        QLatin1String(InterfaceWords[int(c.bench.interface)]),
-        c.bench.address,
-        int(record.simulated()),
-        c.operatorLogin,
-        c.programVersion,
-        QLatin1String(StartedFromWords[int(c.startedFrom)]),
-        int(r.unattended),
-    };
     if (!begin())
         return false;
     QSqlQuery insert(m_db);
-    insert.prepare(
-        QStringLiteral("INSERT INTO records (%1) VALUES (%2) ON CONFLICT (id) DO NOTHING")
-            .arg(QLatin1String(RecordColumns),
-                 QStringList(values.size(), QStringLiteral("?")).join(u',')));
-    for (const QVariant& value : values)
-        insert.addBindValue(bound(value));
+    prepareInsert(insert, "records", RecordColumns, record);
     if (!exec(insert, nullptr))
         return false;
-    if (!outboxTarget.isEmpty()) {
-        QSqlQuery queue(m_db);
-        queue.prepare(QStringLiteral("INSERT INTO outbox (item_id, record_id, is_print, target, "
-                                     "queued_ms) VALUES (?, ?, 0, ?, ?)"));
-        queue.addBindValue(idText(record.id));
-        queue.addBindValue(idText(record.id));
-        queue.addBindValue(outboxTarget);
-        queue.addBindValue(QDateTime::currentMSecsSinceEpoch());
-        if (!exec(queue, nullptr))
-            return false;
-    }
+    if (!outboxTarget.isEmpty() && !queueOutbox(record.id, record.id, false, outboxTarget))
+        return false;
     return commit();
 }
 
 bool HistoryStore::writePrint(const QUuid& recordId, const PrintRow& row,
                               const QString& outboxTarget)
 {
-    const QUuid id = row.id.isNull() ? QUuid::createUuid() : row.id;
+    StoredPrint print{recordId, row};
+    if (print.row.id.isNull())
+        print.row.id = QUuid::createUuid();
     if (!begin())
         return false;
     QSqlQuery insert(m_db);
-    insert.prepare(QStringLiteral("INSERT INTO prints (%1) VALUES (?,?,?,?,?,?,?,?,?,?) "
-                                  "ON CONFLICT (id) DO NOTHING")
-                       .arg(QLatin1String(PrintColumns)));
-    for (const QVariant& value :
-         QVariantList{idText(id), idText(recordId), row.dutDescription, row.dutId, row.comments,
-                      row.dateText, row.stepText, encodePoints(row.cells), row.destination,
-                      row.printed.isValid() ? row.printed.toMSecsSinceEpoch()
-                                            : QDateTime::currentMSecsSinceEpoch()})
-        insert.addBindValue(bound(value));
+    prepareInsert(insert, "prints", PrintColumns, print);
     if (!exec(insert, nullptr))
         return false;
-    if (!outboxTarget.isEmpty()) {
-        QSqlQuery queue(m_db);
-        queue.prepare(QStringLiteral("INSERT INTO outbox (item_id, record_id, is_print, target, "
-                                     "queued_ms) VALUES (?, ?, 1, ?, ?)"));
-        queue.addBindValue(idText(id));
-        queue.addBindValue(idText(recordId));
-        queue.addBindValue(outboxTarget);
-        queue.addBindValue(QDateTime::currentMSecsSinceEpoch());
-        if (!exec(queue, nullptr))
-            return false;
-    }
+    if (!outboxTarget.isEmpty() && !queueOutbox(print.row.id, recordId, true, outboxTarget))
+        return false;
     return commit();
+}
+
+bool HistoryStore::queueOutbox(const QUuid& itemId, const QUuid& recordId, bool isPrint,
+                               const QString& target)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("INSERT INTO outbox (item_id, record_id, is_print, target, "
+                                 "queued_ms) VALUES (?, ?, ?, ?, ?)"));
+    query.addBindValue(idText(itemId));
+    query.addBindValue(idText(recordId));
+    query.addBindValue(int(isPrint));
+    query.addBindValue(target);
+    query.addBindValue(QDateTime::currentMSecsSinceEpoch());
+    return exec(query, nullptr);
 }
 
 std::optional<QVector<RecordSummary>> HistoryStore::query(const HistoryFilter& filter)
@@ -614,13 +756,7 @@ std::optional<QVector<RecordSummary>> HistoryStore::query(const HistoryFilter& f
         where << QStringLiteral("r.verdict = ?");
         values << Verdict{*filter.outcome, 0, 0}.word();
     }
-    QString text = QStringLiteral(
-        "SELECT r.id, r.ended_ms, r.dut_id, r.meas_type, r.device, r.verdict, r.margin_db,"
-        " r.margin_mhz, r.simulated,"
-        " (SELECT p.dut_id FROM prints p WHERE p.record_id = r.id AND p.dut_id <> ''"
-        "  ORDER BY p.printed_ms DESC LIMIT 1),"
-        " (SELECT count(*) FROM prints p WHERE p.record_id = r.id)"
-        " FROM records r");
+    QString text = QStringLiteral("SELECT %1 FROM records r").arg(columnList(SummaryColumns));
     if (!where.isEmpty())
         text += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     text += filter.newestFirst ? QStringLiteral(" ORDER BY r.ended_ms DESC, r.id")
@@ -637,18 +773,7 @@ std::optional<QVector<RecordSummary>> HistoryStore::query(const HistoryFilter& f
         return std::nullopt;
     while (query.next()) {
         RecordSummary s;
-        s.id = idOf(query.value(0));
-        s.ended = timeOf(query.value(1));
-        s.dutId = query.value(2).toString();
-        if (s.dutId.isEmpty())
-            s.dutId = query.value(9).toString();
-        s.type = MeasType(query.value(3).toInt());
-        s.device = query.value(4).toString();
-        s.verdict.outcome = outcomeOf(query.value(5).toString());
-        s.verdict.marginDb = query.value(6).toDouble();
-        s.verdict.frequencyMHz = query.value(7).toDouble();
-        s.simulated = query.value(8).toInt() != 0;
-        s.prints = query.value(10).toInt();
+        readRow(query, SummaryColumns, s);
         list.append(s);
     }
     return list;
@@ -672,63 +797,24 @@ std::optional<HistoryRecord> HistoryStore::load(const QUuid& id)
         return record;
     QSqlQuery query(m_db);
     query.prepare(
-        QStringLiteral("SELECT %1 FROM records WHERE id = ?").arg(QLatin1String(RecordColumns)));
+        QStringLiteral("SELECT %1 FROM records WHERE id = ?").arg(columnList(RecordColumns)));
     query.addBindValue(idText(id));
     if (!exec(query, nullptr))
         return std::nullopt;
     if (!query.next())
         return record;
-    const auto v = [&](int column) { return query.value(column); };
-    MeasurementResult& r = record.result;
-    RunContext& c = record.context;
-    record.id = idOf(v(0));
-    c.dutId = v(1).toString();
-    c.comments = v(2).toString();
-    r.type = MeasType(v(3).toInt());
-    r.stepIndex = v(6).toInt();
-    r.stepMult = v(7).toInt();
-    r.nominalDb = v(8).toFloat();
-    r.customAttnText = v(9).toString();
-    r.customLimits = v(10).toInt() != 0;
-    r.limitsShown = v(11).toInt() != 0;
-    r.limitDb = v(13).toFloat();
-    record.verdict.outcome = outcomeOf(v(14).toString());
-    record.verdict.marginDb = v(15).toDouble();
-    record.verdict.frequencyMHz = v(16).toDouble();
-    r.points = decodePoints(v(17).toByteArray());
-    r.reference.level = v(18).toFloat();
-    r.reference.stepMult = v(19).toInt();
-    r.reference.points = decodePoints(v(20).toByteArray());
-    r.reference.taken = timeOf(v(21));
-    r.started = timeOf(v(22));
-    r.ended = timeOf(v(23));
-    r.analyserName = c.bench.analyserModel = v(24).toString();
-    c.bench.idAnswer = v(25).toString();
-    c.bench.interface = enumOf<BenchInterface>(v(26), InterfaceWords);
-    c.bench.address = v(27).toString();
-    c.operatorLogin = v(29).toString();
-    c.programVersion = v(30).toString();
-    c.startedFrom = enumOf<StartedFrom>(v(31), StartedFromWords);
-    r.unattended = v(32).toInt() != 0;
+    readRow(query, RecordColumns, record);
 
     query.prepare(
         QStringLiteral("SELECT %1 FROM prints WHERE record_id = ? ORDER BY printed_ms, id")
-            .arg(QLatin1String(PrintColumns)));
+            .arg(columnList(PrintColumns)));
     query.addBindValue(idText(id));
     if (!exec(query, nullptr))
         return std::nullopt;
     while (query.next()) {
-        PrintRow row;
-        row.id = idOf(v(0));
-        row.dutDescription = v(2).toString();
-        row.dutId = v(3).toString();
-        row.comments = v(4).toString();
-        row.dateText = v(5).toString();
-        row.stepText = v(6).toString();
-        row.cells = decodePoints(v(7).toByteArray());
-        row.destination = v(8).toString();
-        row.printed = timeOf(v(9));
-        record.prints.append(row);
+        StoredPrint print;
+        readRow(query, PrintColumns, print);
+        record.prints.append(print.row);
     }
     return record;
 }

@@ -89,6 +89,9 @@ private:
     bool begin();
     bool commit();
     void rollback();
+    // Puts a written record or print in the outbox, for the shared database target.
+    bool queueOutbox(const QUuid& itemId, const QUuid& recordId, bool isPrint,
+                     const QString& target);
     bool exec(QSqlQuery& query, const char* text);
     bool fail(const QSqlError& error);
     bool failWith(Problem problem, const QString& message);

@@ -5,6 +5,7 @@
 #include "history/HistoryStore.h"
 
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QtTest>
 
 #include <future>
@@ -48,6 +49,78 @@ PrintRow print(const QString& dutId, const QVector<MeasuredPoint>& cells)
 {
     const QDateTime printed(QDate(2024, 3, 9), QTime(8, 0), Qt::UTC);
     return {{}, "Termination", dutId, "re-checked", "5.3", "100 MHz", cells, "/tmp/a.pdf", printed};
+}
+
+// A value as compared below: numbers to the last bit, points as MHz:dB.
+QString text(const QVariant& value)
+{
+    return value.toString();
+}
+
+QString text(const QVector<MeasuredPoint>& points)
+{
+    QStringList pairs;
+    for (const MeasuredPoint& p : points)
+        pairs << text(p.frequencyMHz) + ':' + text(p.value);
+    return pairs.join(' ');
+}
+
+// Every field the store keeps, each named, so that a comparison points at the one read back wrong.
+QStringList fields(const HistoryRecord& h)
+{
+    const MeasurementResult& r = h.result;
+    const BenchInfo& b = h.context.bench;
+    const RunContext& c = h.context;
+    QStringList f;
+    f << "id " + text(h.id) << "type " + text(int(r.type)) << "stepIndex " + text(r.stepIndex)
+      << "stepMult " + text(r.stepMult) << "nominalDb " + text(r.nominalDb)
+      << "customAttnText " + r.customAttnText << "customLimits " + text(r.customLimits)
+      << "limitsShown " + text(r.limitsShown) << "limitDb " + text(r.limitDb)
+      << "points " + text(r.points) << "refLevel " + text(r.reference.level)
+      << "refStepMult " + text(r.reference.stepMult) << "refPoints " + text(r.reference.points)
+      << "refTaken " + text(r.reference.taken) << "started " + text(r.started)
+      << "ended " + text(r.ended) << "analyserName " + r.analyserName
+      << "unattended " + text(r.unattended) << "analyserModel " + b.analyserModel
+      << "idAnswer " + b.idAnswer << "interface " + text(int(b.interface)) << "address " + b.address
+      << "operator " + c.operatorLogin << "programVersion " + c.programVersion
+      << "startedFrom " + text(int(c.startedFrom)) << "dutId " + c.dutId << "comments " + c.comments
+      << "outcome " + text(int(h.verdict.outcome)) << "marginDb " + text(h.verdict.marginDb)
+      << "marginMHz " + text(h.verdict.frequencyMHz);
+    for (const PrintRow& p : h.prints) {
+        f << "print id " + text(p.id) << "print dutDescription " + p.dutDescription
+          << "print dutId " + p.dutId << "print comments " + p.comments
+          << "print dateText " + p.dateText << "print stepText " + p.stepText
+          << "print cells " + text(p.cells) << "print destination " + p.destination
+          << "print printed " + text(p.printed);
+    }
+    return f;
+}
+
+// A line of the history list.
+QStringList fields(const RecordSummary& s)
+{
+    return QStringList() << text(s.id) << text(s.ended) << s.dutId << text(int(s.type)) << s.device
+                         << text(int(s.verdict.outcome)) << text(s.verdict.marginDb)
+                         << text(s.verdict.frequencyMHz) << text(s.simulated) << text(s.prints);
+}
+
+// A row as any other program reading the database sees it: each column by its name, blobs in hex.
+QStringList stored(const HistoryStore& store, const char* table, const QUuid& id)
+{
+    QSqlQuery query(store.connection());
+    query.prepare(QString("SELECT * FROM %1 WHERE id = ?").arg(table));
+    query.addBindValue(id.toString(QUuid::WithoutBraces));
+    QStringList row;
+    if (!query.exec() || !query.next())
+        return row;
+    const QSqlRecord columns = query.record();
+    for (int i = 0; i < columns.count(); ++i) {
+        const QVariant value = columns.value(i);
+        row << columns.fieldName(i) + '=' +
+                   (value.typeId() == QMetaType::QByteArray ? value.toByteArray().toHex()
+                                                            : text(value));
+    }
+    return row;
 }
 
 // 11111111-1111-1111-1111-111111111111 for 1
@@ -147,7 +220,8 @@ struct PgServer {
         for (const char* s :
              {"ROLE bench LOGIN PASSWORD 'pw'", "ROLE visitor LOGIN PASSWORD 'pw'",
               "ROLE intruder LOGIN PASSWORD 'right'", "DATABASE velmora OWNER bench",
-              "DATABASE benches OWNER bench", "DATABASE newer OWNER bench", "DATABASE foreign_db"})
+              "DATABASE benches OWNER bench", "DATABASE newer OWNER bench",
+              "DATABASE roundtrip OWNER bench", "DATABASE foreign_db"})
             sql << "-c" << QString("CREATE ") + s;
         run("initdb", {"-D", path("data"), "-U", "postgres", "-A", "scram-sha-256", "--pwfile",
                        path("pw"), "-E", "UTF8", "--locale=C", "--no-sync"}) &&
@@ -251,6 +325,71 @@ private slots:
         QCOMPARE(found({{}, {}, {}, MeasKind::Attenuation, {}}), "31");
         QCOMPARE(found({{}, {}, second, {}, Verdict::Outcome::Pass}), "21");
         QCOMPARE(found({{}, second.addSecs(1), {}, {}, {}}), "43");
+
+        // Every field apart from its default and from the others of its type, in a file and in a
+        // lab's database: read back, in the list, and each column as any other program sees it,
+        // since a value written to the wrong column reads back right. Of the three flags no two
+        // are alike in both records.
+        QVERIFY2(m_pg.error.isEmpty(), qPrintable(m_pg.error));
+        QTemporaryDir dir;
+        for (const QString& where : {dir.filePath("h.sqlite"), m_pg.url("bench", "roundtrip")}) {
+            HistoryStore rw;
+            QVERIFY2(openAt(rw, where), qPrintable(rw.lastError()));
+            for (const bool second : {false, true}) {
+                HistoryRecord h = HistoryRecord::make(sweep(MeasType::CustomAtt, 2, 7.25f),
+                                                      context(false, second ? "RT-2" : "RT-1"));
+                MeasurementResult& r = h.result;
+                r.customAttnText = "7.250";
+                r.reference.stepMult = 8;
+                r.limitDb = 0.5f;
+                r.analyserName = h.context.bench.analyserModel; // one column for both
+                r.customLimits = true;
+                r.limitsShown = !second;
+                r.unattended = second;
+                h.context.bench.interface = BenchInterface::Adapter;
+                h.context.startedFrom = StartedFrom::Remote;
+                h.verdict = {Verdict::Outcome::Fail, -0.125, 912.5};
+                h.prints = {print("RT-9", sweep(MeasType::Termination, 1).points)};
+                h.prints[0].id = QUuid::createUuid();
+                QVERIFY(rw.writeRecord(h) && rw.writePrint(h.id, h.prints[0]));
+                QCOMPARE(fields(rw.load(h.id).value()), fields(h));
+                const auto list = rw.query({h.context.dutId, {}, {}, {}, {}});
+                QVERIFY(list && list->size() == 1);
+                QCOMPARE(fields(list->first()),
+                         fields(RecordSummary{h.id, r.ended, h.dutId(), r.type, "7.25", h.verdict,
+                                              false, 1}));
+                const auto ms = [](const QDateTime& t) {
+                    return QString::number(t.toMSecsSinceEpoch());
+                };
+                const QStringList records =
+                    QString("id=%1|dut_id=%2|comments=after repair|meas_type=9|kind=0|device=7.25|"
+                            "step_index=2|step_mult=4|nominal_db=7.25|custom_attn_text=7.250|"
+                            "custom_limits=1|%3|limit_db=0.5|verdict=FAIL|margin_db=-0.125|"
+                            "margin_mhz=912.5|points=%4|ref_level=-10|ref_step_mult=8|"
+                            "ref_points=%5|ref_taken_ms=%6|started_ms=%7|ended_ms=%8|"
+                            "analyser_model=2712|analyser_id=ID SIMULATED,2712,V1.04|"
+                            "bench_interface=adapter|bench_address=GPIB0::1|simulated=0|"
+                            "operator=tech|program_version=1.4|started_from=remote|unattended=%9")
+                        .arg(h.id.toString(QUuid::WithoutBraces), h.context.dutId,
+                             second ? "limits_shown=0|limit_set=NONE"
+                                    : "limits_shown=1|limit_set=CUSTOM",
+                             encodePoints(r.points).toHex(),
+                             encodePoints(r.reference.points).toHex(), ms(r.reference.taken),
+                             ms(r.started), ms(r.ended), second ? "1" : "0")
+                        .split('|');
+                QCOMPARE(stored(rw, "records", h.id), records);
+                const PrintRow& p = h.prints[0];
+                const QStringList prints =
+                    QString("id=%1|record_id=%2|dut_description=Termination|dut_id=RT-9|"
+                            "comments=re-checked|date_text=5.3|step_text=100 MHz|cells=%3|"
+                            "destination=/tmp/a.pdf|printed_ms=%4")
+                        .arg(p.id.toString(QUuid::WithoutBraces),
+                             h.id.toString(QUuid::WithoutBraces), encodePoints(p.cells).toHex(),
+                             ms(p.printed))
+                        .split('|');
+                QCOMPARE(stored(rw, "prints", p.id), prints);
+            }
+        }
     }
 
     // Each run as a script sees it: standard output and error, and the exit code, with an
