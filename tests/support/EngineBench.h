@@ -3,7 +3,7 @@
 #include "ScriptedDialogs.h"
 #include "base/Clock.h"
 #include "gpib/InstrumentIO.h"
-#include "measure/HeadlessView.h"
+#include "HeadlessView.h"
 #include "measure/MeasurementEngine.h"
 #include "measure/ResultGrid.h"
 #include "sim/SimulatedBench.h"

@@ -3,10 +3,9 @@
 #include "measure/MeasurementView.h"
 
 #include <array>
-#include <functional>
 
-// The operator's controls as plain values, for runs without a window: a batch run, and the
-// engine's own tests. Enabling and focus steps only note what a window would show.
+// The operator's controls as plain values, for the engine's own tests without a session.
+// Enabling and focus steps only note what a window would show.
 class HeadlessView : public MeasurementView {
 public:
     int step = 1; // 25 MHz, as every run starts

@@ -1,0 +1,171 @@
+// The session that the window, remote control and the batch run all drive: each row is an
+// operator's calls on the simulated bench in virtual time, and what came of them.
+
+#include "EngineBench.h"
+#include "session/BenchSession.h"
+
+#include <QtTest>
+
+BenchScenario scenarioOf(const QString& words);
+
+namespace {
+
+const char* const KindNames[] = {"prompt",  "reuse", "done",  "stop",  "refused", "bus-error",
+                                 "timeout", "lost",  "fatal", "close", "notice"};
+
+struct SessionBench {
+    explicit SessionBench(const QString& scenario) : bench(clock, scenarioOf(scenario))
+    {
+        session.load();
+        session.checkTrackingGenerator();
+        bench.clearReceived();
+    }
+    VirtualClock clock;
+    SimulatedBench bench;
+    ScriptedDialogs dialogs;
+    SimulatedOperator hands{dialogs, bench};
+    BenchSession session{bench, clock, hands};
+};
+
+MeasType typeOf(MeasKind kind, const QString& word)
+{
+    int count = 0;
+    const MeasInfo* table = measTable(&count);
+    for (int i = 0; i < count; ++i) {
+        if (table[i].kind == kind && word == QLatin1String(table[i].word))
+            return table[i].type;
+    }
+    return referenceOf(kind);
+}
+
+} // namespace
+
+class TestSession : public QObject {
+    Q_OBJECT
+private slots:
+    void steps_data();
+    void steps();
+};
+
+// A step is "kind att|rl", "step N" (0..3), "device WORD", "custom TEXT", "limit TEXT",
+// "dut TEXT", "comment TEXT", "run", "answer BUTTON" (the next question), "at-prompt STEP" (done
+// while the next connection prompt waits) or "show" (the texts, references and result). The
+// log: each refusal, each message (kind and title; a refusal's text too), each run's bus
+// commands, and what "show" shows.
+void TestSession::steps_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("log");
+    const QString rlSetup = "prompt Return Loss Measurement Setup";
+    QTest::newRow("a reference, then a termination")
+        << "" << QStringList{"kind rl", "step 3", "run", "device TERM", "run", "show"}
+        << rlSetup + " | done Return Loss Reference | sent 26 | " + rlSetup +
+               " | done Return Loss Measurement | sent 22 | dut= comment= refs=01 "
+               "PASS 6.29 dB at 1000 MHz";
+    QTest::newRow("devices wait for their reference")
+        << ""
+        << QStringList{"device X2", "kind att",      "device X2", "custom 5", "step 2",    "run",
+                       "step 1",    "device CUSTOM", "step 1",    "custom 5", "limit 0.2", "show"}
+        << "device X2 -> -221 | device X2 -> -221 | custom 5 -> -221 | prompt Attenuator "
+           "Measurement Setup | done Attenuator Reference | sent 46 | step 1 -> -221 | "
+           "step 1 -> -221 | dut= comment= refs=10 no result";
+    // Refused by the checks of the sequence, before its first bus command.
+    QTest::newRow("values refused at Run")
+        << "" << QStringList{"kind att", "step 3",    "run", "device CUSTOM", "custom 30", "run",
+                             "custom 7", "limit 1.5", "run"}
+        << "prompt Attenuator Measurement Setup | done Attenuator Reference | sent 26 | "
+           "refused Error: Custom Attenuation must be less than or equal to 25 dB. | sent 0 | "
+           "refused Error: Custom Limit must be between 0.1 and 1.0 | sent 0";
+    QTest::newRow("texts from outside")
+        << "" << QStringList{"dut \t a\u2028b;c \n",
+                             "comment  x;y\u0085z",
+                             "show",
+                             "dut " + QString(65, u'x'),
+                             "comment " + QString(513, u'y'),
+                             "dut " + QString(64, u'x')}
+        << "dut=a b-c comment= x-y z refs=00 no result | dut " + QString(65, u'x') +
+               " -> -222 The DUT ID can be at most 64 characters long. | comment " +
+               QString(513, u'y') + " -> -222 The comments can be at most 512 characters long.";
+    QTest::newRow("the selection is locked while a run is in progress")
+        << "" << QStringList{"kind rl", "at-prompt kind rl", "at-prompt dut D", "run"}
+        << rlSetup + " | kind rl -> -221 | dut D -> -221 | done Return Loss Reference | sent 86";
+    QTest::newRow("Cancel at the connection prompt")
+        << "" << QStringList{"kind att", "answer Cancel", "run", "show", "device X2"}
+        << "prompt Attenuator Measurement Setup | sent 2 | dut= comment= refs=00 no result | "
+           "device X2 -> -221";
+    // After the fatal end's message nothing more goes over the bus or to the operator.
+    QTest::newRow("Cancel in the GPIB error dialog ends the program")
+        << "write-error=MFREQ 300E+6)"
+        << QStringList{"kind rl", "step 3", "answer Ok", "answer Cancel", "run", "run"}
+        << rlSetup + " | bus-error GPIB ERROR # 2 | sent 9 | run -> -221 | sent 0";
+}
+
+void TestSession::steps()
+{
+    QFETCH(QString, scenario);
+    QFETCH(QStringList, steps);
+    QFETCH(QString, log);
+    SessionBench b(scenario);
+    BenchSession& s = b.session;
+    QStringList seen;
+    QStringList atPrompt;
+    const auto step = [&](const QString& text) {
+        const QString verb = text.section(u' ', 0, 0), value = text.section(u' ', 1);
+        const MeasKind kind = s.kind();
+        RemoteBench::Refusal refusal;
+        if (verb == "kind")
+            refusal = s.setKind(value == "rl" ? MeasKind::ReturnLoss : MeasKind::Attenuation);
+        else if (verb == "step")
+            refusal = s.setStepIndex(value.toInt());
+        else if (verb == "device")
+            refusal = s.setDevice(typeOf(kind, value));
+        else if (verb == "custom")
+            refusal = s.setCustomAttenuation(value);
+        else if (verb == "limit")
+            refusal = s.setCustomLimit(true, value);
+        else if (verb == "dut")
+            refusal = s.setDutId(value);
+        else if (verb == "comment")
+            refusal = s.setComment(value);
+        else if (verb == "answer")
+            b.dialogs.answer({value == "Cancel" ? MsgResult::Cancel : MsgResult::Ok});
+        else if (verb == "at-prompt")
+            atPrompt << value;
+        if (refusal.refused())
+            seen << QStringLiteral("%1 -> %2 %3")
+                        .arg(text)
+                        .arg(refusal.code)
+                        .arg(refusal.text)
+                        .trimmed();
+    };
+    b.dialogs.onMessage = [&](const ScriptedDialogs::Shown& shown) {
+        seen << QLatin1String(KindNames[int(shown.kind)]) + u' ' + shown.title.trimmed() +
+                    (shown.kind == MsgKind::RefusedValue ? ": " + shown.text : QString());
+        if (shown.kind == MsgKind::ConnectionPrompt)
+            for (const QString& pending : std::exchange(atPrompt, {}))
+                step(pending);
+        return std::optional<MsgResult>();
+    };
+    for (const QString& text : steps) {
+        if (text == "run") {
+            const qsizetype before = b.bench.received().size();
+            if (const RemoteBench::Refusal r = s.runNow(StartedFrom::Batch); r.refused())
+                seen << QStringLiteral("run -> %1").arg(r.code);
+            seen << QStringLiteral("sent %1").arg(b.bench.received().size() - before);
+        } else if (text == "show") {
+            const std::optional<MeasurementResult> result = s.lastResult();
+            seen << QStringLiteral("dut=%1 comment=%2 refs=%3%4 %5")
+                        .arg(s.dutId(), s.comment())
+                        .arg(s.engine().State.RefValid[0])
+                        .arg(s.engine().State.RefValid[1])
+                        .arg(result ? Verdict::of(*result).text() : QStringLiteral("no result"));
+        } else {
+            step(text);
+        }
+    }
+    QCOMPARE(seen.join(QLatin1String(" | ")), log);
+}
+
+QTEST_MAIN(TestSession)
+#include "tst_session.moc"
