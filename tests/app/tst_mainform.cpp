@@ -1,6 +1,8 @@
 #include "BenchFixture.h"
 #include "chart/Chart.h"
+#include "remote/RemoteServer.h"
 
+#include <QtNetwork>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -333,6 +335,26 @@ private slots:
                     click(control);
             }
         }
+    }
+
+    // Remote control drives the window's own session: the window shows each change it makes,
+    // and a run it starts, as if the operator had clicked.
+    void followsRemoteControl()
+    {
+        Started f;
+        RemoteServer server(f.session);
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, server.port());
+        client.write("CONF:KIND RL;STEP 100\n");
+        QTRY_COMPARE(view(f.w), "000 10 Option_Refl(0) Command_Run Combo_FreqStep RL REF");
+        client.write("SYST:PROM OFF;:INIT;*OPC?\n");
+        QTRY_VERIFY(client.canReadLine());
+        QCOMPARE(view(f.w), "000 11 Option_Refl(0) Command_Run RL REF");
+        // Nobody at the bench: the messages take their defaults unseen.
+        QCOMPARE(f.dialogs.titles(),
+                 (QStringList{"Return Loss Measurement Setup", "Return Loss Reference"}));
+        QVERIFY(f.dialogs.shown[0].unattended && f.dialogs.shown[1].unattended);
     }
 
     // A reference and a device sweep through the buttons: what the window shows between them,
