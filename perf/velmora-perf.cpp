@@ -127,11 +127,7 @@ struct Program {
         QCoreApplication::sendEvent(frame, &press);
     }
 
-    void chooseStep(int index)
-    {
-        form.Combo_FreqStep->setCurrentIndex(index);
-        emit form.Combo_FreqStep->activated(index);
-    }
+    void chooseStep(int index) { session.setStepIndex(index); }
 
     // Seconds the Run button's sequence took; it runs inside the click.
     double run()
@@ -145,6 +141,8 @@ struct Program {
     // A return-loss termination sweep at a step, whatever reference is stored.
     double terminationSweep(int step)
     {
+        // Reference selected gives the step list back; the stored table stays good enough.
+        form.Option_Refl[0]->click();
         chooseStep(step);
         session.enableReflControls(true, true);
         form.Option_Refl[1]->click();
