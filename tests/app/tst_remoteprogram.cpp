@@ -28,6 +28,41 @@ QString readmeExample(quint16 port)
     return block.match(text).captured(1).replace(QStringLiteral("5025"), QString::number(port));
 }
 
+// A user's home of its own, and the program started there under remote control.
+struct Home {
+    Home()
+    {
+        environment.insert(QStringLiteral("HOME"), dir.path());
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.path() + "/data");
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path() + "/config");
+    }
+    // The port remote control listens on; 0 when the program did not say.
+    quint16 start(QProcess& program, const QString& scenario)
+    {
+        program.setProcessEnvironment(environment);
+        program.setWorkingDirectory(dir.path());
+        program.start(QStringLiteral(VELMORA_PROGRAM),
+                      {"--simulate=instant" + scenario, QStringLiteral("--remote=0")});
+        program.waitForReadyRead(30000);
+        const QString line = QString::fromUtf8(program.readLine()).trimmed();
+        if (!line.startsWith(QLatin1String("remote control on 127.0.0.1:")))
+            return 0;
+        return quint16(line.section(u':', -1).toUInt());
+    }
+    // What velmora --history lists, a record a line.
+    QStringList history() const
+    {
+        QProcess history;
+        history.setProcessEnvironment(environment);
+        history.start(QStringLiteral(VELMORA_PROGRAM), {QStringLiteral("--history")});
+        history.waitForFinished(30000);
+        return QString::fromUtf8(history.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    }
+
+    QTemporaryDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+};
+
 } // namespace
 
 class RemoteProgramTest : public QObject {
@@ -35,20 +70,10 @@ class RemoteProgramTest : public QObject {
 private slots:
     void tenAttenuatorsByScript()
     {
-        QTemporaryDir home;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), home.path());
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + "/data");
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + "/config");
+        Home home;
         QProcess program;
-        program.setProcessEnvironment(environment);
-        program.setWorkingDirectory(home.path());
-        program.start(QStringLiteral(VELMORA_PROGRAM),
-                      {QStringLiteral("--simulate=instant"), QStringLiteral("--remote=0")});
-        QVERIFY(program.waitForReadyRead(30000));
-        const QString line = QString::fromUtf8(program.readLine()).trimmed();
-        QVERIFY2(line.startsWith(QLatin1String("remote control on 127.0.0.1:")), qPrintable(line));
-        const quint16 port = quint16(line.section(u':', -1).toUInt());
+        const quint16 port = home.start(program, {});
+        QVERIFY(port != 0);
 
         const QString verdicts =
             python({QStringLiteral(VELMORA_SOURCE_DIR "/tests/app/ten_attenuators.py"),
@@ -71,12 +96,7 @@ private slots:
             program.kill();
 
         // Each run is a record of its DUT, unattended, from remote control.
-        QProcess history;
-        history.setProcessEnvironment(environment);
-        history.start(QStringLiteral(VELMORA_PROGRAM), {QStringLiteral("--history")});
-        QVERIFY(history.waitForFinished(30000));
-        const QStringList records =
-            QString::fromUtf8(history.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const QStringList records = home.history();
         QCOMPARE(records.size(), 10);
         QCOMPARE(records[2].section(u'\t', 2, 5), "ATT-03\tATT\tX2P5\tPASS");
         QCOMPARE(records[9].section(u'\t', 2, 5), "ATT-10\tATT\t3\tNONE");
@@ -86,24 +106,15 @@ private slots:
     // in the bench's file afterwards, and the program ends with status 1.
     void fatalEndKeepsTheLastRecord()
     {
-        QTemporaryDir home;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+        Home home;
         QProcess program;
-        program.setProcessEnvironment(environment);
-        program.setWorkingDirectory(home.path());
         // The third sweep's first marker finds no listener: ten points a sweep at 100 MHz.
-        program.start(QStringLiteral(VELMORA_PROGRAM),
-                      {QStringLiteral("--simulate=instant,write-error=MFREQ@21"),
-                       QStringLiteral("--remote=0")});
-        QVERIFY(program.waitForReadyRead(30000));
         QTcpSocket bench;
-        bench.connectToHost(QHostAddress::LocalHost,
-                            quint16(program.readLine().trimmed().split(':').last().toUInt()));
+        bench.connectToHost(QHostAddress::LocalHost, home.start(program, ",write-error=MFREQ@21"));
         QVERIFY(bench.waitForConnected(10000));
         // Another program holds the history file: the record waits in the history's worker.
-        const QString file = home.filePath(QStringLiteral("Velmora/Velmora/history.sqlite"));
+        const QString file =
+            home.dir.filePath(QStringLiteral("data/Velmora/Velmora/history.sqlite"));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(file), 30000);
         QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "holder");
         holder.setDatabaseName(file);
@@ -133,12 +144,7 @@ private slots:
         QVERIFY(program.waitForFinished(30000));
         QCOMPARE(program.exitCode(), 1);
 
-        QProcess history;
-        history.setProcessEnvironment(environment);
-        history.start(QStringLiteral(VELMORA_PROGRAM), {QStringLiteral("--history")});
-        QVERIFY(history.waitForFinished(30000));
-        const QStringList records =
-            QString::fromUtf8(history.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const QStringList records = home.history();
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].section(u'\t', 3, 5), "RL\tTERM\tPASS");
     }
