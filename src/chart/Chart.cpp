@@ -89,7 +89,7 @@ Chart::Chart(ResultGrid& grid, QWidget* parent) : QChartView(new QChart, parent)
     }
     applyScale();
     for (int column = 1; column <= columns; ++column)
-        columnChanged(column);
+        drawColumn(column);
     grid.setListener(this);
 }
 
@@ -112,6 +112,11 @@ void Chart::applyScale()
 }
 
 void Chart::columnChanged(int column)
+{
+    drawColumn(column);
+}
+
+void Chart::drawColumn(int column)
 {
     // Only written cells are drawn; a curve starts at its first measured row.
     QList<QPointF> points;

@@ -27,8 +27,10 @@ private:
     void seriesHiddenChanged(int series) override;
     void scaleChanged() override;
 
-    // What scaleChanged() does, for the constructor, which must not call it virtually.
+    // What scaleChanged() and columnChanged() do, for the constructor, which must not call them
+    // virtually.
     void applyScale();
+    void drawColumn(int column);
 
     std::unique_ptr<ResultGrid> m_ownGrid;
     ResultGrid* m_grid;

@@ -139,8 +139,11 @@ void PrintResultTextForm::connectEvents()
     connect(Combo_Saved, &QComboBox::activated, this, &PrintResultTextForm::Combo_Saved_Click);
     // Any text is cleaned at once. Typing and pasting stop at the bound; a saved entry goes in
     // whole, to be refused by Print when too long, and may be shortened but not lengthened.
-    for (const auto& [box, bound] : {std::pair{Text_DUTId, DutText::MaxIdLength},
-                                     {Text_Comments, DutText::MaxCommentsLength}}) {
+    const std::pair<QLineEdit*, int> bounded[] = {{Text_DUTId, DutText::MaxIdLength},
+                                                  {Text_Comments, DutText::MaxCommentsLength}};
+    for (const auto& entry : bounded) {
+        QLineEdit* const box = entry.first;
+        const int bound = entry.second;
         // The code points before an edit: textEdited comes before textChanged.
         const auto before = std::make_shared<int>(0);
         connect(box, &QLineEdit::textEdited, this,

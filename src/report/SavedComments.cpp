@@ -35,7 +35,7 @@ QString fromWindows1252(const QByteArray& bytes)
 
 SavedComments::SavedComments(const QString& path) : m_path(path) {}
 
-QString SavedComments::oneLine(QString text)
+QString SavedComments::oneLine(const QString& text)
 {
     // DutText's cleaning, its ";" left alone.
     QStringList parts = text.split(u';');

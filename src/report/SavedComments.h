@@ -33,7 +33,7 @@ public:
     // The text with line breaks, tabs and other control characters turned into blanks, as
     // DutText::cleanComments does, but its ";" kept: an entry is one line of the file and one
     // line of the printed page.
-    static QString oneLine(QString text);
+    static QString oneLine(const QString& text);
 
     // Every line of the file, decoded; false when the file cannot be read.
     bool readLines(QStringList& lines) const;

@@ -288,7 +288,7 @@ RemoteBench::Refusal BenchSession::setDevice(MeasType type)
     if (type == MeasType::CustomAtt)
         return setCustomAttenuationChecked(true);
     if (c.customAttnCheck.checked) {
-        if (const Refusal r = setCustomAttenuationChecked(false); r.refused())
+        if (Refusal r = setCustomAttenuationChecked(false); r.refused())
             return r;
     }
     return chooseOption(kindOf(type), isReference(type) ? 0 : measInfo(type).optionIndex);
@@ -319,7 +319,7 @@ QString BenchSession::customLimitText() const
 RemoteBench::Refusal BenchSession::setCustomLimit(bool on, const QString& text)
 {
     const MeasKind k = kind();
-    if (const Refusal r = setCustomLimitsChecked(k, on); r.refused())
+    if (Refusal r = setCustomLimitsChecked(k, on); r.refused())
         return r;
     return on ? setCustomLimitsText(k, text) : Refusal{};
 }
