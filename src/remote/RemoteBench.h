@@ -48,7 +48,8 @@ public:
     virtual bool customLimitOn() const = 0;
     virtual QString customLimitText() const = 0;
     virtual Refusal setCustomLimit(bool on, const QString& text) = 0;
-    // The report's identifier and comment lines.
+    // The report's identifier and comment lines, as received: the bench cleans them (control
+    // characters to blanks, ';' to '-', the ID trimmed) and refuses one too long (-222).
     virtual QString dutId() const = 0;
     virtual Refusal setDutId(const QString& id) = 0;
     virtual QString comment() const = 0;

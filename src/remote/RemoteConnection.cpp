@@ -58,12 +58,6 @@ QByteArray numberAnswer(const QString& text)
     return n ? Scpi::plainNumber(*n) : QByteArray(Scpi::NotANumber);
 }
 
-// A DUT line for the report and the saved comments file, where ';' separates fields.
-QString fieldText(const Parameter& p)
-{
-    return Scpi::oneLine(QString::fromUtf8(p.text)).replace(u';', u'-');
-}
-
 QByteArray kindWord(MeasKind kind)
 {
     return kind == MeasKind::ReturnLoss ? "RL" : "ATT";
@@ -202,7 +196,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
              if (!p->quoted)
                  c.pushError(-224);
              else
-                 c.report(c.m_bench.setDutId(fieldText(*p)));
+                 c.report(c.m_bench.setDutId(QString::fromUtf8(p->text)));
          },
          [](C& c) { return Scpi::quoted(c.m_bench.dutId()); }, Setting},
         {path("CONFigure:COMMent"), 1,
@@ -210,7 +204,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
              if (!p->quoted)
                  c.pushError(-224);
              else
-                 c.report(c.m_bench.setComment(fieldText(*p)));
+                 c.report(c.m_bench.setComment(QString::fromUtf8(p->text)));
          },
          [](C& c) { return Scpi::quoted(c.m_bench.comment()); }, Setting},
 

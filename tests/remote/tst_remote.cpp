@@ -1,5 +1,10 @@
+#include "ScriptedDialogs.h"
+#include "base/Clock.h"
 #include "remote/RemoteConnection.h"
 #include "remote/RemoteServer.h"
+#include "session/BenchSession.h"
+#include "sim/SimulatedBench.h"
+#include "sim/SimulatedOperator.h"
 
 #include <QTcpSocket>
 #include <QtTest>
@@ -7,131 +12,30 @@
 #include <functional>
 #include <memory>
 
+BenchScenario scenarioOf(const QString& words); // tests/support/EngineBench.cpp
+
 namespace {
 
 const QByteArray Idn = "Velmora,2712,0," VELMORA_VERSION;
-const QByteArray BridgePrompt =
-    R"("Connect the bridge, nothing on its ""DUT"" port.  Click OK when done.")";
+const QByteArray Prompt = "\"Connect the Tracking Generator output to the 2712 input.  Click OK "
+                          "when done and the 2712 has finished setup.\"";
 constexpr int Patience = 30000; // ms; only a broken server waits that long
 
-const RemoteBench::Refusal Done{}, Conflict{-221, {}};
-
-// The bench reduced to what the server relies on: refusals where the operator's controls are
-// disabled, and a run that shows its first prompt at once and ends later from the event loop.
-class FakeBench : public RemoteBench {
-    Q_OBJECT
-public:
-    bool gpibFault = false; // every run ends in the GPIB error dialog
-
-    // The server itself refuses every setting while a run is in progress.
-    QString analyserModel() const override { return "2712"; }
-    MeasKind kind() const override { return m_kind; }
-    Refusal setKind(MeasKind k) override { return m_kind = k, m_device = referenceOf(k), Done; }
-    int stepIndex() const override { return m_step; }
-    Refusal setStepIndex(int i) override { return m_step = i, Done; }
-    MeasType device() const override { return m_device; }
-    // Only a reference is taken without a valid reference table.
-    Refusal setDevice(MeasType t) override
-    {
-        const bool enabled = isReference(t) || m_reference[int(kindOf(t))].valid;
-        return enabled ? (m_device = t, Done) : Conflict;
+// The answers owed for the session's nth completed sweep: "{Mn}" its margin, "{Dn}" its values.
+QByteArray expand(QByteArray text, const QList<MeasurementResult>& sweeps)
+{
+    for (qsizetype n = 0; n < sweeps.size(); ++n) {
+        const Verdict v = Verdict::of(sweeps[n]);
+        QByteArrayList values;
+        for (const MeasuredPoint& point : sweeps[n].points)
+            values << Scpi::plainNumber(point.value);
+        const QString margin =
+            Verdict::marginText(v.marginDb) + u',' + Verdict::frequencyText(v.frequencyMHz);
+        text.replace("{M" + QByteArray::number(n + 1) + '}', margin.toLatin1())
+            .replace("{D" + QByteArray::number(n + 1) + '}', values.join(','));
     }
-    QString customAttenuationText() const override { return m_customAttn; }
-    Refusal setCustomAttenuation(const QString& t) override { return m_customAttn = t, Done; }
-    bool customLimitOn() const override { return m_limitOn; }
-    QString customLimitText() const override { return m_limitText; }
-    Refusal setCustomLimit(bool on, const QString& t) override
-    {
-        return m_limitOn = on, m_limitText = t, Done;
-    }
-    QString dutId() const override { return m_dutId; }
-    Refusal setDutId(const QString& t) override { return m_dutId = t, Done; }
-    QString comment() const override { return m_comment; }
-    Refusal setComment(const QString& t) override { return m_comment = t, Done; }
-
-    Refusal initiate(int connection, bool promptsOn) override
-    {
-        m_busy = true;
-        m_connection = connection;
-        m_result.reset();
-        if (m_device == MeasType::CustomAtt && m_customAttn.toDouble() > 25)
-            endLater(End::ValueRefused);
-        else if (!promptsOn)
-            endLater(End::Completed);
-        else // every run with prompts here is a reference's
-            m_prompt = "Connect the bridge, nothing on its \"DUT\" port.\n\nClick OK when done.";
-        return Done;
-    }
-    void abort() override { m_busy ? endLater(End::Stopped) : void(); }
-    bool busy() const override { return m_busy; }
-    std::optional<MeasurementResult> lastResult() const override { return m_result; }
-    ReferenceState reference(MeasKind kind) const override { return m_reference[int(kind)]; }
-    QString promptText() const override { return m_prompt; }
-    Refusal answerPrompt(PromptButton button) override
-    {
-        if (m_prompt.isEmpty() || (button != PromptButton::Ok && button != PromptButton::Cancel))
-            return Conflict;
-        m_prompt.clear();
-        endLater(button == PromptButton::Ok ? End::Completed : End::Stopped);
-        return Done;
-    }
-    Refusal hardcopy(const QString& description) override
-    {
-        if (m_result->type == MeasType::AttenuatorRl && description.isEmpty())
-            return {-221, "Describe the attenuator."};
-        return {-200, "The printer did not accept the job."};
-    }
-
-private:
-    enum class End { Completed, Stopped, ValueRefused };
-    void endLater(End how)
-    {
-        QTimer::singleShot(0, this, [this, how] { end(how); });
-    }
-    void end(End how)
-    {
-        if (!std::exchange(m_busy, false))
-            return;
-        m_prompt.clear();
-        if (how == End::ValueRefused)
-            emit connectionError(m_connection, -222,
-                                 "Custom Attenuation must be less than or equal to 25 dB.");
-        else if (how == End::Completed && gpibFault)
-            emit connectionError(m_connection, -240,
-                                 "No listener on write function.\nibsta = &H8100");
-        else if (how == End::Completed && isReference(m_device))
-            m_reference[int(m_kind)] = {true, 12.5 * (1 << m_step)};
-        else if (how == End::Completed)
-            m_result = result();
-        emit runFinished();
-    }
-    MeasurementResult result() const
-    {
-        static const float rl[] = {21.37f, 30.5f, 28.25f, 35, 40.125f, 33, 29.75f, 26, 24.5f, 22};
-        static const float att[] = {0.05f, -0.125f, 0.2f,  -0.25f,  0.1f,
-                                    0,     -0.05f,  0.15f, 0.3125f, -0.2f};
-        MeasurementResult r;
-        r.type = m_device;
-        r.stepMult = 1 << m_step;
-        r.limitsShown = m_limitOn || measInfo(m_device).limits != LimitSet::None;
-        r.limitDb = m_limitOn ? m_limitText.toFloat() : measInfo(m_device).limitDb;
-        // Chosen before the loop: GCC 12 with -fsanitize=undefined miscompiles a subscript of
-        // the conditional expression itself.
-        const float* values = m_kind == MeasKind::ReturnLoss ? rl : att;
-        for (int i = r.stepMult, k = 0; i <= 80; i += r.stepMult, ++k)
-            r.points << MeasuredPoint{i * 12.5, values[k % 10]};
-        return r;
-    }
-
-    MeasKind m_kind = MeasKind::Attenuation;
-    int m_step = 1;
-    MeasType m_device = MeasType::AttReference;
-    QString m_customAttn, m_limitText, m_dutId, m_comment, m_prompt;
-    bool m_limitOn = false, m_busy = false;
-    int m_connection = 0;
-    std::optional<MeasurementResult> m_result;
-    ReferenceState m_reference[2];
-};
+    return text;
+}
 
 // A client over a real socket that collects the answer lines as they come.
 struct Client {
@@ -156,15 +60,43 @@ struct Client {
     QByteArrayList lines;
 };
 
+// The analyser behind a network adapter: when the analyser leaves the bus, the link is lost.
+struct AdapterBench : SimulatedBench {
+    using SimulatedBench::SimulatedBench;
+    bool linkLost() const override { return instrumentAddresses().isEmpty(); }
+    QString linkAddress() const override { return QStringLiteral("192.0.2.1:1234"); }
+};
+
+// The program's session on the simulated bench in virtual time, served on loopback.
 struct Bench {
-    Bench()
+    explicit Bench(const QString& scenario = {}) : bench(clock, scenarioOf(scenario))
     {
+        session.load();
+        session.checkTrackingGenerator();
+        QObject::connect(&session.engine(), &MeasurementEngine::sweepCompleted,
+                         [this](const MeasurementResult& result) { sweeps << result; });
+        // With steps set, the next connection prompt a person would see waits for its answer
+        // over SCPI. The run sits inside whatever the test waits on, so the steps go on from
+        // inside the prompt, and one of them must send that answer.
+        dialogs.onMessage = [this](const ScriptedDialogs::Shown& m) -> std::optional<MsgResult> {
+            if (m.kind != MsgKind::ConnectionPrompt || m.unattended || !steps)
+                return std::nullopt;
+            std::exchange(steps, nullptr)();
+            return dialogs.awaitAnswer();
+        };
         if (!server.listen(QHostAddress::LocalHost, 0))
             qFatal("cannot listen");
     }
     std::unique_ptr<Client> client() { return std::make_unique<Client>(server.port()); }
-    FakeBench fake;
-    RemoteServer server{fake};
+
+    VirtualClock clock;
+    AdapterBench bench;
+    ScriptedDialogs dialogs;
+    SimulatedOperator hands{dialogs, bench};
+    BenchSession session{bench, clock, hands};
+    RemoteServer server{session};
+    QList<MeasurementResult> sweeps;
+    std::function<void()> steps;
 };
 
 } // namespace
@@ -172,13 +104,24 @@ struct Bench {
 class TestRemote : public QObject {
     Q_OBJECT
 private slots:
+    // No printer: the environment's default must not get a page.
+    void initTestCase()
+    {
+        qputenv("CUPS_SERVER", "/nonexistent/cups.sock");
+        qunsetenv("LPDEST");
+        qunsetenv("PRINTER");
+    }
+
     void transcript_data()
     {
+        QTest::addColumn<QString>("scenario");
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QByteArray>("output");
-        const auto row = [](const char* name, const QByteArray& in, const QByteArray& out) {
-            QTest::newRow(name) << in << out;
+        const auto row = [](const char* name, const QByteArray& in, const QByteArray& out,
+                            const QString& scenario = {}) {
+            QTest::newRow(name) << scenario << in << out;
         };
+        const QByteArray x64(64, 'x');
         row("header path",
             "CONF:KIND RL;STEP 100;KIND?;STEP?;DEV?;*CLS;KIND?\nSTEP?\n"
             ":configure:step?;:SYST:ERR?;ERR?\n",
@@ -201,41 +144,50 @@ private slots:
             "SYST:PROM OFF;:INIT;*OPC?;:FETC:REF?\n"
             "CONF:DEV TERM;DEV?;:INIT;*OPC?;:FETC:VERD?;MARG?\nFETC:DATA?\nFETC:FREQ?\n"
             "INIT;FETC:DATA?;:SYST:ERR?;ERR?;ERR?;ERR?\n",
-            "ATT,0,25\n1;RL,1,100\nTERM;1;PASS;0.37,100\n"
-            "21.37,30.5,28.25,35,40.125,33,29.75,26,24.5,22\n"
+            "ATT,0,25\n1;RL,1,100\nTERM;1;PASS;{M1}\n{D1}\n"
             "100,200,300,400,500,600,700,800,900,1000\n"
             "-230,\"Data corrupt or stale\";-221,\"Settings conflict\";"
             "-230,\"Data corrupt or stale\";0,\"No error\"\n");
         row("attenuation: limits, none, custom limit",
-            "SYST:PROM OFF;:INIT;*OPC?\nCONF:DEV X2;:INIT;*OPC?;:FETC:VERD?;MARG?\n"
+            "SYST:PROM OFF;:CONF:KIND ATT;:INIT;*OPC?\nCONF:DEV X2;:INIT;*OPC?;:FETC:VERD?;MARG?\n"
             "CONF:DEV X1;:INIT;*OPC?;:FETC:VERD?;MARG?\n"
-            "CONF:LIM 3.5E-1;LIM?;LIM:STAT?;:CONF:DEV x2;:INIT;*WAI;:FETC:MARG?\n"
+            "CONF:LIM 3.5E-1;LIM?;LIM:STAT?;:CONF:DEV x2;:INIT;*WAI;:FETC:VERD?;MARG?\n"
             "CONF:LIM:STAT OFF;STAT?\nCONF:DEV PAD;DEV X3;DEV?;:SYST:ERR?;ERR?\n",
-            "1\n1;FAIL;-0.01,225\n1;NONE;9.91E37,9.91E37\n0.35;1;0.04,225\n0\n"
-            "X2;-221,\"Settings conflict\";-224,\"Illegal parameter value\"\n");
-        row("value check at INIT",
-            "SYST:PROM OFF;:INIT;*OPC?\nCONF:DEV CUST;DEV?;DEV:CUST 30;CUST?\n"
-            "INIT;*OPC?;:SYST:ERR?;ERR?\n",
-            "1\nCUST;30\n1;-222,\"Data out of range;Custom Attenuation must be less than or "
-            "equal to 25 dB.\";0,\"No error\"\n");
+            "1\n1;FAIL;{M1}\n1;NONE;9.91E37,9.91E37\n0.35;1;FAIL;{M3}\n0\n"
+            "X2;-221,\"Settings conflict\";-224,\"Illegal parameter value\"\n",
+            "failing");
+        row("value checks at INIT",
+            "SYST:PROM OFF;:CONF:KIND ATT;:INIT;*OPC?\nCONF:DEV X2;LIM 2;:INIT;*OPC?\n"
+            "CONF:DEV CUST;DEV?;DEV:CUST 30;CUST?\nINIT;*OPC?;:SYST:ERR?;ERR?;ERR?\n",
+            "1\n1\nCUST;30\n1;-222,\"Data out of range;Custom Limit must be between 0.1 and "
+            "1.0\";-222,\"Data out of range;Custom Attenuation must be less than or equal to "
+            "25 dB.\";0,\"No error\"\n");
         row("refused while busy, *RST",
-            "INIT;INIT;CONF:STEP 50;:HCOP;:FETC:DATA?;:STAT:BUSY?\n"
-            "*RST;*OPC?;:SYST:ERR?;ERR?;ERR?;ERR?;ERR?\n"
-            "SYST:PROM OFF;*RST;:INIT;:SYST:PROM?;:ABOR\n",
+            "CONF:KIND RL;:INIT;INIT;CONF:STEP 50;:HCOP;:FETC:DATA?;:STAT:BUSY?\n"
+            "*RST;*OPC?;:SYST:ERR?;ERR?;ERR?;ERR?;ERR?;:STAT:BUSY?\n",
             "1\n1;-221,\"Settings conflict\";-221,\"Settings conflict\";"
-            "-221,\"Settings conflict\";-230,\"Data corrupt or stale\";0,\"No error\"\n" +
-                BridgePrompt + "\n");
-        row("texts, no prompt waiting",
+            "-221,\"Settings conflict\";-230,\"Data corrupt or stale\";0,\"No error\";0\n");
+        row("texts cleaned and bounded",
             "CONF:DUT \"A;B\"\"C\";DUT?;COMM 'x\ty''s';COMM?\nHCOP:DESC \"10 dB pad\";DESC?;"
-            ":SYST:PROM?\n",
-            "\"A-B\"\"C\";\"x y's\"\n\"10 dB pad\";\"\"\n");
-        // The fake's printer refuses every job.
+            ":SYST:PROM?\nCONF:DUT \" \ta\x01;b \";DUT?\nCONF:DUT \" " +
+                x64 + "\t\";DUT?\nCONF:DUT \"" + x64 + "x\";DUT?;:SYST:ERR?\nCONF:COMM \"" +
+                QByteArray(513, 'y') + "\";COMM?;:SYST:ERR?\n",
+            "\"A-B\"\"C\";\"x y's\"\n\"10 dB pad\";\"\"\n\"a -b\"\n\"" + x64 + "\"\n\"" + x64 +
+                "\";-222,\"Data out of range;The DUT ID can be at most 64 characters long.\"\n"
+                "\"x y's\";-222,\"Data out of range;The comments can be at most 512 characters "
+                "long.\"\n");
+        const QByteArray run = "SYST:PROM OFF;:CONF:KIND RL;:INIT;*OPC?;:SYST:ERR?\n";
+        row("read time-out", run,
+            "1;-240,\"Hardware error;Read cycle failed Operation aborted.\"\n", "timeout=MAMPL?@3");
+        row("lost adapter", run,
+            "1;-240,\"Hardware error;The GPIB adapter 192.0.2.1:1234 does not answer any more.  "
+            "Reconnect it, then press Run again.\"\n",
+            "vanish=3");
         row("hardcopy",
             "HCOP\nSYST:PROM OFF;:CONF:KIND RL;:INIT;*OPC?;:CONF:DEV PAD;:INIT;*OPC?;:HCOP\n"
             "HCOP:DESC \"3 dB pad\";:HCOP;:SYST:ERR?;ERR?;ERR?;ERR?\n",
-            "1;1\n-230,\"Data corrupt or stale\";-221,\"Settings conflict;Describe the "
-            "attenuator.\";-200,\"Execution error;The printer did not accept the job.\";"
-            "0,\"No error\"\n");
+            "1;1\n-230,\"Data corrupt or stale\";-221,\"Settings conflict\";-200,\"Execution "
+            "error;There is no default printer.\";0,\"No error\"\n");
         row("64 KiB line, one byte more, 1 MB without a newline",
             "*IDN?" + QByteArray(RemoteConnection::MaxLine - 5, ' ') + "\r\n*IDN?" +
                 QByteArray(RemoteConnection::MaxLine - 4, ' ') + "\n" + QByteArray(1'000'000, 'A') +
@@ -244,83 +196,94 @@ private slots:
         row("binary bytes",
             QByteArray(1, '\0') + "\x01*IDN?\x02\x1b\r\n\xff\xfe\x80;*IDN?\n"
                                   "CONF:DUT \"\x01\xc3\xa9\"\nCONF:DUT?;:SYST:ERR?\n",
-            Idn + "\n" + Idn + "\n\" \xc3\xa9\";-113,\"Undefined header\"\n");
+            Idn + "\n" + Idn + "\n\"\xc3\xa9\";-113,\"Undefined header\"\n");
     }
     // A whole session on one connection: every answer line, in order, then an empty queue.
     void transcript()
     {
+        QFETCH(QString, scenario);
         QFETCH(QByteArray, input);
         QFETCH(QByteArray, output);
-        Bench bench;
+        Bench bench(scenario);
         const auto client = bench.client();
         QVERIFY(client->ask(input, int(output.count('\n'))));
         QVERIFY(client->ask(":SYST:ERR?\n"));
-        QCOMPARE(client->lines.join('\n') + '\n', output + "0,\"No error\"\n");
+        QCOMPARE(client->lines.join('\n') + '\n',
+                 expand(output, bench.sweeps) + "0,\"No error\"\n");
     }
 
-    void opcHoldsOnlyItsConnection()
-    {
-        Bench bench;
-        const auto a = bench.client(), b = bench.client();
-        QVERIFY(a->ask("CONF:KIND RL;:INIT;:STAT:BUSY?\n"));
-        a->socket.write("*OPC?\n*IDN?\n");
-        // The run waits for its prompt, so nothing can end it meanwhile.
-        QVERIFY(b->ask("SYST:PROM?;:STAT:BUSY?\n"));
-        QCOMPARE(a->lines, QByteArrayList{"1"});
-        QVERIFY(b->ask("ABOR;STAT:BUSY?\n"));
-        QCOMPARE(b->lines, (QByteArrayList{BridgePrompt + ";1", "1"}));
-        QVERIFY(QTest::qWaitFor([&] { return a->lines.size() == 3; }, Patience));
-        QCOMPARE(a->lines, (QByteArrayList{"1", "1", Idn}));
-    }
-
-    // A run's error goes to the connection that started it; a system error to every one.
+    // A remote run's GPIB error goes to the connection that started it, in the dialog's words;
+    // a system error goes to every connection.
     void errorsReachTheirConnections()
     {
-        Bench bench;
-        bench.fake.gpibFault = true;
+        Bench bench("write-error=MFREQ 500E+6)");
         const auto a = bench.client(), b = bench.client();
-        QVERIFY(a->ask("SYST:PROM OFF;:INIT;*OPC?\n") && b->ask("STAT:BUSY?\n"));
-        emit bench.fake.systemError("The shared database cannot be reached.");
+        QVERIFY(a->ask("SYST:PROM OFF;:CONF:KIND RL;:INIT;*OPC?\n") && b->ask("STAT:BUSY?\n"));
+        emit bench.session.systemError("The shared database cannot be reached.");
         QVERIFY(a->ask("SYST:ERR?;ERR?;ERR?\n") && b->ask("SYST:ERR?;ERR?\n"));
         const QByteArray lost = "-310,\"System error;The shared database cannot be reached.\"";
-        QCOMPARE(a->lines.last(), "-240,\"Hardware error;No listener on write function. ibsta = "
-                                  "&H8100\";" +
+        QCOMPARE(a->lines.last(), "-240,\"Hardware error;No listener on write function. Select OK "
+                                  "to continue or Cancel to terminate program.\";" +
                                       lost + ";0,\"No error\"");
         QCOMPARE(b->lines.last(), lost + ";0,\"No error\"");
     }
 
-    // The sweep goes on for the others; only ABORt would stop it.
-    void clientLeavesMidSweep()
+    // The run waits for its prompt, so nothing but its answer can end it meanwhile.
+    void opcHoldsOnlyItsConnection()
+    {
+        Bench bench;
+        const auto a = bench.client(), b = bench.client();
+        bench.steps = [&] {
+            a->socket.write("*OPC?\n*IDN?\n");
+            QVERIFY(b->ask("SYST:PROM?;:STAT:BUSY?;:SYST:PROM:ANSW YES;:SYST:ERR?\n"));
+            QCOMPARE(a->lines, QByteArrayList{"1"});
+            b->socket.write("SYST:PROM:ANSW CANCEL\n");
+        };
+        // *RST turns the prompts back on.
+        QVERIFY(a->ask("SYST:PROM OFF;*RST;:CONF:KIND ATT;:INIT;:STAT:BUSY?\n"));
+        QVERIFY(QTest::qWaitFor([&] { return a->lines.size() == 3; }, Patience));
+        QCOMPARE(a->lines, (QByteArrayList{"1", "1", Idn}));
+        QCOMPARE(b->lines, QByteArrayList{Prompt + ";1;-221,\"Settings conflict\""});
+    }
+
+    // The run goes on for the others; only ABORt would stop it.
+    void clientLeavesMidRun()
     {
         Bench bench;
         const auto leaving = bench.client(), other = bench.client();
-        QVERIFY(leaving->ask("CONF:KIND RL;:INIT;:STAT:BUSY?\n"));
-        leaving->socket.write("*OPC?\n");
-        QVERIFY(other->ask("STAT:BUSY?\n"));
-        leaving->socket.abort();
-        QTRY_COMPARE_WITH_TIMEOUT(bench.server.connectionCount(), 1, Patience);
-        QVERIFY(other->ask("STAT:BUSY?;:SYST:PROM?\n"));
-        QVERIFY(other->ask("SYST:PROM:ANSW OK;*OPC?;:FETC:REF?\n"));
-        QCOMPARE(other->lines, (QByteArrayList{"1", "1;" + BridgePrompt, "1;RL,1,25"}));
+        bench.steps = [&] {
+            QVERIFY(other->ask("STAT:BUSY?\n"));
+            leaving->socket.abort();
+            QTRY_COMPARE_WITH_TIMEOUT(bench.server.connectionCount(), 1, Patience);
+            QVERIFY(other->ask("STAT:BUSY?;:SYST:PROM?\n"));
+            other->socket.write("SYST:PROM:ANSW OK;*OPC?;:FETC:REF?\n");
+        };
+        leaving->socket.write("CONF:KIND ATT;:INIT;*OPC?\n");
+        QVERIFY(QTest::qWaitFor([&] { return other->lines.size() == 3; }, Patience));
+        QCOMPARE(other->lines, (QByteArrayList{"1", "1;" + Prompt, "1;ATT,1,25"}));
     }
 
     // One run, started by exactly one of them.
     void fiftyClients()
     {
         Bench bench;
+        QVERIFY(!bench.session.setKind(MeasKind::Attenuation).refused());
         std::vector<std::unique_ptr<Client>> clients;
         for (int i = 0; i < 50; ++i)
             clients.push_back(bench.client());
+        QMap<QByteArray, int> answers;
+        bench.steps = [&] {
+            for (const auto& c : clients) {
+                QVERIFY(QTest::qWaitFor([&] { return !c->lines.isEmpty(); }, Patience));
+                ++answers[c->lines.first()];
+            }
+            clients.front()->socket.write("SYST:PROM:ANSW CANCEL\n");
+        };
         for (const auto& c : clients)
             c->socket.write("*IDN?;:INIT;:SYST:ERR?\n");
-        QMap<QByteArray, int> answers;
-        for (const auto& c : clients) {
-            QVERIFY(QTest::qWaitFor([&] { return !c->lines.isEmpty(); }, Patience));
-            ++answers[c->lines.first()];
-        }
+        QVERIFY(clients.back()->ask("*OPC?\n", 2));
         QCOMPARE(answers, (QMap<QByteArray, int>{{Idn + ";0,\"No error\"", 1},
                                                  {Idn + ";-221,\"Settings conflict\"", 49}}));
-        QVERIFY(clients.back()->ask("SYST:PROM:ANSW CANCEL;*OPC?\n"));
         QCOMPARE(clients.back()->lines.last(), "1");
     }
 
@@ -345,7 +308,7 @@ private slots:
     void listening()
     {
         Bench loopback;
-        RemoteServer second(loopback.fake), open(loopback.fake);
+        RemoteServer second(loopback.session), open(loopback.session);
         const QString port = QString::number(loopback.server.port());
         QCOMPARE(loopback.server.exposureWarning(), QString());
         QString error;
@@ -359,5 +322,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRemote)
+QTEST_MAIN(TestRemote)
 #include "tst_remote.moc"

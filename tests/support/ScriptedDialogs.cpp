@@ -1,5 +1,7 @@
 #include "ScriptedDialogs.h"
 
+#include <QTest>
+
 MsgResult ScriptedDialogs::message(const OperatorMessage& message)
 {
     const Shown entry{message};
@@ -16,6 +18,22 @@ MsgResult ScriptedDialogs::message(const OperatorMessage& message)
 bool ScriptedDialogs::choosePrinter(QPrinter& printer)
 {
     return onChoosePrinter ? onChoosePrinter(printer) : false;
+}
+
+bool ScriptedDialogs::answerWaiting(MsgResult button)
+{
+    if (!m_waiting || m_pressed)
+        return false;
+    m_pressed = button;
+    return true;
+}
+
+std::optional<MsgResult> ScriptedDialogs::awaitAnswer()
+{
+    const bool outer = std::exchange(m_waiting, true);
+    (void)QTest::qWaitFor([this] { return m_pressed.has_value(); }, 30000);
+    m_waiting = outer;
+    return std::exchange(m_pressed, std::nullopt);
 }
 
 QString ScriptedDialogs::Shown::line() const

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // Answers operator messages from a script and keeps what was shown, so tests can check the
 // exact icon, title, text and buttons a person would have seen.
@@ -19,12 +20,17 @@ public:
 
     MsgResult message(const OperatorMessage& message) override;
     bool choosePrinter(QPrinter& printer) override;
+    // Presses a button of the message waiting in awaitAnswer(); false when none is waiting.
+    bool answerWaiting(MsgResult button) override;
 
     // Answers in order; once they run out, every message gets its first button.
     void answer(std::initializer_list<MsgResult> answers) { m_answers.append(answers); }
     // Decides per message instead; return std::nullopt to fall back to the script.
     std::function<std::optional<MsgResult>(const Shown&)> onMessage;
     std::function<bool(QPrinter&)> onChoosePrinter;
+    // For onMessage: the message waits, events running, until answerWaiting() presses a button;
+    // after 30 s nothing, and the script answers.
+    std::optional<MsgResult> awaitAnswer();
 
     QList<Shown> shown;
     QStringList titles() const;
@@ -34,4 +40,6 @@ public:
 
 private:
     QList<MsgResult> m_answers;
+    bool m_waiting = false;
+    std::optional<MsgResult> m_pressed;
 };
