@@ -404,7 +404,7 @@ private slots:
         clickFrame(w.Frame_Refl);
         f.goodReference();
         f.dialogs.onMessage = [&](const Shown& shown) -> std::optional<MsgResult> {
-            if (shown.icon == MsgIcon::Information)
+            if (shown.kind == MsgKind::ConnectionPrompt)
                 f.clock.schedule(9.0, [&] { click(w.Command_Stop); });
             if (shown.title == "Reference Table")
                 return MsgResult::No;
@@ -437,7 +437,7 @@ private slots:
         click(w.Option_Attn[2]);
         f.bench.clearReceived();
         f.dialogs.onMessage = [&](const Shown& shown) -> std::optional<MsgResult> {
-            if (shown.icon == MsgIcon::Information)
+            if (shown.kind == MsgKind::ConnectionPrompt)
                 f.clock.schedule(5.0, [&] { w.close(); });
             if (shown.title == "Terminate Program")
                 return answer;

@@ -33,7 +33,7 @@ void EngineBench::forget()
 void EngineBench::afterPrompt(double seconds, std::function<void()> action)
 {
     dialogs.onMessage = [=, this](const ScriptedDialogs::Shown& shown) {
-        if (shown.icon == MsgIcon::Information)
+        if (shown.kind == MsgKind::ConnectionPrompt)
             clock.schedule(seconds, action);
         return std::optional<MsgResult>();
     };
