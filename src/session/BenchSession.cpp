@@ -35,7 +35,12 @@ public:
     bool choosePrinter(QPrinter& printer) override { return m_door.choosePrinter(printer); }
     bool answerWaiting(MsgResult button) override
     {
-        return m_waiting && offers(*m_waiting, button) && m_door.answerWaiting(button);
+        if (!m_waiting || !offers(*m_waiting, button) || !m_door.answerWaiting(button))
+            return false;
+        // Answered, though its box closes only when the event loop comes round to it: a
+        // second answer must not reach the message that follows it.
+        m_waiting = nullptr;
+        return true;
     }
     const OperatorMessage* waiting() const { return m_waiting; }
 

@@ -237,13 +237,16 @@ private slots:
             a->socket.write("*OPC?\n*IDN?\n");
             QVERIFY(b->ask("SYST:PROM?;:STAT:BUSY?;:SYST:PROM:ANSW YES;:SYST:ERR?\n"));
             QCOMPARE(a->lines, QByteArrayList{"1"});
-            b->socket.write("SYST:PROM:ANSW CANCEL\n");
+            // Answered once, the prompt is no longer there to be answered again.
+            b->socket.write("SYST:PROM:ANSW CANCEL;:SYST:PROM?;:SYST:PROM:ANSW OK;:SYST:ERR?\n");
         };
         // *RST turns the prompts back on.
         QVERIFY(a->ask("SYST:PROM OFF;*RST;:CONF:KIND ATT;:INIT;:STAT:BUSY?\n"));
         QVERIFY(QTest::qWaitFor([&] { return a->lines.size() == 3; }, Patience));
         QCOMPARE(a->lines, (QByteArrayList{"1", "1", Idn}));
-        QCOMPARE(b->lines, QByteArrayList{Prompt + ";1;-221,\"Settings conflict\""});
+        QVERIFY(QTest::qWaitFor([&] { return b->lines.size() == 2; }, Patience));
+        QCOMPARE(b->lines, (QByteArrayList{Prompt + ";1;-221,\"Settings conflict\"",
+                                           "\"\";-221,\"Settings conflict\""}));
     }
 
     // The run goes on for the others; only ABORt would stop it.
