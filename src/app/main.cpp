@@ -101,8 +101,10 @@ int main(int argc, char* argv[])
     // Every fatal end comes back here: the history keeps what was handed to it (its destructor
     // finishes the writes) and the program exits in this one place.
     form.Form_Load();
-    if (session.programEnded())
+    if (session.programEnded()) {
+        history.keepLocalOnly();
         return FatalStatus;
+    }
     form.show();
 
     std::unique_ptr<RemoteServer> remote;
@@ -129,5 +131,8 @@ int main(int argc, char* argv[])
             form.showStatus(remote->exposureWarning());
         QObject::connect(&history, &History::outage, &session, &RemoteBench::systemError);
     }
-    return app.exec();
+    const int status = app.exec();
+    if (session.programEnded())
+        history.keepLocalOnly();
+    return status;
 }

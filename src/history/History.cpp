@@ -71,6 +71,11 @@ void History::load(const QUuid& id, QObject* context, LoadAnswer answer)
         });
 }
 
+void History::keepLocalOnly()
+{
+    m_worker->keepLocalOnly();
+}
+
 void History::drain()
 {
     QMetaObject::invokeMethod(

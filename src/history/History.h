@@ -47,6 +47,9 @@ public:
     // Blocks until the worker has done all that was handed over so far. For shutdown and
     // tests; the window never calls it.
     void drain();
+    // The program is ending after a fatal condition: what was handed over is written to the
+    // bench's own file (outbox included) and nothing more waits for a shared database.
+    void keepLocalOnly();
 
 signals:
     // A database cannot be written or reached: one message per outage, for the status line.

@@ -206,7 +206,7 @@ bool HistoryWorker::sharedReady()
 
 void HistoryWorker::sendOutbox()
 {
-    if (!sharedWanted() || !m_local.isOpen())
+    if (!sharedWanted() || !m_local.isOpen() || m_localOnly)
         return;
     const auto items = m_local.pendingOutbox(m_target.url);
     if (!items) {

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QObject>
 
+#include <atomic>
+
 // History's side in the worker thread: owns both connections and the records not yet in the
 // local file. Only History uses it.
 class HistoryWorker : public QObject {
@@ -25,6 +27,11 @@ signals:
     void outage(const QString& message);
     void restored(const QString& message);
     void retryWanted();
+
+public:
+    // From any thread: what is still to come is kept in the bench's own file only, its
+    // sending left to the next start.
+    void keepLocalOnly() { m_localOnly = true; }
 
 private:
     struct Pending {
@@ -54,4 +61,5 @@ private:
     bool m_localDown = false;
     bool m_sharedDown = false;
     QString m_setAside; // where a damaged file went, until a new one works
+    std::atomic<bool> m_localOnly = false;
 };
