@@ -3,7 +3,6 @@
 #include "app/IntroForm.h"
 #include "base/Clock.h"
 #include "chart/Chart.h"
-#include "gpib/AnalyserCommands.h"
 #include "gpib/InstrumentIO.h"
 #include "measure/FrequencyStep.h"
 #include "report/PrintResultForm.h"

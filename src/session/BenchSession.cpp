@@ -84,7 +84,6 @@ void BenchSession::load()
     m_engine.FindAnalyser();
     m_controls.stepIndex = FrequencyStep::DefaultIndex;
     m_engine.State.RefStep = {2, 2};
-    m_loaded = true;
     touched();
 }
 

@@ -3,6 +3,7 @@
 #include "base/OperatorDialogs.h"
 #include "gpib/InstrumentIO.h"
 #include "history/HistoryRecord.h"
+#include "measure/FrequencyStep.h"
 #include "measure/MeasurementEngine.h"
 #include "measure/MeasurementView.h"
 #include "measure/ResultGrid.h"
@@ -37,7 +38,7 @@ struct BenchControls {
     std::array<ControlState, 3> dbLabels{
         {{true, false, false}, {true, false, false}, {true, false, false}}};
     ControlState stepList;
-    int stepIndex = 1;
+    int stepIndex = FrequencyStep::DefaultIndex;
     ControlState skipMessages;
     ControlState run, stop;
     bool printShown = false;
@@ -113,7 +114,7 @@ public:
     bool closeRequested() const { return m_engine.closeRequested(); }
     void clearCloseRequest() { m_engine.clearCloseRequest(); }
 
-    // The DUT ID and comments of the runs to come, already cleaned; for records and prints.
+    // Who started the run in progress and whether anybody is at the bench, for its record.
     StartedFrom runOrigin() const { return m_origin; }
     bool runAttended() const { return m_attended; }
 
@@ -204,5 +205,4 @@ private:
     bool m_pendingPromptsOn = true;
     int m_runConnection = 0; // the remote connection whose run is in progress; 0: none
     bool m_abortWanted = false;
-    bool m_loaded = false;
 };

@@ -70,13 +70,6 @@ void TestSession::steps_data()
         << "device X2 -> -221 | device X2 -> -221 | custom 5 -> -221 | prompt Attenuator "
            "Measurement Setup | done Attenuator Reference | sent 46 | step 1 -> -221 | "
            "step 1 -> -221 | dut= comment= refs=10 no result";
-    // Refused by the checks of the sequence, before its first bus command.
-    QTest::newRow("values refused at Run")
-        << "" << QStringList{"kind att", "step 3",    "run", "device CUSTOM", "custom 30", "run",
-                             "custom 7", "limit 1.5", "run"}
-        << "prompt Attenuator Measurement Setup | done Attenuator Reference | sent 26 | "
-           "refused Error: Custom Attenuation must be less than or equal to 25 dB. | sent 0 | "
-           "refused Error: Custom Limit must be between 0.1 and 1.0 | sent 0";
     QTest::newRow("texts from outside")
         << "" << QStringList{"dut \t a\u2028b;c \n",
                              "comment  x;y\u0085z",
