@@ -4,7 +4,6 @@
 #include "app/CommandLine.h"
 #include "app/TerminalDialogs.h"
 #include "base/Clock.h"
-#include "gpib/InstrumentIO.h"
 #include "history/History.h"
 #include "measure/FrequencyStep.h"
 #include "session/BenchSession.h"

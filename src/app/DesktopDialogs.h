@@ -4,8 +4,6 @@
 
 #include <QPointer>
 
-#include <functional>
-
 class QMessageBox;
 
 // Message boxes and the print dialog of the desktop. The box waiting for an answer can be

@@ -46,8 +46,6 @@ public:
     void Form_Load();
     bool activated() const { return m_activated; }
     bool running() const { return m_session.engine().running(); }
-    BenchSession& session() { return m_session; }
-    MeasurementEngine& engine() { return m_session.engine(); }
 
     const QString AppTitle = QStringLiteral("Velmora");
     const QString AppVersion = QStringLiteral(VELMORA_VERSION);

@@ -65,11 +65,6 @@ QVector<Choice> choices(MsgButtons buttons)
     return {{"Yes", MsgResult::Yes}, {"No", MsgResult::No}, {"Cancel", MsgResult::Cancel}};
 }
 
-MsgResult stopAnswer(MsgButtons buttons)
-{
-    return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Cancel;
-}
-
 bool isBusError(MsgKind kind)
 {
     return kind == MsgKind::BusError || kind == MsgKind::ReadTimeout ||
@@ -121,18 +116,18 @@ MsgResult TerminalDialogs::message(const OperatorMessage& message)
         return first;
     if (interrupted()) {
         write(QStringLiteral("> %1\n").arg(
-            QLatin1String(stopAnswer(buttons) == MsgResult::No ? "No" : "Cancel")));
-        return stopAnswer(buttons);
+            QLatin1String(message.backOut() == MsgResult::No ? "No" : "Cancel")));
+        return message.backOut();
     }
     if (m_interactive)
-        return ask(buttons);
+        return ask(message);
     write(QStringLiteral("> %1\n").arg(QLatin1String(choices(buttons).first().name)));
     return first;
 }
 
-MsgResult TerminalDialogs::ask(MsgButtons buttons)
+MsgResult TerminalDialogs::ask(const OperatorMessage& message)
 {
-    const QVector<Choice> offered = choices(buttons);
+    const QVector<Choice> offered = choices(message.buttons);
     QStringList names;
     for (const Choice& c : offered)
         names << QLatin1String(c.name);
@@ -142,7 +137,7 @@ MsgResult TerminalDialogs::ask(MsgButtons buttons)
         switch (readLine(m_interruptFd, &line)) {
         case Read::Interrupted:
             write(QStringLiteral("\n"));
-            return stopAnswer(buttons);
+            return message.backOut();
         case Read::End:
             // Nobody left at the terminal: the rest of the run takes the defaults.
             write(QStringLiteral("\n"));

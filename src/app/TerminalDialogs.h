@@ -28,7 +28,7 @@ public:
     bool ended() const { return m_ended; }
 
 private:
-    MsgResult ask(MsgButtons buttons);
+    MsgResult ask(const OperatorMessage& message);
     bool interrupted() const;
 
     bool m_interactive;

@@ -92,7 +92,7 @@ void InstrumentIO::tellAdapterLost()
     m_lostTold = true;
     if (!m_programEnded)
         m_dialogs.message({MsgKind::AdapterLost, MsgIcon::Exclamation,
-                           QLatin1String(AdapterLostTitle), adapterLostText(), MsgButtons::Ok});
+                           QStringLiteral("GPIB Adapter Lost"), adapterLostText(), MsgButtons::Ok});
 }
 
 void InstrumentIO::GpibWrite(qint16 device, const QString& command)

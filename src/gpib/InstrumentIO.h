@@ -36,7 +36,6 @@ public:
     bool linkLost() const { return m_driver.linkLost(); }
     bool reconnect() { return m_driver.reconnect(); }
     // The operator's message for a lost adapter, shown with an exclamation icon and OK.
-    static constexpr const char* AdapterLostTitle = "GPIB Adapter Lost";
     QString adapterLostText() const;
     // While a run is in progress a lost adapter is told once, as itself, instead of a GPIB
     // error dialog for every call that fails after it.

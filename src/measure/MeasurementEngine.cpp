@@ -262,8 +262,8 @@ void MeasurementEngine::GetRetLossResult(const MeasType& index)
     m_view.showBusy(true);
     m_view.showProgress({"Setting up the " + State.AnalyserName});
     letEventsRun();
-    writeColumn(1, limit);
-    m_grid.setSeriesHidden(1, false);
+    m_grid.fillColumn(ResultGrid::LimitColumn, limit);
+    m_grid.setSeriesHidden(ResultGrid::LimitColumn, false);
     m_grid.setSeriesHidden(curveColumn(), false);
     m_io.GpibWrite(device, Signal);
     m_io.Delay(2.0f);
@@ -328,10 +328,10 @@ void MeasurementEngine::GetAttResult(const MeasType& index)
     m_view.enableAttnControls(false, false, false);
     m_view.showProgress({"Setting up the " + State.AnalyserName});
     letEventsRun();
-    writeColumn(1, limit);
-    writeColumn(2, -limit);
-    m_grid.setSeriesHidden(1, !limitsShown);
-    m_grid.setSeriesHidden(2, !limitsShown);
+    m_grid.fillColumn(ResultGrid::LimitColumn, limit);
+    m_grid.fillColumn(ResultGrid::NegativeLimitColumn, -limit);
+    m_grid.setSeriesHidden(ResultGrid::LimitColumn, !limitsShown);
+    m_grid.setSeriesHidden(ResultGrid::NegativeLimitColumn, !limitsShown);
     ClearGraph(0);
     m_io.GpibWrite(device, Signal);
     m_io.GpibWaitSrq(device);
@@ -526,13 +526,6 @@ void MeasurementEngine::writeRow(int row, float value)
 {
     m_grid.setRow(row);
     m_grid.setData(ResultGrid::text(value));
-}
-
-void MeasurementEngine::writeColumn(int column, float value)
-{
-    m_grid.setColumn(column);
-    for (int row = 1; row <= GridPoints; ++row)
-        writeRow(row, value);
 }
 
 void MeasurementEngine::fillBetween(int point, int step, float previous, float value)

@@ -77,8 +77,6 @@ private:
     // The results grid's column of the chosen step's curve.
     int curveColumn() const;
     void writeRow(int row, float value);
-    // A limit line: every row of the column at one value.
-    void writeColumn(int column, float value);
     // The first part of a device sweep's record: what is known before its first point.
     MeasurementResult startResult(MeasType type, float nominal, float limit, bool customLimit,
                                   bool limitsShown) const;

@@ -110,18 +110,21 @@ void ResultGrid::setScaleFor(MeasKind kind)
     setMinorDivision(1);
 }
 
+void ResultGrid::fillColumn(int column, float value)
+{
+    setColumn(column);
+    for (int row = 1; row <= Rows; ++row) {
+        setRow(row);
+        setData(text(value));
+    }
+}
+
 void ResultGrid::drawLimits(const MeasurementResult& result)
 {
     const bool attenuation = result.kind() == MeasKind::Attenuation;
-    for (int column = LimitColumn; column <= (attenuation ? NegativeLimitColumn : LimitColumn);
-         ++column) {
-        setColumn(column);
-        const float value = column == LimitColumn ? result.limitDb : -result.limitDb;
-        for (int row = 1; row <= Rows; ++row) {
-            setRow(row);
-            setData(text(value));
-        }
-    }
+    fillColumn(LimitColumn, result.limitDb);
+    if (attenuation)
+        fillColumn(NegativeLimitColumn, -result.limitDb);
     setSeriesHidden(LimitColumn, !result.limitsShown);
     setSeriesHidden(NegativeLimitColumn, !(attenuation && result.limitsShown));
 }

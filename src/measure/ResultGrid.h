@@ -62,6 +62,8 @@ public:
     // The value axis of a device sweep of the kind: return loss in dB, or the deviation from
     // the nominal attenuation in dB.
     void setScaleFor(MeasKind kind);
+    // A limit line: every row of the column at one value.
+    void fillColumn(int column, float value);
     // A completed sweep's limit lines as it drew them (hidden where it showed none), and its
     // measured points in a column.
     void drawLimits(const MeasurementResult& result);

@@ -21,7 +21,7 @@ QString driveCell(const QString& scenario, const QString& step, bool cancelError
             return MsgResult::Cancel;
         return std::nullopt;
     };
-    const auto ended = [&] { return fixture.form->engine().programEnded(); };
+    const auto ended = [&] { return fixture.session.programEnded(); };
     fixture.startUp();
     if (step != "identification" && !ended()) {
         MainForm& w = *fixture.form;

@@ -188,7 +188,7 @@ private slots:
         QCOMPARE(f.dialogs.lines(), "critical Ok Error: No Tracking Generator option found in the "
                                     "2712.\\n\\nThis program will quit.");
         QCOMPARE(f.dialogs.shown.first().kind, MsgKind::Fatal);
-        QVERIFY(f.form->engine().programEnded());
+        QVERIFY(f.session.programEnded());
         f.form->close();
         QCOMPARE(f.dialogs.shown.size(), 1);
         QCOMPARE(f.bench.received().size(), traffic);
