@@ -224,6 +224,31 @@ private:
     bool m_shown = false;
 };
 
+// The verdict's exit status, once its record is kept (read back), else why it could not be.
+int keptVerdict(History& history, const SweepRecorder& recorder, const MeasurementResult& result,
+                ProgressLine& progress)
+{
+    progress.clear();
+    // The verdict counts only once its record is kept: read it back.
+    const Verdict verdict = Verdict::of(result);
+    bool kept = false;
+    QString lost;
+    QObject receiver;
+    history.load(recorder.lastRecord(), &receiver,
+                 [&](const HistoryRecord& record, const QString& why) {
+                     kept = !record.id.isNull();
+                     lost = why;
+                 });
+    history.drain();
+    QCoreApplication::sendPostedEvents(&receiver);
+    if (!kept)
+        return failed(
+            QStringLiteral("%1, but the record could not be kept: %2").arg(verdict.text(), lost));
+
+    QTextStream(stdout) << verdict.text() << Qt::endl;
+    return verdict.outcome == Verdict::Outcome::Fail ? 1 : 0;
+}
+
 } // namespace
 
 int BatchRun::main(int argc, char* argv[])
@@ -275,12 +300,6 @@ int BatchRun::main(int argc, char* argv[])
         });
     }
 
-    session.load();
-    session.checkTrackingGenerator();
-    // The message has said why.
-    if (session.programEnded())
-        return ErrorStatus;
-
     ProgressLine progress(connection.clock());
     if (isatty(STDERR_FILENO)) {
         QObject::connect(&session, &BenchSession::progressed,
@@ -306,48 +325,57 @@ int BatchRun::main(int argc, char* argv[])
             return failed(QStringLiteral("Interrupted: no verdict."));
         return std::nullopt;
     };
+    // The runs go on the bus thread; each step below comes when the one before has returned.
+    int status = ErrorStatus;
+    const auto end = [&status](int code) {
+        status = code;
+        QCoreApplication::exit(code);
+    };
+    enum class Stage { Reference, Device } stage = Stage::Reference;
     // The operator's way: a click in the kind's frame, the step, Run; then the device, its
     // values and Run again.
-    session.setKind(job->kind);
-    session.setStepIndex(job->step);
-    if (!Interruption::happened())
-        session.runNow(StartedFrom::Batch, interactive);
-    if (const std::optional<int> status = ended())
-        return *status;
-    if (!engine.State.RefValid[kindIndex(job->kind)])
-        return failed(QStringLiteral("No reference was taken: no verdict."));
-
-    session.setDevice(job->device);
-    if (job->device == MeasType::CustomAtt)
-        session.setCustomAttenuation(job->customAttn);
-    if (job->limit)
-        session.setCustomLimit(true, *job->limit);
-    session.runNow(StartedFrom::Batch, interactive);
-    // A Ctrl-C after the last point came too late to stop the sweep: its record stands.
-    const std::optional<MeasurementResult> result = engine.lastResult();
-    if (!result || terminal.busFailed()) {
-        if (const std::optional<int> status = ended())
-            return *status;
-        return failed(QStringLiteral("The device sweep did not complete: no verdict."));
-    }
-    progress.clear();
-
-    // The verdict counts only once its record is kept: read it back.
-    const Verdict verdict = Verdict::of(*result);
-    bool kept = false;
-    QString lost;
-    QObject receiver;
-    history.load(recorder.lastRecord(), &receiver,
-                 [&](const HistoryRecord& record, const QString& why) {
-                     kept = !record.id.isNull();
-                     lost = why;
-                 });
-    history.drain();
-    QCoreApplication::sendPostedEvents(&receiver);
-    if (!kept)
-        return failed(
-            QStringLiteral("%1, but the record could not be kept: %2").arg(verdict.text(), lost));
-
-    QTextStream(stdout) << verdict.text() << Qt::endl;
-    return verdict.outcome == Verdict::Outcome::Fail ? 1 : 0;
+    const auto reference = [&] {
+        // The message has said why.
+        if (session.programEnded())
+            return end(ErrorStatus);
+        session.setKind(job->kind);
+        session.setStepIndex(job->step);
+        if (Interruption::happened() ||
+            session.runNow(StartedFrom::Batch, interactive).refused())
+            return end(ended().value_or(ErrorStatus));
+    };
+    const auto device = [&] {
+        if (const std::optional<int> code = ended())
+            return end(*code);
+        if (!engine.State.RefValid[kindIndex(job->kind)])
+            return end(failed(QStringLiteral("No reference was taken: no verdict.")));
+        stage = Stage::Device;
+        session.setDevice(job->device);
+        if (job->device == MeasType::CustomAtt)
+            session.setCustomAttenuation(job->customAttn);
+        if (job->limit)
+            session.setCustomLimit(true, *job->limit);
+        if (session.runNow(StartedFrom::Batch, interactive).refused())
+            end(ErrorStatus);
+    };
+    const auto verdict = [&] {
+        // A Ctrl-C after the last point came too late to stop the sweep: its record stands.
+        const std::optional<MeasurementResult> result = session.lastResult();
+        if (!result || terminal.busFailed()) {
+            if (const std::optional<int> code = ended())
+                return end(*code);
+            return end(failed(QStringLiteral("The device sweep did not complete: no verdict.")));
+        }
+        end(keptVerdict(history, recorder, *result, progress));
+    };
+    QObject::connect(&session, &RemoteBench::runFinished, [&] {
+        if (stage == Stage::Reference)
+            device();
+        else
+            verdict();
+    });
+    session.load([&] { session.checkTrackingGenerator(reference); });
+    QCoreApplication::exec();
+    return status;
 }
+

@@ -42,7 +42,6 @@ void IntroForm::showEvent(QShowEvent* event)
 
 void IntroForm::Form_Activate()
 {
-    QCoreApplication::processEvents();
     if (!m_timer && isVisible())
         m_timer = m_clock.schedule(Timer1Interval / 1000.0, [this] { Timer1_Timer(); });
 }

@@ -383,11 +383,11 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event)
 
 // ---- Start-up and shut-down -------------------------------------------------------------
 
-void MainForm::Form_Load()
+void MainForm::Form_Load(std::function<void()> loaded)
 {
     setWindowTitle(AppTitle + ", v" + AppVersion + " - " + AppDate + " / " + AppTag);
     Combo_FreqStep->addItems(FrequencyStep::texts());
-    m_session.load();
+    m_session.load(std::move(loaded));
 }
 
 void MainForm::showEvent(QShowEvent* event)
@@ -401,22 +401,20 @@ void MainForm::showEvent(QShowEvent* event)
 
 void MainForm::Form_Activate()
 {
-    if (m_activated)
-        return;
-    QCoreApplication::processEvents();
     Intro(2);
-    m_activated = true;
+    m_session.checkTrackingGenerator([this] {
+        m_activated = true;
+        if (!leaveIfEnded())
+            blinkInfo(8);
+    });
+}
 
-    m_session.checkTrackingGenerator();
-    if (leaveIfEnded())
-        return;
-    // Draw the operator's eye to the hint.
-    for (int blink = 0; blink < 4; ++blink) {
-        setBackground(Label_Info, Qt::red);
-        m_session.io().Delay(0.15f);
-        setBackground(Label_Info, Qt::white);
-        m_session.io().Delay(0.15f);
-    }
+void MainForm::blinkInfo(int changesLeft)
+{
+    // Draws the operator's eye to the hint: red and white, 0.15 s each.
+    setBackground(Label_Info, changesLeft % 2 == 0 ? Qt::red : Qt::white);
+    if (changesLeft > 1)
+        m_session.io().clock().schedule(0.15, [this, changesLeft] { blinkInfo(changesLeft - 1); });
 }
 
 void MainForm::Intro(int seconds)
@@ -449,18 +447,35 @@ void MainForm::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    if (running()) {
-        // The sequence runs inside the Run handler below this call: wind it down first,
-        // then ask the question once it has returned.
-        m_session.requestClose();
-        event->ignore();
+    if (m_left) {
+        event->accept();
         return;
     }
-    if (m_session.askToLeave())
+    event->ignore();
+    if (running()) {
+        // Wind the sequence down first, then ask the question once it has returned.
+        m_session.requestClose();
+        return;
+    }
+    if (m_leaving)
+        return; // the analyser is being reset
+    const auto left = [this] {
+        m_leaving = false;
+        m_left = true;
+        if (!leaveIfEnded())
+            close();
+    };
+    switch (m_session.leave(left)) {
+    case BenchSession::Leaving::Cancelled:
+        return;
+    case BenchSession::Leaving::Now:
+        m_left = true;
         event->accept();
-    else
-        event->ignore();
-    leaveIfEnded();
+        return;
+    case BenchSession::Leaving::AfterReset:
+        m_leaving = true;
+        return;
+    }
 }
 
 // ---- Run and Print ----------------------------------------------------------------------

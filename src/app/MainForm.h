@@ -42,10 +42,12 @@ public:
     MainForm(BenchSession& session, OperatorDialogs& dialogs, QWidget* parent = nullptr);
     ~MainForm() override;
 
-    // Caption, bus, analyser identification and the step list; the program may end there.
-    void Form_Load();
+    // Caption, bus, analyser identification and the step list; then loaded, on this thread,
+    // once the bus thread has done them. The program may end there.
+    void Form_Load(std::function<void()> loaded = {});
+    // The first activation is over: the tracking generator has been checked.
     bool activated() const { return m_activated; }
-    bool running() const { return m_session.engine().running(); }
+    bool running() const { return m_session.running(); }
 
     const QString AppTitle = QStringLiteral("Velmora");
     const QString AppVersion = QStringLiteral(VELMORA_VERSION);
@@ -108,6 +110,7 @@ private:
     void showSession();
     void Form_Activate();
     void Intro(int seconds);
+    void blinkInfo(int changesLeft);
 
     void Command_Run_Click();
     void Command_Print_Click();
@@ -123,6 +126,8 @@ private:
     OperatorDialogs& m_dialogs;
     QWidget* m_selectionArea = nullptr;
     bool m_activated = false;
+    bool m_leaving = false; // the analyser is being reset before the window closes
+    bool m_left = false;
     bool m_activationPosted = false;
     QPointer<QWidget> m_pendingFocus;
 };

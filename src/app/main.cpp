@@ -98,17 +98,15 @@ int main(int argc, char* argv[])
     QObject::connect(&form, &MainForm::reportPrinted, &historyWindow, &HistoryWindow::refresh);
     if (!history.target().valid())
         form.showStatus(history.target().error);
-    // Every fatal end comes back here: the history keeps what was handed to it (its destructor
-    // finishes the writes) and the program exits in this one place.
-    form.Form_Load();
-    if (session.programEnded()) {
-        history.keepLocalOnly();
-        return FatalStatus;
-    }
-    form.show();
 
     std::unique_ptr<RemoteServer> remote;
-    if (parser.isSet(options.remote)) {
+    // Once the bus thread has found the analyser: the window, then remote control.
+    const auto loaded = [&]() -> int {
+        if (session.programEnded())
+            return FatalStatus;
+        form.show();
+        if (!parser.isSet(options.remote))
+            return 0;
         remote = std::make_unique<RemoteServer>(session);
         const QString port = parser.value(options.remote);
         const QHostAddress address(parser.isSet(options.remoteListen)
@@ -130,7 +128,14 @@ int main(int argc, char* argv[])
         if (!remote->exposureWarning().isEmpty())
             form.showStatus(remote->exposureWarning());
         QObject::connect(&history, &History::outage, &session, &RemoteBench::systemError);
-    }
+        return 0;
+    };
+    form.Form_Load([&] {
+        if (const int status = loaded())
+            QCoreApplication::exit(status);
+    });
+    // Every fatal end comes back here: the history keeps what was handed to it (its destructor
+    // finishes the writes) and the program exits in this one place.
     const int status = app.exec();
     if (session.programEnded())
         history.keepLocalOnly();

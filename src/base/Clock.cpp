@@ -1,17 +1,20 @@
 #include "base/Clock.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QHash>
+#include <QThread>
 #include <QTimer>
 
+#include <chrono>
 #include <cmath>
 
 struct SteadyClock::Private {
     QElapsedTimer elapsed;
     int nextId = 1;
     QHash<int, QTimer*> timers;
+    std::mutex mutex;
+    std::condition_variable abandoned;
+    bool gone = false;
 };
 
 SteadyClock::SteadyClock() : d(std::make_unique<Private>())
@@ -31,22 +34,21 @@ double SteadyClock::now() const
 
 void SteadyClock::waitUntil(double deadline)
 {
-    if (now() >= deadline)
+    const double left = deadline - now();
+    if (left <= 0)
         return;
-    // Sleep in a local event loop until the deadline; any event that arrives first is
-    // handled and the loop goes back to sleep.
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    for (;;) {
-        const double left = deadline - now();
-        if (left <= 0)
-            break;
-        timer.start(std::max(1, int(std::ceil(left * 1000.0))));
-        loop.exec();
+    // The thread sleeps; only the program going away wakes it early.
+    std::unique_lock lock(d->mutex);
+    d->abandoned.wait_for(lock, std::chrono::duration<double>(left), [this] { return d->gone; });
+}
+
+void SteadyClock::abandonWaits()
+{
+    {
+        const std::lock_guard lock(d->mutex);
+        d->gone = true;
     }
+    d->abandoned.notify_all();
 }
 
 int SteadyClock::schedule(double seconds, std::function<void()> action)
@@ -79,23 +81,48 @@ void VirtualClock::waitUntil(double deadline)
 {
     if (m_now >= deadline)
         return;
-    ++m_waitDepth;
-    QCoreApplication::processEvents();
-    runDue(deadline);
-    if (m_now < deadline)
-        m_now = deadline;
-    --m_waitDepth;
-    if (!m_actions.empty())
-        armIdleAdvance();
+    if (QThread::currentThread() == thread()) {
+        runDue(deadline);
+        if (m_now < deadline)
+            m_now = deadline;
+        if (!m_actions.empty())
+            armIdleAdvance();
+        return;
+    }
+    // A foreign waiter: the clock's own thread moves time, in order with what it was handed.
+    auto done = std::make_shared<bool>(false);
+    ++m_foreignWaits;
+    QMetaObject::invokeMethod(
+        this,
+        [this, deadline, done] {
+            waitUntil(deadline);
+            --m_foreignWaits;
+            {
+                const std::lock_guard lock(m_mutex);
+                *done = true;
+            }
+            m_advanced.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(m_mutex);
+    m_advanced.wait(lock, [&] { return *done || m_abandoned; });
+}
+
+void VirtualClock::abandonWaits()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_abandoned = true;
+    }
+    m_advanced.notify_all();
 }
 
 void VirtualClock::runDue(double deadline)
 {
     while (!m_actions.empty() && m_actions.begin()->first.first <= deadline) {
         auto node = m_actions.extract(m_actions.begin());
-        m_now = std::max(m_now, node.key().first);
+        m_now = std::max(m_now.load(), node.key().first);
         node.mapped()();
-        QCoreApplication::processEvents();
     }
 }
 
@@ -117,12 +144,12 @@ void VirtualClock::armIdleAdvance()
     if (m_idleArmed)
         return;
     m_idleArmed = true;
-    // A zero timer fires when the event loop has handled what was pending: nobody is
-    // waiting on the clock, so jump to the next due action.
+    // A zero timer fires when the event loop has handled what was pending: if nobody is
+    // waiting on the clock, jump to the next due action.
     QTimer::singleShot(0, this, [this] {
         m_idleArmed = false;
-        // Inside a wait, time moves only as far as that wait's deadline.
-        if (m_actions.empty() || m_waitDepth > 0 || !idleAdvance || !idleAdvance())
+        // A waiter on another thread moves time only as far as its own deadline.
+        if (m_actions.empty() || m_foreignWaits > 0 || !idleAdvance || !idleAdvance())
             return;
         const double due = m_actions.begin()->first.first;
         runDue(due);

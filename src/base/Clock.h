@@ -2,12 +2,16 @@
 
 #include <QObject>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 
-// The one clock behind every wait of the program and of the simulated bench. Waits let
-// pending window events run and sleep in the event loop; they never spin.
+// The one clock behind every wait of the program and of the simulated bench. A wait blocks the
+// thread that waits (the bus thread, where the sequences run) and never runs an event loop of
+// its own; scheduled actions run from the event loop of the clock's own thread.
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -15,13 +19,15 @@ public:
     // Seconds on a monotonic scale; only differences mean anything.
     virtual double now() const = 0;
 
-    // Returns once now() >= deadline. If that already holds, returns at once without
-    // processing events; otherwise window events run while it waits.
+    // Returns once now() >= deadline, or at once after abandonWaits().
     virtual void waitUntil(double deadline) = 0;
 
     // Runs action once, seconds from now, from the event loop. The id cancels it.
     virtual int schedule(double seconds, std::function<void()> action) = 0;
     virtual void cancel(int id) = 0;
+
+    // The program is going away: every wait, now and later, returns at once.
+    virtual void abandonWaits() = 0;
 
     void wait(double seconds) { waitUntil(now() + seconds); }
 };
@@ -35,16 +41,19 @@ public:
     void waitUntil(double deadline) override;
     int schedule(double seconds, std::function<void()> action) override;
     void cancel(int id) override;
+    void abandonWaits() override;
 
 private:
     struct Private;
     std::unique_ptr<Private> d;
 };
 
-// Time that advances only when somebody waits: tests run a 15 s set-up in no wall time. A
-// window that waits on a scheduled action in an event loop of its own (a modal window with
-// a timer) has nobody to wait for it, so while idleAdvance() says so, an idle event loop
-// jumps to the next due action.
+// Time that advances only when somebody waits: tests run a 15 s set-up in no wall time. Actions
+// belong to the clock's own thread: a wait from another thread hands its advance to that
+// thread's event loop, which first handles what was posted before it, then runs every action
+// due on the way, and only then lets the waiter go on. A window that waits on a scheduled action
+// with nobody waiting on the clock (a modal window with a timer) is carried forward while
+// idleAdvance() says so: an idle event loop jumps to the next due action.
 class VirtualClock : public QObject, public Clock {
     Q_OBJECT
 public:
@@ -53,6 +62,7 @@ public:
     void waitUntil(double deadline) override;
     int schedule(double seconds, std::function<void()> action) override;
     void cancel(int id) override;
+    void abandonWaits() override;
 
     // Moves time forward, running every action due on the way (as waitUntil does).
     void advance(double seconds) { waitUntil(m_now + seconds); }
@@ -62,10 +72,14 @@ private:
     void runDue(double deadline);
     void armIdleAdvance();
 
-    double m_now;
+    std::atomic<double> m_now;
     int m_nextId = 1;
     // (due time, id) -> action; ids keep equal times in scheduling order
     std::map<std::pair<double, int>, std::function<void()>> m_actions;
     bool m_idleArmed = false;
-    int m_waitDepth = 0;
+    // Waits of other threads that this thread has not yet carried forward.
+    std::atomic<int> m_foreignWaits = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_advanced;
+    bool m_abandoned = false;
 };

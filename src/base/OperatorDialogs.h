@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QPrinter;
 
 enum class MsgIcon { None, Critical, Exclamation, Information, Question };
@@ -69,8 +71,15 @@ class OperatorDialogs {
 public:
     virtual ~OperatorDialogs() = default;
 
-    // Modal; returns the button pressed.
+    // Modal; returns the button pressed. Only outside a run: a modal box nests an event loop.
     virtual MsgResult message(const OperatorMessage& message) = 0;
+
+    // Shows the message and returns; answered runs once, on this thread, with the button
+    // pressed. A door that answers without showing (a terminal, a script) may answer at once.
+    virtual void show(const OperatorMessage& message, std::function<void(MsgResult)> answered)
+    {
+        answered(this->message(message));
+    }
 
     // Modal printer choice; fills printer and returns true, or false when cancelled.
     virtual bool choosePrinter(QPrinter& printer) = 0;

@@ -4,6 +4,7 @@
 #include "base/Clock.h"
 
 #include <QRegularExpression>
+#include <QThread>
 
 #include <algorithm>
 
@@ -79,6 +80,11 @@ bool AdapterDriver::linkLost() const
 QString AdapterDriver::linkAddress() const
 {
     return m_link->address();
+}
+
+void AdapterDriver::callFrom(QThread* thread)
+{
+    m_link->moveToThread(thread);
 }
 
 bool AdapterDriver::reconnect()

@@ -40,6 +40,7 @@ public:
     bool linkLost() const override;
     bool reconnect() override;
     QString linkAddress() const override;
+    void callFrom(QThread* thread) override;
 
     int ibdev(int board, int pad, int sad, int tmo, int eot, int eos) override;
     int ibpad(int ud, int pad) override;

@@ -6,10 +6,11 @@
 #include <QTcpSocket>
 #include <QUrl>
 
+#include <cmath>
+
 namespace {
 
-// How finely waits look at the input: short enough not to slow a query, long enough to
-// let the event loop sleep in between.
+// A device that cannot wait for input (it reports no error either) is looked at this often.
 constexpr double Slice = 0.001;
 // A host that neither accepts nor refuses within this long is taken as unreachable.
 constexpr double ConnectLimit = 5.0;
@@ -32,10 +33,7 @@ std::unique_ptr<AdapterLink> AdapterLink::open(const QString& address, Clock& cl
                             .arg(address));
         auto socket = std::make_unique<QTcpSocket>();
         socket->connectToHost(url.host(), quint16(url.port(DefaultPort)));
-        const double deadline = clock.now() + ConnectLimit;
-        while (socket->state() != QAbstractSocket::ConnectedState &&
-               socket->state() != QAbstractSocket::UnconnectedState && clock.now() < deadline)
-            clock.waitUntil(std::min(deadline, clock.now() + Slice));
+        socket->waitForConnected(int(ConnectLimit * 1000));
         if (socket->state() != QAbstractSocket::ConnectedState)
             return fail(socket->state() == QAbstractSocket::UnconnectedState
                             ? QStringLiteral("%1: %2").arg(address, socket->errorString())
@@ -69,20 +67,13 @@ std::unique_ptr<AdapterLink> AdapterLink::open(const QString& address, Clock& cl
     return link;
 }
 
-std::unique_ptr<AdapterLink> AdapterLink::attach(std::unique_ptr<QIODevice> device,
-                                                 const QString& address, Clock& clock)
-{
-    QIODevice* raw = device.get();
-    std::unique_ptr<AdapterLink> link(new AdapterLink(std::move(device), address, false, clock));
-    connect(raw, &QIODevice::readChannelFinished, link.get(), &AdapterLink::goDown);
-    return link;
-}
-
 AdapterLink::AdapterLink(std::unique_ptr<QIODevice> device, const QString& address, bool serial,
                          Clock& clock)
-    : m_device(std::move(device)), m_address(address), m_serial(serial), m_clock(clock)
+    : m_device(device.release()), m_address(address), m_serial(serial), m_clock(clock)
 {
-    connect(m_device.get(), &QIODevice::readyRead, this,
+    // A child, so that it moves to the bus thread with the link.
+    m_device->setParent(this);
+    connect(m_device, &QIODevice::readyRead, this,
             [this] { m_input += m_device->readAll(); });
 }
 
@@ -112,10 +103,9 @@ bool AdapterLink::send(const QByteArray& bytes)
         goDown();
         return false;
     }
-    if (auto* socket = qobject_cast<QAbstractSocket*>(m_device.get()))
-        socket->flush();
-    else if (auto* port = qobject_cast<QSerialPort*>(m_device.get()))
-        port->flush();
+    // No event loop runs under a bus call: the bytes leave within the call.
+    if (m_device->bytesToWrite() > 0)
+        m_device->waitForBytesWritten(int(ConnectLimit * 1000));
     return m_up;
 }
 
@@ -134,7 +124,10 @@ template <typename Found> bool AdapterLink::waitFor(Found found, double deadline
         const double now = m_clock.now();
         if (!m_up || now >= deadline)
             return false;
-        m_clock.waitUntil(std::min(deadline, now + Slice));
+        // The device's own wait takes in its input (readyRead) without an event loop.
+        if (!m_device->waitForReadyRead(std::max(1, int(std::ceil((deadline - now) * 1000)))) &&
+            m_up)
+            m_clock.waitUntil(std::min(deadline, m_clock.now() + Slice));
     }
 }
 

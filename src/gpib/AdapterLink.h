@@ -11,8 +11,8 @@ class Clock;
 class QIODevice;
 
 // The byte stream to a GPIB adapter: a serial device (USB adapters show up as one) or a TCP
-// connection. Every wait goes through the clock in short slices, so the window keeps
-// running and no wait outlasts its deadline. Once the link is down it stays down.
+// connection. Its calls come from the bus thread, whose waits block in the device's own wait
+// for input; no wait outlasts its deadline. Once the link is down it stays down.
 class AdapterLink : public QObject {
     Q_OBJECT
 public:
@@ -23,10 +23,6 @@ public:
     // nullptr and, if error is given, says why.
     static std::unique_ptr<AdapterLink> open(const QString& address, Clock& clock,
                                              QString* error = nullptr);
-    // Over a stream that is already open, such as a scripted adapter; the link goes down when
-    // the stream's input ends.
-    static std::unique_ptr<AdapterLink> attach(std::unique_ptr<QIODevice> device,
-                                               const QString& address, Clock& clock);
     ~AdapterLink() override;
 
     QString address() const { return m_address; }
@@ -52,7 +48,7 @@ private:
     // Waits until found() or the deadline; false at the deadline or when the link is down.
     template <typename Found> bool waitFor(Found found, double deadline);
 
-    std::unique_ptr<QIODevice> m_device;
+    QIODevice* m_device; // a child
     QString m_address;
     bool m_serial;
     Clock& m_clock;

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVector>
 
+class QThread;
+
 // The NI-488.2 names the program relies on: status bits, error codes and time-out codes.
 namespace Ni488 {
 
@@ -104,4 +106,8 @@ public:
     virtual bool reconnect() { return false; }
     // That address as it was given; empty for a driver without a link.
     virtual QString linkAddress() const { return {}; }
+
+    // Every call comes from thread from now on; a driver whose link is a Qt object moves it
+    // there. Called on the thread that made the calls so far.
+    virtual void callFrom(QThread* thread) { (void)thread; }
 };

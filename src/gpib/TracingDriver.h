@@ -35,6 +35,7 @@ public:
     bool linkLost() const override;
     bool reconnect() override;
     QString linkAddress() const override;
+    void callFrom(QThread* thread) override { m_inner.callFrom(thread); }
 
     // Bytes as C-escaped text: \r \n \t \" \\ and \xNN for anything else not printable.
     static QByteArray escaped(const QByteArray& bytes);

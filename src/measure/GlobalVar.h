@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 #include <array>
+#include <atomic>
 
 // The selection that the Run command dispatches on, and the step multipliers of the
 // frequency-step list, shared by the main window, the sequences and the report.
@@ -35,7 +36,8 @@ struct MeasurementState {
     // Step multiplier each kind's table was taken at: a table is only as fine as its own
     // sweep, whatever the other kind did since.
     std::array<qint16, 2> RefStep{2, 2};
-    bool StopRequested = false;
+    // Set from the window's thread while a sequence runs on the bus thread.
+    std::atomic<bool> StopRequested = false;
     qint16 AnalyserDevice = 0;
     QString AnalyserName;
 };

@@ -1,5 +1,5 @@
-// The measurement sequences. Each runs inside run(); its waits let events run, which is how
-// a stop request reaches StopRequested between points.
+// The measurement sequences. Each runs inside run(), on the bus thread: its waits block that
+// thread, and a stop request reaches StopRequested between points.
 
 #include "measure/MeasurementEngine.h"
 
@@ -9,24 +9,13 @@
 #include "measure/FrequencyStep.h"
 #include "measure/ResultGrid.h"
 
-#include <QCoreApplication>
-
 #include <cmath>
 
 using namespace AnalyserCommands;
 
-namespace {
-
-void letEventsRun()
-{
-    QCoreApplication::processEvents();
-}
-
-} // namespace
-
-MeasurementEngine::MeasurementEngine(InstrumentIO& io, OperatorDialogs& dialogs, ResultGrid& grid,
+MeasurementEngine::MeasurementEngine(InstrumentIO& io, OperatorDialogs& dialogs,
                                      MeasurementView& view, QObject* parent)
-    : QObject(parent), m_io(io), m_dialogs(dialogs), m_grid(grid), m_view(view)
+    : QObject(parent), m_io(io), m_dialogs(dialogs), m_view(view)
 {}
 
 void MeasurementEngine::FindAnalyser()
@@ -109,8 +98,10 @@ void MeasurementEngine::GetRef(const MeasType& index)
     m_io.GpibWrite(device, GeneralSetup);
     m_io.Delay(10);
     m_view.showBusy(false);
-    for (int series = 1; series <= 6; ++series)
-        m_grid.setSeriesHidden(series, true);
+    m_view.drawOnGrid([](ResultGrid& grid) {
+        for (int series = 1; series <= 6; ++series)
+            grid.setSeriesHidden(series, true);
+    });
     m_view.uncheckSkipMessages();
     m_view.enableSkipMessages(false);
 
@@ -152,10 +143,9 @@ void MeasurementEngine::GetRef(const MeasType& index)
         cancel();
         return;
     }
-    m_grid.setScaleFor(kind);
+    m_view.drawOnGrid([kind](ResultGrid& grid) { grid.setScaleFor(kind); });
     m_view.showBusy(true);
     m_view.showProgress({"Setting up the " + name});
-    letEventsRun();
     m_io.GpibWrite(device, returnLoss ? ReturnLossSetup : AttenuationSetup);
     m_io.Delay(5);
     m_io.GpibWrite(device, Signal);
@@ -261,15 +251,16 @@ void MeasurementEngine::GetRetLossResult(const MeasType& index)
     MeasurementResult result = startResult(index, 0, limit, customLimit, true);
     m_view.showBusy(true);
     m_view.showProgress({"Setting up the " + State.AnalyserName});
-    letEventsRun();
-    m_grid.fillColumn(ResultGrid::LimitColumn, limit);
-    m_grid.setSeriesHidden(ResultGrid::LimitColumn, false);
-    m_grid.setSeriesHidden(curveColumn(), false);
+    m_view.drawOnGrid([limit, curve = curveColumn()](ResultGrid& grid) {
+        grid.fillColumn(ResultGrid::LimitColumn, limit);
+        grid.setSeriesHidden(ResultGrid::LimitColumn, false);
+        grid.setSeriesHidden(curve, false);
+    });
     m_io.GpibWrite(device, Signal);
     m_io.Delay(2.0f);
     if (adapterLost())
         return abandonBeforeLoop(index);
-    m_grid.setColumn(curveColumn());
+    m_view.drawOnGrid([curve = curveColumn()](ResultGrid& grid) { grid.setColumn(curve); });
     m_view.enableStop(true);
 
     const float* reference = State.RefTable[ReturnLossKind].data();
@@ -327,18 +318,21 @@ void MeasurementEngine::GetAttResult(const MeasType& index)
     m_view.showBusy(true);
     m_view.enableAttnControls(false, false, false);
     m_view.showProgress({"Setting up the " + State.AnalyserName});
-    letEventsRun();
-    m_grid.fillColumn(ResultGrid::LimitColumn, limit);
-    m_grid.fillColumn(ResultGrid::NegativeLimitColumn, -limit);
-    m_grid.setSeriesHidden(ResultGrid::LimitColumn, !limitsShown);
-    m_grid.setSeriesHidden(ResultGrid::NegativeLimitColumn, !limitsShown);
-    ClearGraph(0);
+    m_view.drawOnGrid([this, limit, limitsShown](ResultGrid& grid) {
+        grid.fillColumn(ResultGrid::LimitColumn, limit);
+        grid.fillColumn(ResultGrid::NegativeLimitColumn, -limit);
+        grid.setSeriesHidden(ResultGrid::LimitColumn, !limitsShown);
+        grid.setSeriesHidden(ResultGrid::NegativeLimitColumn, !limitsShown);
+        ClearGraph(grid, 0);
+    });
     m_io.GpibWrite(device, Signal);
     m_io.GpibWaitSrq(device);
     if (adapterLost())
         return abandonBeforeLoop(index);
-    m_grid.setSeriesHidden(curveColumn(), false);
-    m_grid.setColumn(curveColumn());
+    m_view.drawOnGrid([curve = curveColumn()](ResultGrid& grid) {
+        grid.setSeriesHidden(curve, false);
+        grid.setColumn(curve);
+    });
     m_view.enableStop(true);
 
     const float* reference = State.RefTable[AttenuationKind].data();
@@ -450,11 +444,13 @@ void MeasurementEngine::sweepDevice(const QString& progress, bool startCurveAtFi
         m_io.GpibWrite(device, MarkerFrequency(frequency));
         m_io.Delay(0.7f);
         const float v = value(i, LeadingNumber(m_io.GpibQuery(device, MarkerAmplitude)));
-        if (startCurveAtFirstPoint && i == points.first())
-            ClearGraph(v);
-        if (m > 1 && i > m)
-            fillBetween(i, m, previous, v);
-        writeRow(i, v);
+        m_view.drawOnGrid([&](ResultGrid& grid) {
+            if (startCurveAtFirstPoint && i == points.first())
+                ClearGraph(grid, v);
+            if (m > 1 && i > m)
+                fillBetween(grid, i, m, previous, v);
+            writeRow(grid, i, v);
+        });
         result.points << MeasuredPoint{frequency, v};
         previous = v;
         if (State.StopRequested || adapterLost())
@@ -472,14 +468,14 @@ void MeasurementEngine::ResetStopSeq()
                        QStringLiteral("Sequence interupted by user."), MsgButtons::Ok});
 }
 
-void MeasurementEngine::ClearGraph(float graphValue)
+void MeasurementEngine::ClearGraph(ResultGrid& grid, float graphValue) const
 {
-    m_grid.setColumn(curveColumn());
+    grid.setColumn(curveColumn());
     for (int row = currentStepMult(); row <= GridPoints; ++row) {
         if (row == 1 && currentStepMult() == 1)
             row = 2;
-        m_grid.setRow(row);
-        m_grid.setData(ResultGrid::text(graphValue));
+        grid.setRow(row);
+        grid.setData(ResultGrid::text(graphValue));
     }
 }
 
@@ -522,19 +518,20 @@ qint16 MeasurementEngine::currentStepMult() const
     return Globals.StepMult.at(size_t(stepIndex()));
 }
 
-void MeasurementEngine::writeRow(int row, float value)
+void MeasurementEngine::writeRow(ResultGrid& grid, int row, float value)
 {
-    m_grid.setRow(row);
-    m_grid.setData(ResultGrid::text(value));
+    grid.setRow(row);
+    grid.setData(ResultGrid::text(value));
 }
 
-void MeasurementEngine::fillBetween(int point, int step, float previous, float value)
+void MeasurementEngine::fillBetween(ResultGrid& grid, int point, int step, float previous,
+                                    float value)
 {
     // Straight line from the previous point; a step under 0.01 dB is drawn flat.
     const float d = value - previous;
     for (int j = 1; j < step; ++j) {
         const float fill = std::fabs(d) >= 0.01f ? previous + float(j) * d / float(step) : previous;
-        writeRow(point - step + j, fill);
+        writeRow(grid, point - step + j, fill);
     }
 }
 

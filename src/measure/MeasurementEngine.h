@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -15,13 +16,14 @@ class InstrumentIO;
 class ResultGrid;
 
 // The measurement state and the sequences that the Run command dispatches to. A sequence runs
-// to its end inside run(); its waits let events run, which is how a stop request reaches it
-// between points. It knows the operator's controls only through MeasurementView.
+// to its end inside run(), plain sequential code on the thread that calls it (the bus thread);
+// a stop request from another thread reaches it between points. It knows the operator's
+// controls and the chart only through MeasurementView.
 class MeasurementEngine : public QObject {
     Q_OBJECT
 public:
-    MeasurementEngine(InstrumentIO& io, OperatorDialogs& dialogs, ResultGrid& grid,
-                      MeasurementView& view, QObject* parent = nullptr);
+    MeasurementEngine(InstrumentIO& io, OperatorDialogs& dialogs, MeasurementView& view,
+                      QObject* parent = nullptr);
 
     GlobalVar Globals;
     MeasurementState State;
@@ -37,7 +39,8 @@ public:
     // The analyser's whole answer to "ID?" as last read.
     const QString& analyserId() const { return m_analyserId; }
 
-    // The Run command's dispatch on MeasType; returns once the sequence has returned.
+    // The Run command's dispatch on MeasType; returns once the sequence has returned. Emits
+    // sweepCompleted from the calling thread.
     void run();
     bool running() const { return m_running; }
     // The last run was a device sweep that measured its last point.
@@ -57,7 +60,7 @@ public:
     void GetRetLossResult(const MeasType& index);
     void GetAttResult(const MeasType& index);
     void ResetStopSeq();
-    void ClearGraph(float graphValue);
+    void ClearGraph(ResultGrid& grid, float graphValue) const;
 
 signals:
     void sweepCompleted(const MeasurementResult& result);
@@ -76,7 +79,7 @@ private:
     qint16 currentStepMult() const;
     // The results grid's column of the chosen step's curve.
     int curveColumn() const;
-    void writeRow(int row, float value);
+    static void writeRow(ResultGrid& grid, int row, float value);
     // The first part of a device sweep's record: what is known before its first point.
     MeasurementResult startResult(MeasType type, float nominal, float limit, bool customLimit,
                                   bool limitsShown) const;
@@ -85,16 +88,15 @@ private:
     void sweepDevice(const QString& progress, bool startCurveAtFirstPoint,
                      const std::function<float(int point, double reading)>& value,
                      MeasurementResult& result);
-    void fillBetween(int point, int step, float previous, float value);
+    static void fillBetween(ResultGrid& grid, int point, int step, float previous, float value);
     // What every device sweep does after its last point.
     void endDeviceSweep(MeasurementResult& result);
 
     InstrumentIO& m_io;
     OperatorDialogs& m_dialogs;
-    ResultGrid& m_grid;
     MeasurementView& m_view;
     bool m_running = false;
-    bool m_closeRequested = false;
+    std::atomic<bool> m_closeRequested = false;
     bool m_sweptToEnd = false;
     std::array<QDateTime, 2> m_refTaken; // UTC, by kind
     std::optional<MeasurementResult> m_lastResult;

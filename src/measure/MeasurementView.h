@@ -4,6 +4,10 @@
 
 #include <QString>
 
+#include <functional>
+
+class ResultGrid;
+
 // The operator's text boxes that the sequences read and write back.
 enum class Entry { CustomAttn, CustomLimitsAtt, CustomLimitsRl };
 
@@ -16,8 +20,8 @@ struct SweepProgress {
 };
 
 // What the measurement sequences see of the operator's controls: the values they read at the
-// moment they read them, and the write-backs, enabling and focus steps they make. The main
-// window implements it with its controls; a run without a window with plain values.
+// moment they read them, and the write-backs, enabling and focus steps they make. The bench
+// session implements it, on the window's thread whatever thread the sequences run on.
 class MeasurementView {
 public:
     virtual ~MeasurementView() = default;
@@ -45,4 +49,6 @@ public:
     virtual void enableStop(bool enabled) = 0;
     virtual void showBusy(bool busy) = 0;
     virtual void showProgress(const SweepProgress& progress) = 0;
+    // Changes the results grid where the chart draws it.
+    virtual void drawOnGrid(const std::function<void(ResultGrid&)>& draw) = 0;
 };

@@ -1,13 +1,12 @@
 #include "session/BenchSession.h"
 
+#include "base/Clock.h"
 #include "gpib/AnalyserCommands.h"
 #include "measure/DutText.h"
 #include "measure/FrequencyStep.h"
 #include "report/PrintResultForm.h"
 #include "report/PrintResultTextForm.h"
 
-#include <QCoreApplication>
-#include <QTimer>
 
 namespace {
 
@@ -17,7 +16,8 @@ const RemoteBench::Refusal Conflict{-221, {}};
 
 // Every message of the session's sequences passes here on its way to the door's dialogs: the
 // one waiting for an answer is known, a run with nobody at the bench takes the defaults, and
-// the run's origin hears its errors by their kind.
+// the run's origin hears its errors by their kind. A message from the bus thread is shown on the
+// window's thread without a nested event loop, and the sequence waits there for the answer.
 class BenchSession::Desk : public OperatorDialogs {
 public:
     Desk(BenchSession& session, OperatorDialogs& door) : m_session(session), m_door(door) {}
@@ -26,11 +26,25 @@ public:
     {
         OperatorMessage shown = message;
         shown.unattended = message.unattended || !m_session.m_attended;
-        m_session.heard(shown);
-        const OperatorMessage* outer = std::exchange(m_waiting, &shown);
-        const MsgResult answer = m_door.message(shown);
-        m_waiting = outer;
-        return answer;
+        if (!m_session.m_bus.onBusThread()) {
+            m_session.heard(shown);
+            const std::optional<OperatorMessage> outer = std::exchange(m_waiting, shown);
+            const MsgResult answer = m_door.message(shown);
+            m_waiting = outer;
+            return answer;
+        }
+        // Backs out if the program goes away before anybody answers.
+        auto answer = std::make_shared<MsgResult>(shown.backOut());
+        m_session.m_bus.awaitHome([this, shown, answer](const BusThread::Finish& finish) {
+            m_session.heard(shown);
+            m_waiting = shown;
+            m_door.show(shown, [this, answer, finish](MsgResult button) {
+                m_waiting.reset();
+                *answer = button;
+                finish();
+            });
+        });
+        return *answer;
     }
     bool choosePrinter(QPrinter& printer) override { return m_door.choosePrinter(printer); }
     bool answerWaiting(MsgResult button) override
@@ -39,10 +53,10 @@ public:
             return false;
         // Answered, though its box closes only when the event loop comes round to it: a
         // second answer must not reach the message that follows it.
-        m_waiting = nullptr;
+        m_waiting.reset();
         return true;
     }
-    const OperatorMessage* waiting() const { return m_waiting; }
+    const std::optional<OperatorMessage>& waiting() const { return m_waiting; }
 
 private:
     static bool offers(const OperatorMessage& message, MsgResult button)
@@ -62,15 +76,137 @@ private:
 
     BenchSession& m_session;
     OperatorDialogs& m_door;
-    const OperatorMessage* m_waiting = nullptr;
+    std::optional<OperatorMessage> m_waiting;
+};
+
+// The engine's view from the bus thread: every read and change of the controls and the chart
+// is made on the window's thread, in order, and the sequence waits for it.
+class BenchSession::FromBus : public MeasurementView {
+public:
+    explicit FromBus(BenchSession& session) : s(session) {}
+
+    int stepIndex() const override
+    {
+        return s.m_bus.home([this] { return s.stepIndex(); });
+    }
+    bool skipMessages() const override
+    {
+        return s.m_bus.home([this] { return s.skipMessages(); });
+    }
+    bool customAttenuation() const override
+    {
+        return s.m_bus.home([this] { return s.customAttenuation(); });
+    }
+    bool customLimits(MeasKind kind) const override
+    {
+        return s.m_bus.home([this, kind] { return s.customLimits(kind); });
+    }
+    QString entryText(Entry entry) const override
+    {
+        return s.m_bus.home([this, entry] { return s.entryText(entry); });
+    }
+    bool deviceOptionsEnabled(MeasKind kind) const override
+    {
+        return s.m_bus.home([this, kind] { return s.deviceOptionsEnabled(kind); });
+    }
+    void setEntryText(Entry entry, const QString& text) override
+    {
+        s.m_bus.home([this, entry, text] { s.setEntryText(entry, text); });
+    }
+    void clearAndFocus(Entry entry) override
+    {
+        s.m_bus.home([this, entry] { s.clearAndFocus(entry); });
+    }
+    void uncheckCustomLimits(MeasKind kind) override
+    {
+        s.m_bus.home([this, kind] { s.uncheckCustomLimits(kind); });
+    }
+    void enableAttnControls(bool refEnabled, bool optionsEnabled, bool customEnabled) override
+    {
+        s.m_bus.home([=, this] { s.enableAttnControls(refEnabled, optionsEnabled, customEnabled); });
+    }
+    void enableReflControls(bool refEnabled, bool othersEnabled) override
+    {
+        s.m_bus.home([=, this] { s.enableReflControls(refEnabled, othersEnabled); });
+    }
+    void enableFrame(MeasKind kind, bool enabled) override
+    {
+        s.m_bus.home([=, this] { s.enableFrame(kind, enabled); });
+    }
+    void enableStepList(bool enabled) override
+    {
+        s.m_bus.home([=, this] { s.enableStepList(enabled); });
+    }
+    void enableSkipMessages(bool enabled) override
+    {
+        s.m_bus.home([=, this] { s.enableSkipMessages(enabled); });
+    }
+    void uncheckSkipMessages() override
+    {
+        s.m_bus.home([this] { s.uncheckSkipMessages(); });
+    }
+    void focusFirstDevice(MeasKind kind) override
+    {
+        s.m_bus.home([=, this] { s.focusFirstDevice(kind); });
+    }
+    void enableStop(bool enabled) override
+    {
+        s.m_bus.home([=, this] { s.enableStop(enabled); });
+    }
+    void showBusy(bool busy) override
+    {
+        s.m_bus.home([=, this] { s.showBusy(busy); });
+    }
+    void showProgress(const SweepProgress& progress) override
+    {
+        s.m_bus.home([this, progress] { s.showProgress(progress); });
+    }
+    void drawOnGrid(const std::function<void(ResultGrid&)>& draw) override
+    {
+        s.m_bus.home([this, &draw] { s.drawOnGrid(draw); });
+    }
+
+private:
+    BenchSession& s;
 };
 
 BenchSession::BenchSession(GpibDriver& bus, Clock& clock, OperatorDialogs& dialogs, QObject* parent)
-    : RemoteBench(parent), m_desk(std::make_unique<Desk>(*this, dialogs)),
-      m_io(bus, clock, *m_desk), m_engine(m_io, *m_desk, m_grid, *this)
-{}
+    : RemoteBench(parent), m_bus(bus), m_desk(std::make_unique<Desk>(*this, dialogs)),
+      m_fromBus(std::make_unique<FromBus>(*this)), m_io(bus, clock, *m_desk),
+      m_engine(m_io, *m_desk, *m_fromBus)
+{
+    // From the bus thread, heard here before the sweep's closing message.
+    connect(
+        &m_engine, &MeasurementEngine::sweepCompleted, this,
+        [this](const MeasurementResult& result) {
+            m_bus.home([this, &result] {
+                m_lastResult = result;
+                emit sweepCompleted(result);
+            });
+        },
+        Qt::DirectConnection);
+}
 
-BenchSession::~BenchSession() = default;
+BenchSession::~BenchSession()
+{
+    // Whatever still runs on the bus thread winds down with nobody on this side to answer.
+    if (working()) {
+        m_engine.requestClose();
+        m_bus.abandon();
+        m_io.clock().abandonWaits();
+    }
+    m_bus.finish();
+}
+
+void BenchSession::onBus(std::function<void()> work, std::function<void()> then)
+{
+    m_bus.hand(std::move(work), [this, then = std::move(then)] {
+        if (then)
+            then();
+        if (!working())
+            emit settled();
+    });
+}
 
 void BenchSession::touched()
 {
@@ -79,17 +215,21 @@ void BenchSession::touched()
 
 // ---- Start-up -----------------------------------------------------------------------------
 
-void BenchSession::load()
+void BenchSession::load(std::function<void()> then)
 {
-    m_engine.FindAnalyser();
-    m_controls.stepIndex = FrequencyStep::DefaultIndex;
-    m_engine.State.RefStep = {2, 2};
-    touched();
+    onBus([this] { m_engine.FindAnalyser(); },
+          [this, then = std::move(then)] {
+              m_controls.stepIndex = FrequencyStep::DefaultIndex;
+              m_engine.State.RefStep = {2, 2};
+              touched();
+              if (then)
+                  then();
+          });
 }
 
-void BenchSession::checkTrackingGenerator()
+void BenchSession::checkTrackingGenerator(std::function<void()> then)
 {
-    m_engine.CheckTrackingGenerator();
+    onBus([this] { m_engine.CheckTrackingGenerator(); }, std::move(then));
 }
 
 // ---- Selection rules ------------------------------------------------------------------------
@@ -363,6 +503,8 @@ MeasKind BenchSession::kind() const
 RemoteBench::ReferenceState BenchSession::reference(MeasKind kind) const
 {
     const size_t k = size_t(kindIndex(kind));
+    if (m_running)
+        return m_referencesBefore[k];
     return {m_engine.State.RefValid[k], GridStepMHz * m_engine.State.RefStep[k]};
 }
 
@@ -370,10 +512,13 @@ RemoteBench::ReferenceState BenchSession::reference(MeasKind kind) const
 
 RemoteBench::Refusal BenchSession::runNow(StartedFrom origin, bool attended)
 {
-    if (m_engine.running() || !m_controls.run.enabled || programEnded())
+    if (m_running || !m_controls.run.enabled || programEnded())
         return Conflict;
     m_origin = origin;
     m_attended = attended;
+    m_referencesBefore = {reference(MeasKind::Attenuation), reference(MeasKind::ReturnLoss)};
+    m_running = true;
+    m_lastResult.reset();
     BenchControls& c = m_controls;
     c.stepList.enabled = false;
     c.run.enabled = false;
@@ -382,12 +527,19 @@ RemoteBench::Refusal BenchSession::runNow(StartedFrom origin, bool attended)
     c.selectionLocked = true;
     touched();
     emit runStarting();
-    m_engine.run();
+    onBus([this] { m_engine.run(); }, [this] { runReturned(); });
+    return {};
+}
+
+void BenchSession::runReturned()
+{
+    m_running = false;
     if (programEnded()) {
         // The doors end the program once the run has told them it is over.
         runEnded();
-        return {};
+        return;
     }
+    BenchControls& c = m_controls;
     c.selectionLocked = false;
     // Print only after a device sweep that ran to its end: anything else would offer a
     // report of a measurement that never happened.
@@ -395,7 +547,6 @@ RemoteBench::Refusal BenchSession::runNow(StartedFrom origin, bool attended)
     c.run.enabled = true;
     touched();
     runEnded();
-    return {};
 }
 
 void BenchSession::runEnded()
@@ -412,9 +563,8 @@ void BenchSession::stop()
 {
     m_engine.requestStop();
     showBusy(false);
-    // Run comes back only when the interrupted sequence has returned: a Run pressed in
-    // between would start a second sequence inside the first.
-    if (!m_engine.running())
+    // Run comes back only when the interrupted sequence has returned.
+    if (!m_running)
         m_controls.run.enabled = true;
     touched();
 }
@@ -425,50 +575,36 @@ void BenchSession::requestClose()
     showBusy(false);
 }
 
-bool BenchSession::askToLeave()
+BenchSession::Leaving BenchSession::leave(std::function<void()> afterReset)
 {
     if (programEnded())
-        return true;
+        return Leaving::Now;
     const MsgResult answer =
         m_desk->message({MsgKind::CloseQuestion, MsgIcon::None, QStringLiteral("Terminate Program"),
                          "Do you want to initialize the " + m_engine.State.AnalyserName + " ?",
                          MsgButtons::YesNoCancel});
     if (answer == MsgResult::Cancel)
-        return false;
-    if (answer == MsgResult::Yes)
-        m_io.GpibWrite(m_engine.State.AnalyserDevice, AnalyserCommands::Reset);
-    return true;
+        return Leaving::Cancelled;
+    if (answer == MsgResult::No)
+        return Leaving::Now;
+    onBus([this] { m_io.GpibWrite(m_engine.State.AnalyserDevice, AnalyserCommands::Reset); },
+          std::move(afterReset));
+    return Leaving::AfterReset;
 }
 
 RemoteBench::Refusal BenchSession::initiate(int connection, bool promptsOn)
 {
     if (busy() || !m_controls.run.enabled)
         return Conflict;
-    m_pending = true;
-    m_pendingConnection = connection;
-    m_pendingPromptsOn = promptsOn;
-    // Never inside the server's handler: the run waits in the event loop for its whole length.
-    QTimer::singleShot(0, this, &BenchSession::startPending);
-    return {};
-}
-
-void BenchSession::startPending()
-{
-    if (!std::exchange(m_pending, false))
-        return; // aborted before it began
-    m_runConnection = m_pendingConnection;
-    if (runNow(StartedFrom::Remote, m_pendingPromptsOn).refused())
-        runEnded();
+    const Refusal refused = runNow(StartedFrom::Remote, promptsOn);
+    if (!refused.refused())
+        m_runConnection = connection;
+    return refused;
 }
 
 void BenchSession::abort()
 {
-    if (m_pending) {
-        m_pending = false;
-        emit runFinished();
-        return;
-    }
-    if (!m_engine.running())
+    if (!m_running)
         return;
     if (m_controls.stop.enabled)
         stop();
@@ -478,7 +614,7 @@ void BenchSession::abort()
 
 QString BenchSession::promptText() const
 {
-    const OperatorMessage* waiting = m_desk->waiting();
+    const std::optional<OperatorMessage>& waiting = m_desk->waiting();
     return waiting ? waiting->text : QString();
 }
 
@@ -491,7 +627,7 @@ RemoteBench::Refusal BenchSession::answerPrompt(PromptButton button)
 
 RemoteBench::Refusal BenchSession::hardcopy(const QString& description)
 {
-    const std::optional<MeasurementResult>& result = m_engine.lastResult();
+    const std::optional<MeasurementResult>& result = m_lastResult;
     if (busy())
         return Conflict;
     if (!result)
@@ -607,7 +743,6 @@ void BenchSession::enableAttnControls(bool refEnabled, bool optionsEnabled, bool
                             &c.customAttnBox, &c.dbLabels[0], &c.dbLabels[2]})
         s->enabled = customEnabled;
     touched();
-    QCoreApplication::processEvents();
 }
 
 void BenchSession::enableReflControls(bool refEnabled, bool othersEnabled)
@@ -618,7 +753,6 @@ void BenchSession::enableReflControls(bool refEnabled, bool othersEnabled)
     c.customLimitsCheck[1].enabled = c.customLimitsBox[1].enabled = othersEnabled;
     c.dbLabels[1].enabled = othersEnabled;
     touched();
-    QCoreApplication::processEvents();
 }
 
 void BenchSession::enableFrame(MeasKind kind, bool enabled)
@@ -677,4 +811,9 @@ void BenchSession::showProgress(const SweepProgress& progress)
     m_controls.info = progress.text;
     touched();
     emit progressed(progress);
+}
+
+void BenchSession::drawOnGrid(const std::function<void(ResultGrid&)>& draw)
+{
+    draw(m_grid);
 }

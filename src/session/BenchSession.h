@@ -8,6 +8,7 @@
 #include "measure/MeasurementView.h"
 #include "measure/ResultGrid.h"
 #include "remote/RemoteBench.h"
+#include "session/BusThread.h"
 
 #include <array>
 #include <memory>
@@ -72,7 +73,8 @@ enum class FocusTarget {
 // One bench session behind every front door: the window, remote control and the batch run make
 // the same calls, and the session owns the selection, its rules, the checks with their messages
 // and the cleaning of texts from outside. A call the operator could not make at that moment is
-// refused (-221). The sequences run in the engine, which sees the controls through this session.
+// refused (-221). The sequences run in the engine on the bus thread, which sees the controls
+// through this session on the window's thread; the calls below are all made on that thread.
 class BenchSession : public RemoteBench, public MeasurementView {
     Q_OBJECT
 public:
@@ -87,10 +89,13 @@ public:
     ResultGrid& grid() { return m_grid; }
     const BenchControls& controls() const { return m_controls; }
 
-    // Start-up: the bus, the analyser and the step list; then, at the window's first
-    // activation, the tracking generator. After either, programEnded() may hold.
-    void load();
-    void checkTrackingGenerator();
+    // Start-up on the bus thread: the bus, the analyser and the step list; then, at the window's
+    // first activation, the tracking generator. Each calls then when it is over, and
+    // programEnded() may hold by then.
+    void load(std::function<void()> then = {});
+    void checkTrackingGenerator(std::function<void()> then = {});
+    // Work handed to the bus thread is in progress; settled() says when none is left.
+    bool working() const { return m_bus.pending() > 0; }
     // A fatal condition was met: nothing more goes over the bus or to the operator, and the
     // front door ends the program.
     bool programEnded() const { return m_io.programEnded(); }
@@ -103,12 +108,16 @@ public:
     Refusal setSkipMessages(bool on);
 
     // ---- Run, Stop and leaving -------------------------------------------------------------
-    // Runs the selected sequence to its end (Run); refused when Run is not usable.
+    // Starts the selected sequence on the bus thread (Run); runFinished once it has returned.
+    // Refused when Run is not usable.
     Refusal runNow(StartedFrom origin, bool attended = true);
+    bool running() const { return m_running; }
     // Stop: the sweeps end after the point they are at.
     void stop();
-    // Leaving: asks whether to reset the analyser; false when the operator cancels.
-    bool askToLeave();
+    // Leaving: asks whether to reset the analyser. When the answer is to reset it, the reset
+    // goes over the bus and afterReset runs once it has.
+    enum class Leaving { Cancelled, Now, AfterReset };
+    Leaving leave(std::function<void()> afterReset);
     // Leaving while a run is in progress: it winds down and asks for nothing more.
     void requestClose();
     bool closeRequested() const { return m_engine.closeRequested(); }
@@ -137,8 +146,8 @@ public:
     Refusal setComment(const QString& text) override;
     Refusal initiate(int connection, bool promptsOn) override;
     void abort() override;
-    bool busy() const override { return m_pending || m_engine.running(); }
-    std::optional<MeasurementResult> lastResult() const override { return m_engine.lastResult(); }
+    bool busy() const override { return m_running; }
+    std::optional<MeasurementResult> lastResult() const override { return m_lastResult; }
     ReferenceState reference(MeasKind kind) const override;
     QString promptText() const override;
     Refusal answerPrompt(PromptButton button) override;
@@ -163,6 +172,7 @@ public:
     void enableStop(bool enabled) override;
     void showBusy(bool busy) override;
     void showProgress(const SweepProgress& progress) override;
+    void drawOnGrid(const std::function<void(ResultGrid&)>& draw) override;
 
 signals:
     // The controls changed; whoever draws them reads controls() again.
@@ -176,9 +186,14 @@ signals:
     void printed(const PrintRow& page);
     // Stop has just become usable.
     void stopAvailable();
+    // A device sweep measured its last point, before its closing message.
+    void sweepCompleted(const MeasurementResult& result);
+    // The bus thread has done all the work handed to it.
+    void settled();
 
 private:
     class Desk;
+    class FromBus;
 
     void frameClicked(MeasKind kind);
     void optionSelected(MeasKind kind, int index);
@@ -188,11 +203,15 @@ private:
     void stepChosen();
     void selectOption(MeasKind kind, int index);
     void touched();
-    void startPending();
+    // Hands work to the bus thread; then runs here after it.
+    void onBus(std::function<void()> work, std::function<void()> then);
+    void runReturned();
     void runEnded();
     void heard(const OperatorMessage& message);
 
+    BusThread m_bus;
     std::unique_ptr<Desk> m_desk;
+    std::unique_ptr<FromBus> m_fromBus;
     InstrumentIO m_io;
     ResultGrid m_grid{6};
     MeasurementEngine m_engine;
@@ -200,9 +219,10 @@ private:
     QString m_dutId, m_comment;
     StartedFrom m_origin = StartedFrom::Window;
     bool m_attended = true;
-    bool m_pending = false; // initiated by remote control, not begun
-    int m_pendingConnection = 0;
-    bool m_pendingPromptsOn = true;
+    bool m_running = false;
+    std::optional<MeasurementResult> m_lastResult;
+    // The references as they were when the run began: the run's own are the bus thread's.
+    std::array<ReferenceState, 2> m_referencesBefore{};
     int m_runConnection = 0; // the remote connection whose run is in progress; 0: none
     bool m_abortWanted = false;
 };

@@ -8,7 +8,7 @@ SweepRecorder::SweepRecorder(History& history, BenchSession& session, BenchInter
     : QObject(parent), m_history(history), m_session(session), m_interface(interface),
       m_address(address)
 {
-    connect(&session.engine(), &MeasurementEngine::sweepCompleted, this, &SweepRecorder::record);
+    connect(&session, &BenchSession::sweepCompleted, this, &SweepRecorder::record);
     connect(&session, &BenchSession::printed, this, &SweepRecorder::recordPrint);
 }
 

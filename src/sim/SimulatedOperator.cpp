@@ -9,11 +9,25 @@ SimulatedOperator::SimulatedOperator(OperatorDialogs& inner, SimulatedBench& ben
 MsgResult SimulatedOperator::message(const OperatorMessage& message)
 {
     const MsgResult result = m_inner.message(message);
+    heard(message, result);
+    return result;
+}
+
+void SimulatedOperator::show(const OperatorMessage& message,
+                             std::function<void(MsgResult)> answered)
+{
+    m_inner.show(message, [this, message, answered = std::move(answered)](MsgResult result) {
+        heard(message, result);
+        answered(result);
+    });
+}
+
+void SimulatedOperator::heard(const OperatorMessage& message, MsgResult result)
+{
     if (result == MsgResult::Ok) {
         if (const std::optional<Connection> c = requestedConnection(message))
             m_bench.connect(*c);
     }
-    return result;
 }
 
 bool SimulatedOperator::choosePrinter(QPrinter& printer)

@@ -14,6 +14,7 @@ public:
     SimulatedOperator(OperatorDialogs& inner, SimulatedBench& bench);
 
     MsgResult message(const OperatorMessage& message) override;
+    void show(const OperatorMessage& message, std::function<void(MsgResult)> answered) override;
     bool choosePrinter(QPrinter& printer) override;
     bool answerWaiting(MsgResult button) override { return m_inner.answerWaiting(button); }
 
@@ -21,6 +22,9 @@ public:
     static std::optional<Connection> requestedConnection(const OperatorMessage& message);
 
 private:
+    // The bench is changed while the sequence still waits for the answer.
+    void heard(const OperatorMessage& message, MsgResult result);
+
     OperatorDialogs& m_inner;
     SimulatedBench& m_bench;
 };
