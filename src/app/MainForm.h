@@ -48,6 +48,7 @@ public:
     // The first activation is over: the tracking generator has been checked.
     bool activated() const { return m_activated; }
     bool running() const { return m_session.running(); }
+    BenchSession& session() const { return m_session; }
 
     const QString AppTitle = QStringLiteral("Velmora");
     const QString AppVersion = QStringLiteral(VELMORA_VERSION);

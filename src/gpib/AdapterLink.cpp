@@ -47,7 +47,11 @@ std::unique_ptr<AdapterLink> AdapterLink::open(const QString& address, Clock& cl
         std::unique_ptr<AdapterLink> link(
             new AdapterLink(std::move(socket), address, false, clock));
         connect(raw, &QAbstractSocket::disconnected, link.get(), &AdapterLink::goDown);
-        connect(raw, &QAbstractSocket::errorOccurred, link.get(), &AdapterLink::goDown);
+        // A wait for input that times out reports an error too; it is no fault of the link.
+        connect(raw, &QAbstractSocket::errorOccurred, link.get(), [l = link.get()](auto e) {
+            if (e != QAbstractSocket::SocketTimeoutError)
+                l->goDown();
+        });
         return link;
     }
 

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -53,5 +54,5 @@ private:
     bool m_serial;
     Clock& m_clock;
     QByteArray m_input;
-    bool m_up = true;
+    std::atomic<bool> m_up = true; // read from other threads by linkLost()
 };

@@ -16,6 +16,24 @@ using namespace Ni488;
 
 namespace {
 
+// Opened on a thread of its own, as a bus thread would, while this one serves the bench; its
+// calls come from here afterwards.
+std::unique_ptr<AdapterDriver> openAside(const QString& address, Clock& wall, QString* error)
+{
+    std::unique_ptr<AdapterDriver> driver;
+    QThread* here = QThread::currentThread();
+    const std::unique_ptr<QThread> opener(QThread::create([&] {
+        driver = AdapterDriver::open(address, wall, error);
+        if (driver)
+            driver->callFrom(here);
+    }));
+    QObject::connect(opener.get(), &QThread::finished, [] { QCoreApplication::exit(0); });
+    opener->start();
+    runApplication();
+    opener->wait();
+    return driver;
+}
+
 // velmora-bench in this process, on the program's virtual clock; the binding's link waits on
 // the wall clock, as the socket or terminal under it is real.
 struct Served {
@@ -30,7 +48,7 @@ struct Served {
     }
     std::unique_ptr<AdapterDriver> open(QString* error = nullptr)
     {
-        return AdapterDriver::open(server.address(), wall, error);
+        return openAside(server.address(), wall, error);
     }
 
     VirtualClock ownClock;
@@ -105,12 +123,18 @@ private slots:
         QString error;
         const std::unique_ptr<AdapterDriver> driver = served.open(&error);
         QVERIFY2(driver, qPrintable(error));
-        Program program(*driver, served.clock);
-        QCOMPARE(checks(program.form), localCharts);
+        QStringList titles;
+        int analyser = 0;
+        {
+            Program program(*driver, served.clock);
+            QCOMPARE(checks(program.form), localCharts);
+            titles = program.dialogs.titles();
+            analyser = program.form.State.AnalyserDevice;
+        }
         // Line ends, escapes and pluses are the adapter's own: they must reach the analyser as
         // data, as must a message that looks like an adapter command.
         for (const char* message : {"A+B\r\nC\x1b;", "++ver", "+", "\n"}) {
-            QCOMPARE(driver->ibwrt(program.form.State.AnalyserDevice, message), CMPL);
+            QCOMPARE(driver->ibwrt(analyser, message), CMPL);
             local.bench.ibwrt(local.form->State.AnalyserDevice, message);
         }
         const auto taken = [&] { return served.server.bench().received(); }; // once it reads them
@@ -119,7 +143,7 @@ private slots:
         QVERIFY(traffic.contains(AnalyserCommands::ReturnLossSetup) &&
                 traffic.contains(AnalyserCommands::AttenuationSetup));
         QCOMPARE(traffic, local.bench.received());
-        QCOMPARE(program.dialogs.titles(), local.dialogs.titles());
+        QCOMPARE(titles, local.dialogs.titles());
     }
 
     // The operator is told which adapter and why.
@@ -145,7 +169,7 @@ private slots:
         if (address == "mute")
             address = mute.server.address();
         QString error;
-        QVERIFY(!AdapterDriver::open(address, mute.wall, &error));
+        QVERIFY(!openAside(address, mute.wall, &error));
         QVERIFY2(error.startsWith(address) && error.contains(reason), qPrintable(error));
     }
 
@@ -180,7 +204,7 @@ private slots:
 
         // Run again while it is still gone: the same message once more, and nothing else.
         program.dialogs.clear();
-        QTest::mouseClick(w.Command_Run, Qt::LeftButton);
+        click(w.Command_Run);
         QCOMPARE(program.dialogs.titles(), QStringList{"GPIB Adapter Lost"});
 
         // Every later call that would wait on the link fails at once instead (not a time-out).
@@ -205,7 +229,7 @@ private slots:
                          quint16(served.server.address().section(u':', -1).toUInt()),
                          &served.clock);
         program.dialogs.clear();
-        QTest::mouseClick(w.Command_Run, Qt::LeftButton);
+        click(w.Command_Run);
         QCOMPARE(program.dialogs.titles(),
                  (QStringList{"Return Loss Measurement Setup", "Return Loss Reference"}));
         QVERIFY(!program.io.linkLost() && w.State.RefValid[ReturnLossKind]);
@@ -224,6 +248,7 @@ private slots:
         served.reset();
         QVERIFY(QTest::qWaitFor([&] { return driver->linkLost(); }, 30000));
         program.form.close();
+        settle(program.session);
         QCOMPARE(program.dialogs.titles(), (QStringList{"Terminate Program", "GPIB ERROR # 2"}));
         QVERIFY(program.io.programEnded());
     }

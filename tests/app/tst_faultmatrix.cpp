@@ -30,8 +30,10 @@ QString driveCell(const QString& scenario, const QString& step, bool cancelError
         // 100 MHz: ten points a sweep
         measure(w, attenuation ? MeasKind::Attenuation : MeasKind::ReturnLoss, 3,
                 step.endsWith("sweep") ? device : nullptr);
-        if (step == "closing" && !ended())
+        if (step == "closing" && !ended()) {
             w.close();
+            settle(fixture.session);
+        }
     }
     // The program's end comes back to main(), which exits with status 1.
     lines << (ended() ? QStringLiteral("ended 1") : QStringLiteral("finished"));

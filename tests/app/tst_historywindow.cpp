@@ -15,8 +15,8 @@ namespace {
 
 std::unique_ptr<PrivateCups> cups;
 
-// At a point of the widget; none: its centre.
-void click(QWidget* widget, QPoint at = {})
+// At a point of the widget.
+void clickAt(QWidget* widget, QPoint at)
 {
     QTest::mouseClick(widget, Qt::LeftButton, {}, at);
 }
@@ -104,7 +104,7 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return window.Table_Records->rowCount() == found; }));
         }
         QCOMPARE(window.Table_Records->item(0, 1)->text(), "AT-77");
-        click(window.Table_Records->viewport(), {9, 9});
+        clickAt(window.Table_Records->viewport(), {9, 9});
         QVERIFY(QTest::qWaitFor([&] { return !window.shownRecord().id.isNull(); }));
         QCOMPARE(window.Table_Prints->rowCount(), 1);
         QCOMPARE(window.chart()->grid().cellValue(1, 1).value_or(-99), 0.5f); // the record's limits
@@ -112,7 +112,7 @@ private slots:
 
         // Re-print the row to the same queue.
         QVERIFY(!window.Command_Reprint->isEnabled());
-        click(window.Table_Prints->viewport(), {9, 9});
+        clickAt(window.Table_Prints->viewport(), {9, 9});
         QVERIFY(window.Command_Reprint->isEnabled());
         click(window.Command_Reprint);
         const QString second = takePrinted(cups->output("q1"));

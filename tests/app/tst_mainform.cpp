@@ -91,11 +91,6 @@ struct Started : BenchFixture {
     }
 };
 
-void click(QWidget* widget)
-{
-    QTest::mouseClick(widget, Qt::LeftButton);
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(MsgResult)
@@ -446,6 +441,7 @@ private slots:
         click(w.Command_Run);
         for (int turn = 0; turn < 10; ++turn)
             QCoreApplication::processEvents();
+        settle(f.session);
         const QStringList received = f.bench.received();
         QCOMPARE(f.dialogs.titles(),
                  (QStringList{"Attenuator Measurement Setup", "Terminate Program"}));

@@ -178,11 +178,11 @@ private slots:
         QTest::addColumn<int>("polls");
         QTest::addColumn<QStringList>("said");
         QTest::newRow("three stale requests")
-            << "stale-srq" << 4 << QStringList{"posted", "ends at 0 s"};
-        QTest::newRow("at most 20 polls") << "stuck" << 20 << QStringList{"posted", "ends at 0 s"};
+            << "stale-srq" << 4 << QStringList{"ends at 0 s"};
+        QTest::newRow("at most 20 polls") << "stuck" << 20 << QStringList{"ends at 0 s"};
         QTest::newRow("no request in 30 s")
             << "no-srq" << 1
-            << QStringList{"posted", "10 s", gpibError(6, "I/O operation aborted - timeout."),
+            << QStringList{"10 s", gpibError(6, "I/O operation aborted - timeout."),
                            "ends at 30 s"};
     }
     void waitsForServiceRequest()
@@ -193,12 +193,11 @@ private slots:
         rig.bench.stuck = scenario == "stuck";
         const qint16 ud = rig.analyser();
         rig.io.GpibWrite(ud, QStringLiteral("SIG"));
-        QTimer::singleShot(0, [&] { rig.log("posted"); });
         rig.clock.schedule(10, [&] { rig.log(QString::number(rig.clock.now()) + " s"); });
         rig.io.GpibWaitSrq(ud);
         rig.log(QStringLiteral("ends at %1 s").arg(int(rig.clock.now())));
         QCOMPARE(rig.said, said);
-        QCOMPARE(rig.io.IoErrorFlag, said.size() > 2);
+        QCOMPARE(rig.io.IoErrorFlag, said.size() > 1);
         QTEST(int(rig.ops().count(QStringLiteral("ibrsp"))), "polls");
         QCOMPARE(rig.askTimeout(ud), T10s); // the descriptor's own limit back
     }

@@ -2,6 +2,7 @@
 #include "base/Clock.h"
 #include "remote/RemoteConnection.h"
 #include "remote/RemoteServer.h"
+#include "Settle.h"
 #include "session/BenchSession.h"
 #include "sim/SimulatedBench.h"
 #include "sim/SimulatedOperator.h"
@@ -73,7 +74,8 @@ struct Bench {
     {
         session.load();
         session.checkTrackingGenerator();
-        QObject::connect(&session.engine(), &MeasurementEngine::sweepCompleted,
+        settle(session);
+        QObject::connect(&session, &BenchSession::sweepCompleted,
                          [this](const MeasurementResult& result) { sweeps << result; });
         // With steps set, the next connection prompt a person would see waits for its answer
         // over SCPI. The run sits inside whatever the test waits on, so the steps go on from

@@ -2,6 +2,7 @@
 // operator's calls on the simulated bench in virtual time, and what came of them.
 
 #include "EngineBench.h"
+#include "Settle.h"
 #include "session/BenchSession.h"
 
 #include <QtTest>
@@ -18,6 +19,7 @@ struct SessionBench {
     {
         session.load();
         session.checkTrackingGenerator();
+        settle(session);
         bench.clearReceived();
     }
     VirtualClock clock;
@@ -145,6 +147,7 @@ void TestSession::steps()
             const qsizetype before = b.bench.received().size();
             if (const RemoteBench::Refusal r = s.runNow(StartedFrom::Batch); r.refused())
                 seen << QStringLiteral("run -> %1").arg(r.code);
+            settle(s);
             seen << QStringLiteral("sent %1").arg(b.bench.received().size() - before);
         } else if (text == "show") {
             const std::optional<MeasurementResult> result = s.lastResult();

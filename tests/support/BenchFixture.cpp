@@ -14,12 +14,27 @@ void BenchFixture::startProgram(MainForm& form, VirtualClock& clock)
 {
     // Only a modal window (the intro) waits on the clock without anybody advancing it.
     clock.idleAdvance = [] { return QApplication::activeModalWidget() != nullptr; };
-    form.Form_Load();
+    form.Form_Load([] { QCoreApplication::exit(0); });
+    runApplication();
+    if (form.session().programEnded())
+        return;
+    const QMetaObject::Connection activated =
+        QObject::connect(&form.session(), &BenchSession::settled, [&form] {
+            if (form.activated())
+                QCoreApplication::exit(0);
+        });
     form.show();
-    for (int turn = 0; turn < 1000 && !form.activated(); ++turn)
-        QCoreApplication::processEvents();
+    runApplication();
+    QObject::disconnect(activated);
     // Let the blink of the hint finish.
     clock.advance(2);
+}
+
+void click(QWidget* widget)
+{
+    QTest::mouseClick(widget, Qt::LeftButton);
+    if (auto* form = qobject_cast<MainForm*>(widget->window()))
+        settle(form->session());
 }
 
 void clickFrame(QWidget* frame)
@@ -42,9 +57,9 @@ void measure(MainForm& w, MeasKind kind, int step, QWidget* device)
 {
     clickFrame(kind == MeasKind::Attenuation ? w.Frame_Attn : w.Frame_Refl);
     chooseStep(w.Combo_FreqStep, step);
-    QTest::mouseClick(w.Command_Run, Qt::LeftButton);
+    click(w.Command_Run);
     if (!device)
         return;
     QTest::mouseClick(device, Qt::LeftButton);
-    QTest::mouseClick(w.Command_Run, Qt::LeftButton);
+    click(w.Command_Run);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EngineBench.h"
+#include "Settle.h"
 #include "app/MainForm.h"
 #include "base/Clock.h"
 #include "gpib/InstrumentIO.h"
@@ -28,6 +29,8 @@ struct BenchFixture {
     std::unique_ptr<MainForm> form;
 };
 
+// A click, and then the run it may have started or stopped, up to its end.
+void click(QWidget* widget);
 // A click on the frame's own surface, clear of every control inside it.
 void clickFrame(QWidget* frame);
 // Picks a frequency step with the arrow keys, as an operator does on a closed list.

@@ -30,7 +30,7 @@ struct EngineBench {
     ScriptedDialogs dialogs;
     SimulatedOperator hands{dialogs, bench};
     InstrumentIO io{bench, clock, hands};
-    ResultGrid grid{6};
     HeadlessView view;
-    MeasurementEngine engine{io, hands, grid, view};
+    ResultGrid& grid = view.grid;
+    MeasurementEngine engine{io, hands, view};
 };

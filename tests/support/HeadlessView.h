@@ -1,6 +1,7 @@
 #pragma once
 
 #include "measure/MeasurementView.h"
+#include "measure/ResultGrid.h"
 
 #include <array>
 
@@ -47,4 +48,7 @@ public:
     void enableStop(bool enabled) override { stopEnabled = enabled; }
     void showBusy(bool on) override { busy = on; }
     void showProgress(const SweepProgress& p) override { progress = p.text; }
+    void drawOnGrid(const std::function<void(ResultGrid&)>& draw) override { draw(grid); }
+
+    ResultGrid grid{6};
 };
