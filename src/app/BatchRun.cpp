@@ -127,8 +127,8 @@ std::optional<Job> readJob(const QCommandLineParser& parser, const Options& opti
 }
 
 // Ctrl-C stops the run as Stop would. The handler only writes a byte into a pipe, and the byte
-// stays there: the engine's waits, which run the event loop, see it through a notifier, and a
-// question on the terminal sees it in its poll. The first Ctrl-C puts the default action back,
+// stays there: the event loop sees it through a notifier while the run waits on the bus
+// thread, and a question on the terminal sees it in its poll. The first Ctrl-C puts the default action back,
 // so that a second one ends a run stuck in a driver call.
 class Interruption {
 public:

@@ -30,7 +30,8 @@ public:
 
     // Shows the window in front and reads the list again.
     void showWindow();
-    // While a run is busy nothing that opens a dialog may start: the sweep waits below it.
+    // While a run is in progress nothing that opens a modal dialog may start: it would nest
+    // the event loop while the run's messages come and go.
     void setRunBusy(bool busy);
     // Reads the list again, keeping the selection, when the window is shown.
     void refresh();

@@ -10,7 +10,7 @@ namespace {
 constexpr int ReadChunk = 512;
 constexpr int ProbeChunk = 256;
 constexpr int ReadTimeout = T3s;
-// How often the service-request line is looked at; the window runs in between.
+// How often the service-request line is looked at: each look is a short bus call.
 constexpr double ServiceRequestPoll = 0.02;
 
 QString trimBlanks(const QString& text)
@@ -198,9 +198,8 @@ void InstrumentIO::GpibWaitSrq(qint16 device)
 
 void InstrumentIO::waitForServiceRequest(qint16 device)
 {
-    // Look at the request in short slices so that the window keeps running, and give up
-    // after a bounded time: a driver wait without time-out never returns when the
-    // analyser does not ask for service.
+    // Look at the request in short slices and give up after a bounded time: a driver wait
+    // without time-out never returns when the analyser does not ask for service.
     const qint16 previousTimeout = m_bus.ibask(device, IbaTMO);
     m_bus.ibtmo(device, T1ms);
     const double deadline = m_clock.now() + ServiceRequestLimit;

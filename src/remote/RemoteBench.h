@@ -55,11 +55,11 @@ public:
     virtual QString comment() const = 0;
     virtual Refusal setComment(const QString& text) = 0;
 
-    // Run. Returns at once: the run starts later from the event loop, and busy() holds from
-    // the return until runFinished. Errors of the run go to connection (connectionError).
+    // Run. Returns at once, the run going on on the bus thread; busy() holds from the return
+    // until runFinished. Errors of the run go to connection (connectionError).
     // With promptsOn false every message box of the run takes its default.
     virtual Refusal initiate(int connection, bool promptsOn) = 0;
-    // Stop; also a run that was initiated but has not begun yet.
+    // Stop, as soon as the run in progress offers it.
     virtual void abort() = 0;
     // A run is in progress, whether started here or from the window.
     virtual bool busy() const = 0;

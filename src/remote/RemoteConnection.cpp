@@ -301,10 +301,8 @@ RemoteConnection::RemoteConnection(int id, QTcpSocket* socket, RemoteServer& ser
 
 void RemoteConnection::serve()
 {
-    // Bench calls may let window events run, new input among them: the outer call takes it.
-    if (m_serving || m_closed)
+    if (m_closed)
         return;
-    m_serving = true;
     while (!m_closed) {
         if (m_units.isEmpty()) {
             QByteArray line;
@@ -315,7 +313,6 @@ void RemoteConnection::serve()
         if (!runLine())
             break;
     }
-    m_serving = false;
 }
 
 void RemoteConnection::pushError(int code, const QString& detail)

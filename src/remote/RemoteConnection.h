@@ -52,7 +52,6 @@ private:
     QPointer<QTcpSocket> m_socket;
     RemoteServer& m_server;
     RemoteBench& m_bench;
-    bool m_serving = false;
     bool m_closed = false;
 
     // Bytes of the unfinished lines: m_input from m_inputPos; no LF before m_scanFrom.

@@ -66,11 +66,8 @@ QString RemoteServer::exposureWarning() const
 
 RemoteBench::Refusal RemoteServer::initiate(int connection, bool promptsOn)
 {
-    // Marked before the call: a bench that ends the run at once reports the end from inside.
-    m_runInProgress = true;
     RemoteBench::Refusal refusal = m_bench.initiate(connection, promptsOn);
-    if (refusal.refused())
-        m_runInProgress = false;
+    m_runInProgress = !refusal.refused();
     return refusal;
 }
 
@@ -93,8 +90,8 @@ void RemoteServer::takeConnections()
 void RemoteServer::runEnded()
 {
     m_runInProgress = false;
-    // Later, from the event loop: the bench is still inside its run when it reports the end,
-    // and the next line of a waiting client may well start another.
+    // Later, from the event loop: every other door hears of the end first, and the next line
+    // of a waiting client may well start another run.
     QMetaObject::invokeMethod(this, &RemoteServer::resumeWaiting, Qt::QueuedConnection);
 }
 

@@ -129,11 +129,6 @@ void BenchProtocol::receive(const QByteArray& bytes)
     if (m_closed || m_clock.now() < m_deafUntil)
         return;
     m_input += bytes;
-    // The bench waits for sweeps in the event loop, so more input may come meanwhile: it
-    // queues up here and is taken in order by the outer call.
-    if (m_serving)
-        return;
-    m_serving = true;
     while (!m_closed) {
         // A line ends at an unescaped CR or LF; ESC takes the byte after it as data.
         QByteArray line;
@@ -164,7 +159,6 @@ void BenchProtocol::receive(const QByteArray& bytes)
         else
             message(line);
     }
-    m_serving = false;
 }
 
 void BenchProtocol::command(const QByteArray& line)

@@ -89,7 +89,6 @@ private:
     Settings m_saved; // what a reset brings back
     QByteArray m_input;
     QByteArray m_unended; // message bytes the instrument has not yet seen the end of
-    bool m_serving = false;
     bool m_closed = false;
     double m_deafUntil = -1;          // a reset ignores what comes meanwhile
     std::map<int, int> m_descriptors; // by address

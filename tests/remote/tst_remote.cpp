@@ -77,14 +77,14 @@ struct Bench {
         settle(session);
         QObject::connect(&session, &BenchSession::sweepCompleted,
                          [this](const MeasurementResult& result) { sweeps << result; });
-        // With steps set, the next connection prompt a person would see waits for its answer
-        // over SCPI. The run sits inside whatever the test waits on, so the steps go on from
-        // inside the prompt, and one of them must send that answer.
+        // With steps set, the next connection prompt a person would see stays up, the run
+        // waiting, until it is answered over SCPI: the steps run as it appears, and one of them
+        // must send that answer.
         dialogs.onMessage = [this](const ScriptedDialogs::Shown& m) -> std::optional<MsgResult> {
             if (m.kind != MsgKind::ConnectionPrompt || m.unattended || !steps)
                 return std::nullopt;
             std::exchange(steps, nullptr)();
-            return dialogs.awaitAnswer();
+            return dialogs.hold();
         };
         if (!server.listen(QHostAddress::LocalHost, 0))
             qFatal("cannot listen");

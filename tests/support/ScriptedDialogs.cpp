@@ -4,6 +4,23 @@
 
 MsgResult ScriptedDialogs::message(const OperatorMessage& message)
 {
+    const MsgResult answer = scripted(message);
+    if (std::exchange(m_holding, false))
+        QTest::qFail("only a run's message can be held", __FILE__, __LINE__);
+    return answer;
+}
+
+void ScriptedDialogs::show(const OperatorMessage& message, std::function<void(MsgResult)> answered)
+{
+    const MsgResult answer = scripted(message);
+    if (std::exchange(m_holding, false))
+        m_held = std::move(answered);
+    else
+        answered(answer);
+}
+
+MsgResult ScriptedDialogs::scripted(const OperatorMessage& message)
+{
     const Shown entry{message};
     shown << entry;
     if (onMessage) {
@@ -22,18 +39,10 @@ bool ScriptedDialogs::choosePrinter(QPrinter& printer)
 
 bool ScriptedDialogs::answerWaiting(MsgResult button)
 {
-    if (!m_waiting || m_pressed)
+    if (!m_held)
         return false;
-    m_pressed = button;
+    std::exchange(m_held, nullptr)(button);
     return true;
-}
-
-std::optional<MsgResult> ScriptedDialogs::awaitAnswer()
-{
-    const bool outer = std::exchange(m_waiting, true);
-    (void)QTest::qWaitFor([this] { return m_pressed.has_value(); }, 30000);
-    m_waiting = outer;
-    return std::exchange(m_pressed, std::nullopt);
 }
 
 QString ScriptedDialogs::Shown::line() const

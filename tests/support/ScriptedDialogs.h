@@ -19,8 +19,9 @@ public:
     };
 
     MsgResult message(const OperatorMessage& message) override;
+    void show(const OperatorMessage& message, std::function<void(MsgResult)> answered) override;
     bool choosePrinter(QPrinter& printer) override;
-    // Presses a button of the message waiting in awaitAnswer(); false when none is waiting.
+    // Presses a button of the message held by hold(); false when none is held.
     bool answerWaiting(MsgResult button) override;
 
     // Answers in order; once they run out, every message gets its first button.
@@ -28,9 +29,13 @@ public:
     // Decides per message instead; return std::nullopt to fall back to the script.
     std::function<std::optional<MsgResult>(const Shown&)> onMessage;
     std::function<bool(QPrinter&)> onChoosePrinter;
-    // For onMessage: the message waits, events running, until answerWaiting() presses a button;
-    // after 30 s nothing, and the script answers.
-    std::optional<MsgResult> awaitAnswer();
+    // For onMessage, of a run's message: it stays up, the run waiting, until answerWaiting()
+    // presses a button.
+    std::optional<MsgResult> hold()
+    {
+        m_holding = true;
+        return std::nullopt;
+    }
 
     QList<Shown> shown;
     QStringList titles() const;
@@ -39,7 +44,10 @@ public:
     void clear() { shown.clear(); }
 
 private:
+    // What the script answers, the message noted.
+    MsgResult scripted(const OperatorMessage& message);
+
     QList<MsgResult> m_answers;
-    bool m_waiting = false;
-    std::optional<MsgResult> m_pressed;
+    bool m_holding = false;
+    std::function<void(MsgResult)> m_held;
 };
