@@ -40,6 +40,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <sys/resource.h>
@@ -101,10 +102,27 @@ double median(QVector<double> values)
     return values.isEmpty() ? 0 : values[values.size() / 2];
 }
 
+// The simulated bench whose next read, once asked, blocks its bus call for 2 s, as a
+// linux-gpib read does in the kernel until its time-out.
+struct BlockingBench : SimulatedBench {
+    using SimulatedBench::SimulatedBench;
+    int ibrd(int ud, QByteArray& buffer) override
+    {
+        if (blockNextRead.exchange(false)) {
+            blocking = true;
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            blocking = false;
+        }
+        return SimulatedBench::ibrd(ud, buffer);
+    }
+    std::atomic<bool> blockNextRead = false;
+    std::atomic<bool> blocking = false;
+};
+
 // The program as it starts, on the in-process bench with the real clock.
 struct Program {
     SteadyClock clock;
-    SimulatedBench bench{clock, *BenchScenario::parse({})};
+    BlockingBench bench{clock, *BenchScenario::parse({})};
     FirstButtonDialogs answers;
     SimulatedOperator hands{answers, bench};
     BenchSession session{bench, clock, hands};
@@ -129,12 +147,14 @@ struct Program {
 
     void chooseStep(int index) { session.setStepIndex(index); }
 
-    // Seconds the Run button's sequence took; it runs inside the click.
+    // Seconds the Run button's sequence took, the window's event loop running meanwhile.
     double run()
     {
         QElapsedTimer timer;
         timer.start();
         form.Command_Run->click();
+        while (session.running())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         return timer.nsecsElapsed() / 1e9;
     }
 
@@ -203,6 +223,33 @@ SweepFigures sweeps(bool withSlowest)
         figures.overhead << p.terminationSweep(step) / prescribed;
     }
     return figures;
+}
+
+// A 10 ms timer's lateness on the window's thread while a reference sweep's driver call
+// blocks for 2 s.
+double blockingCallLateness99()
+{
+    Program p;
+    p.start();
+    QVector<double> lateness;
+    QElapsedTimer since;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const double late = std::max(0.0, since.nsecsElapsed() / 1e6 - 10.0);
+        since.restart();
+        if (p.bench.blocking)
+            lateness << late;
+    });
+    p.clickFrame(p.form.Frame_Refl);
+    p.chooseStep(3);
+    p.bench.blockNextRead = true;
+    since.start();
+    timer.start(10);
+    p.run();
+    timer.stop();
+    std::sort(lateness.begin(), lateness.end());
+    return lateness.isEmpty() ? 0 : lateness[int(lateness.size() * 0.99)];
 }
 
 struct RemoteFigures {
@@ -431,12 +478,13 @@ int main(int argc, char* argv[])
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
 
-    QVector<double> wait, late, memory, chart, entries;
+    QVector<double> wait, late, blocked, memory, chart, entries;
     QVector<QVector<double>> overhead(4);
     for (int i = 0; i < n; ++i) {
         wait << waitCost();
         const SweepFigures s = sweeps(parser.isSet(slow) && i == 0);
         late << s.lateness99;
+        blocked << blockingCallLateness99();
         for (int step = 0; step < 4; ++step)
             if (s.overhead[step] >= 0)
                 overhead[step] << s.overhead[step];
@@ -450,6 +498,7 @@ int main(int argc, char* argv[])
     QVector<Figure> figures{
         {"wait-cost", median(wait), "cpu/wall", 0.01},
         {"responsiveness-p99", median(late), "ms", 5},
+        {"responsiveness-blocking-call-p99", median(blocked), "ms", 5},
         {"start-up", startUp * 1000, "ms", 300},
         {"memory-peak", median(memory), "MB", 80},
         {"chart-480-cells", median(chart), "ms", 20},
@@ -463,7 +512,7 @@ int main(int argc, char* argv[])
     const char* stepNames[] = {"12.5MHz", "25MHz", "50MHz", "100MHz"};
     for (int step = 0; step < 4; ++step)
         if (!overhead[step].isEmpty())
-            figures.insert(2 + step, {QStringLiteral("sweep-overhead-%1").arg(stepNames[step]),
+            figures.insert(3 + step, {QStringLiteral("sweep-overhead-%1").arg(stepNames[step]),
                                       median(overhead[step]), "ratio", 1.01});
     int missed = 0;
     for (const Figure& f : figures) {

@@ -1,5 +1,6 @@
 // The session that the window, remote control and the batch run all drive: each row is an
-// operator's calls on the simulated bench in virtual time, and what came of them.
+// operator's calls on the simulated bench in virtual time, and what came of them. Throughout, the
+// window's thread makes no bus call and never handles an event inside another's handler.
 
 #include "EngineBench.h"
 #include "Settle.h"
@@ -7,12 +8,121 @@
 
 #include <QtTest>
 
+#include <condition_variable>
+#include <mutex>
+
 BenchScenario scenarioOf(const QString& words);
 
 namespace {
 
 const char* const KindNames[] = {"prompt",  "reuse", "done",  "stop",  "refused", "bus-error",
                                  "timeout", "lost",  "fatal", "close", "notice"};
+
+// Event deliveries the window's thread is inside: 1 in a handler called from the event loop,
+// more when a handler runs events of its own.
+int deliveryDepth = 0;
+
+class WatchedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        const int window = QThread::currentThread() == thread() ? 1 : 0;
+        deliveryDepth += window;
+        const bool handled = QApplication::notify(receiver, event);
+        deliveryDepth -= window;
+        return handled;
+    }
+};
+
+bool onWindowThread()
+{
+    return QThread::currentThread() == qApp->thread();
+}
+
+// What went against the rule, once each: "bus call on the window's thread" and so on.
+QStringList faults;
+
+void fault(const QString& what)
+{
+    if (!faults.contains(what))
+        faults << what;
+}
+
+// Called on the window's thread: from the event loop, a handler must run straight from it.
+void checkHandler(const QString& where)
+{
+    if (QThread::currentThread()->loopLevel() > 1 || deliveryDepth > 1)
+        fault("event loop nested at " + where);
+}
+
+// The bench that notes where its driver calls come from. A read may be made to block, as a
+// linux-gpib read does in the kernel, until the window's thread has handled an event posted
+// meanwhile, or for 2 s.
+struct WatchedBench : SimulatedBench {
+    using SimulatedBench::SimulatedBench;
+    int ibwrt(int ud, const QByteArray& data) override
+    {
+        note();
+        return SimulatedBench::ibwrt(ud, data);
+    }
+    int ibrd(int ud, QByteArray& buffer) override
+    {
+        note();
+        if (blockRead.exchange(false)) {
+            std::unique_lock lock(mutex);
+            order << "read blocks";
+            QMetaObject::invokeMethod(qApp, [this] {
+                const std::lock_guard handled(mutex);
+                order << "event handled";
+                eventHandled.notify_all();
+            });
+            eventHandled.wait_for(lock, std::chrono::seconds(2),
+                                  [this] { return order.size() > 1; });
+            order << "read returns";
+        }
+        return SimulatedBench::ibrd(ud, buffer);
+    }
+    int ibwait(int ud, int mask) override
+    {
+        note();
+        return SimulatedBench::ibwait(ud, mask);
+    }
+    int ibrsp(int ud, char* statusByte) override
+    {
+        note();
+        return SimulatedBench::ibrsp(ud, statusByte);
+    }
+    void FindLstn(int board, const QVector<short>& addresses, QVector<short>& results,
+                  int limit) override
+    {
+        note();
+        SimulatedBench::FindLstn(board, addresses, results, limit);
+    }
+    void note()
+    {
+        ++calls;
+        if (onWindowThread())
+            fault(QStringLiteral("bus call on the window's thread"));
+    }
+
+    std::atomic<int> calls = 0;
+    std::atomic<bool> blockRead = false;
+    std::mutex mutex;
+    std::condition_variable eventHandled;
+    QStringList order;
+};
+
+// The virtual clock: a wait is made off the window's thread, which moves time for it from its
+// event loop.
+struct WatchedClock : VirtualClock {
+    void waitUntil(double deadline) override
+    {
+        if (onWindowThread())
+            checkHandler(QStringLiteral("a wait"));
+        VirtualClock::waitUntil(deadline);
+    }
+};
 
 struct SessionBench {
     explicit SessionBench(const QString& scenario) : bench(clock, scenarioOf(scenario))
@@ -22,8 +132,8 @@ struct SessionBench {
         settle(session);
         bench.clearReceived();
     }
-    VirtualClock clock;
-    SimulatedBench bench;
+    WatchedClock clock;
+    WatchedBench bench;
     ScriptedDialogs dialogs;
     SimulatedOperator hands{dialogs, bench};
     BenchSession session{bench, clock, hands};
@@ -47,6 +157,7 @@ class TestSession : public QObject {
 private slots:
     void steps_data();
     void steps();
+    void windowRunsWhileBusCallBlocks();
 };
 
 // A step is "kind att|rl", "step N" (0..3), "device WORD", "custom TEXT", "limit TEXT",
@@ -134,7 +245,13 @@ void TestSession::steps()
                         .arg(refusal.text)
                         .trimmed();
     };
+    faults.clear();
+    QObject::connect(&s, &BenchSession::changed, [&s] {
+        if (s.running())
+            checkHandler(QStringLiteral("a change of the controls"));
+    });
     b.dialogs.onMessage = [&](const ScriptedDialogs::Shown& shown) {
+        checkHandler(shown.title);
         seen << QLatin1String(KindNames[int(shown.kind)]) + u' ' + shown.title.trimmed() +
                     (shown.kind == MsgKind::RefusedValue ? ": " + shown.text : QString());
         if (shown.kind == MsgKind::ConnectionPrompt)
@@ -161,7 +278,28 @@ void TestSession::steps()
         }
     }
     QCOMPARE(seen.join(QLatin1String(" | ")), log);
+    QCOMPARE(faults.join(u'|'), QString());
+    QVERIFY(b.bench.calls > 0);
 }
 
-QTEST_MAIN(TestSession)
+// A driver call that blocks the bus thread leaves the window's thread free: an event posted
+// while the read blocks is handled before the read returns.
+void TestSession::windowRunsWhileBusCallBlocks()
+{
+    SessionBench b(QString{});
+    QVERIFY(!b.session.setKind(MeasKind::ReturnLoss).refused());
+    b.bench.blockRead = true;
+    QVERIFY(!b.session.runNow(StartedFrom::Window).refused());
+    settle(b.session);
+    QCOMPARE(b.bench.order, (QStringList{"read blocks", "event handled", "read returns"}));
+    QVERIFY(b.session.reference(MeasKind::ReturnLoss).valid);
+}
+
+int main(int argc, char* argv[])
+{
+    WatchedApplication app(argc, argv);
+    TestSession test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_session.moc"
