@@ -22,6 +22,18 @@ public:
         open(QIODevice::ReadWrite | QIODevice::Unbuffered);
     }
     bool isSequential() const override { return true; }
+    // The answer arrives when the link waits for it, as it would over a wire.
+    bool waitForReadyRead(int) override
+    {
+        if (std::exchange(m_hungUp, false)) {
+            emit readChannelFinished();
+            return false;
+        }
+        if (m_output.isEmpty())
+            return false;
+        emit readyRead();
+        return true;
+    }
     qint64 bytesAvailable() const override { return m_output.size() + QIODevice::bytesAvailable(); }
 
 protected:
@@ -62,20 +74,10 @@ private:
     void answer()
     {
         if (m_next >= m_replies.size()) {
-            if (!m_finished) {
-                m_finished = true;
-                QMetaObject::invokeMethod(
-                    this, [this] { emit readChannelFinished(); }, Qt::QueuedConnection);
-            }
+            m_hungUp = !std::exchange(m_finished, true);
             return;
         }
-        const QByteArray& reply = m_replies[m_next++];
-        if (reply.isEmpty())
-            return;
-        m_output += reply;
-        // The answer arrives later, as it would over a wire.
-        QMetaObject::invokeMethod(
-            this, [this] { emit readyRead(); }, Qt::QueuedConnection);
+        m_output += m_replies[m_next++];
     }
 
     QList<QByteArray> m_replies;
@@ -84,6 +86,7 @@ private:
     QByteArray m_line;
     bool m_escaped = false;
     bool m_finished = false;
+    bool m_hungUp = false; // said at the next wait
 };
 
 void require(bool condition)

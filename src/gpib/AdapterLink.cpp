@@ -71,6 +71,15 @@ std::unique_ptr<AdapterLink> AdapterLink::open(const QString& address, Clock& cl
     return link;
 }
 
+std::unique_ptr<AdapterLink> AdapterLink::attach(std::unique_ptr<QIODevice> device,
+                                                 const QString& address, Clock& clock)
+{
+    QIODevice* raw = device.get();
+    std::unique_ptr<AdapterLink> link(new AdapterLink(std::move(device), address, false, clock));
+    connect(raw, &QIODevice::readChannelFinished, link.get(), &AdapterLink::goDown);
+    return link;
+}
+
 AdapterLink::AdapterLink(std::unique_ptr<QIODevice> device, const QString& address, bool serial,
                          Clock& clock)
     : m_device(device.release()), m_address(address), m_serial(serial), m_clock(clock)

@@ -24,6 +24,10 @@ public:
     // nullptr and, if error is given, says why.
     static std::unique_ptr<AdapterLink> open(const QString& address, Clock& clock,
                                              QString* error = nullptr);
+    // Over a stream that is already open, such as a scripted adapter, whose waitForReadyRead
+    // delivers its input; the link goes down when the stream's input ends.
+    static std::unique_ptr<AdapterLink> attach(std::unique_ptr<QIODevice> device,
+                                               const QString& address, Clock& clock);
     ~AdapterLink() override;
 
     QString address() const { return m_address; }
