@@ -128,8 +128,8 @@ std::optional<Job> readJob(const QCommandLineParser& parser, const Options& opti
 
 // Ctrl-C stops the run as Stop would. The handler only writes a byte into a pipe, and the byte
 // stays there: the event loop sees it through a notifier while the run waits on the bus
-// thread, and a question on the terminal sees it in its poll. The first Ctrl-C puts the default action back,
-// so that a second one ends a run stuck in a driver call.
+// thread, and a question on the terminal sees it in its poll. The first Ctrl-C puts the default
+// action back, so that a second one ends a run stuck in a driver call.
 class Interruption {
 public:
     Interruption()
@@ -340,8 +340,7 @@ int BatchRun::main(int argc, char* argv[])
             return end(ErrorStatus);
         session.setKind(job->kind);
         session.setStepIndex(job->step);
-        if (Interruption::happened() ||
-            session.runNow(StartedFrom::Batch, interactive).refused())
+        if (Interruption::happened() || session.runNow(StartedFrom::Batch, interactive).refused())
             return end(ended().value_or(ErrorStatus));
     };
     const auto device = [&] {
@@ -378,4 +377,3 @@ int BatchRun::main(int argc, char* argv[])
     QCoreApplication::exec();
     return status;
 }
-

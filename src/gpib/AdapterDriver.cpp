@@ -1,7 +1,7 @@
 #include "gpib/AdapterDriver.h"
 
-#include "gpib/AdapterLink.h"
 #include "base/Clock.h"
+#include "gpib/AdapterLink.h"
 
 #include <QRegularExpression>
 #include <QThread>

@@ -86,8 +86,7 @@ AdapterLink::AdapterLink(std::unique_ptr<QIODevice> device, const QString& addre
 {
     // A child, so that it moves to the bus thread with the link.
     m_device->setParent(this);
-    connect(m_device, &QIODevice::readyRead, this,
-            [this] { m_input += m_device->readAll(); });
+    connect(m_device, &QIODevice::readyRead, this, [this] { m_input += m_device->readAll(); });
 }
 
 AdapterLink::~AdapterLink()

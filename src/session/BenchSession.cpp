@@ -7,7 +7,6 @@
 #include "report/PrintResultForm.h"
 #include "report/PrintResultTextForm.h"
 
-
 namespace {
 
 const RemoteBench::Refusal Conflict{-221, {}};
@@ -123,7 +122,8 @@ public:
     }
     void enableAttnControls(bool refEnabled, bool optionsEnabled, bool customEnabled) override
     {
-        s.m_bus.home([=, this] { s.enableAttnControls(refEnabled, optionsEnabled, customEnabled); });
+        s.m_bus.home(
+            [=, this] { s.enableAttnControls(refEnabled, optionsEnabled, customEnabled); });
     }
     void enableReflControls(bool refEnabled, bool othersEnabled) override
     {

@@ -14,8 +14,8 @@ struct BusThread::Waits {
 };
 
 BusThread::BusThread(GpibDriver& driver)
-    : m_driver(driver), m_thread(std::make_unique<QThread>()), m_worker(std::make_unique<QObject>()),
-      m_waits(std::make_shared<Waits>())
+    : m_driver(driver), m_thread(std::make_unique<QThread>()),
+      m_worker(std::make_unique<QObject>()), m_waits(std::make_shared<Waits>())
 {
     m_thread->setObjectName(QStringLiteral("bus"));
     m_worker->moveToThread(m_thread.get());

@@ -177,8 +177,7 @@ private slots:
         QTest::addColumn<QString>("scenario"); // "stuck": a status byte that never clears
         QTest::addColumn<int>("polls");
         QTest::addColumn<QStringList>("said");
-        QTest::newRow("three stale requests")
-            << "stale-srq" << 4 << QStringList{"ends at 0 s"};
+        QTest::newRow("three stale requests") << "stale-srq" << 4 << QStringList{"ends at 0 s"};
         QTest::newRow("at most 20 polls") << "stuck" << 20 << QStringList{"ends at 0 s"};
         QTest::newRow("no request in 30 s")
             << "no-srq" << 1

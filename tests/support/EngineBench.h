@@ -1,9 +1,9 @@
 #pragma once
 
+#include "HeadlessView.h"
 #include "ScriptedDialogs.h"
 #include "base/Clock.h"
 #include "gpib/InstrumentIO.h"
-#include "HeadlessView.h"
 #include "measure/MeasurementEngine.h"
 #include "measure/ResultGrid.h"
 #include "sim/SimulatedBench.h"
