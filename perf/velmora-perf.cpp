@@ -43,6 +43,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -180,6 +181,38 @@ double waitCost()
     return (processSeconds() - cpu) / (wall.nsecsElapsed() / 1e9);
 }
 
+// A 10 ms timer on the window's thread, and how late it fires while counting() holds.
+struct Lateness {
+    explicit Lateness(std::function<bool()> counting = [] { return true; })
+        : m_counting(std::move(counting))
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const double late = std::max(0.0, m_since.nsecsElapsed() / 1e6 - 10.0);
+            m_since.restart();
+            if (m_counting())
+                m_samples << late;
+        });
+    }
+    void start()
+    {
+        m_since.start();
+        m_timer.start(10);
+    }
+    double stopAtP99()
+    {
+        m_timer.stop();
+        std::sort(m_samples.begin(), m_samples.end());
+        return m_samples.isEmpty() ? 0 : m_samples[int(m_samples.size() * 0.99)];
+    }
+
+private:
+    std::function<bool()> m_counting;
+    QVector<double> m_samples;
+    QElapsedTimer m_since;
+    QTimer m_timer;
+};
+
 struct SweepFigures {
     double lateness99 = 0;
     QVector<double> overhead; // per step index 0..3, -1 when skipped
@@ -190,27 +223,17 @@ SweepFigures sweeps(bool withSlowest)
     Program p;
     p.start();
 
-    // A 10 ms timer's lateness while a reference and a device sweep run at 100 MHz steps.
-    QVector<double> lateness;
-    QElapsedTimer since;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        lateness << std::max(0.0, since.nsecsElapsed() / 1e6 - 10.0);
-        since.restart();
-    });
+    // The window's lateness while a reference and a device sweep run at 100 MHz steps.
+    Lateness lateness;
     p.clickFrame(p.form.Frame_Refl);
     p.chooseStep(3);
-    since.start();
-    timer.start(10);
+    lateness.start();
     p.run();
     p.form.Option_Refl[1]->click();
     p.run();
-    timer.stop();
-    std::sort(lateness.begin(), lateness.end());
 
     SweepFigures figures;
-    figures.lateness99 = lateness.isEmpty() ? 0 : lateness[int(lateness.size() * 0.99)];
+    figures.lateness99 = lateness.stopAtP99();
     // Prescribed waits of a termination sweep: 2 s after "SIG", then 0.7 s and the query's
     // 0.1 s a point.
     const int points[] = {79, 40, 20, 10};
@@ -231,25 +254,13 @@ double blockingCallLateness99()
 {
     Program p;
     p.start();
-    QVector<double> lateness;
-    QElapsedTimer since;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        const double late = std::max(0.0, since.nsecsElapsed() / 1e6 - 10.0);
-        since.restart();
-        if (p.bench.blocking)
-            lateness << late;
-    });
+    Lateness lateness([&p] { return p.bench.blocking.load(); });
     p.clickFrame(p.form.Frame_Refl);
     p.chooseStep(3);
     p.bench.blockNextRead = true;
-    since.start();
-    timer.start(10);
+    lateness.start();
     p.run();
-    timer.stop();
-    std::sort(lateness.begin(), lateness.end());
-    return lateness.isEmpty() ? 0 : lateness[int(lateness.size() * 0.99)];
+    return lateness.stopAtP99();
 }
 
 struct RemoteFigures {
