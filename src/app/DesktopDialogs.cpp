@@ -71,6 +71,8 @@ MsgResult DesktopDialogs::message(const OperatorMessage& message)
     if (message.unattended)
         return message.firstButton();
     const std::unique_ptr<QMessageBox> box(boxFor(message));
+    // A guarded pointer: it is null again once the box is gone.
+    // cppcheck-suppress danglingLifetime
     m_waiting = box.get();
     return resultOf(box->exec(), message);
 }
