@@ -13,6 +13,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <array>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -126,32 +127,39 @@ std::optional<Job> readJob(const QCommandLineParser& parser, const Options& opti
     return job;
 }
 
-// Ctrl-C stops the run as Stop would. The handler only writes a byte into a pipe, and the byte
-// stays there: the event loop sees it through a notifier while the run waits on the bus
-// thread, and a question on the terminal sees it in its poll. The first Ctrl-C puts the default
-// action back, so that a second one ends a run stuck in a driver call.
+// Ctrl-C (or SIGTERM, SIGHUP) ends the run at once. The handler only writes a byte into a
+// pipe, and the byte stays there: the event loop sees it through a notifier while the run waits
+// on the bus thread, and a question on the terminal sees it in its poll. A second signal exits
+// at once, for a run stuck in a driver call.
 class Interruption {
 public:
     Interruption()
     {
-        struct sigaction previous {};
-        sigaction(SIGINT, nullptr, &previous);
-        // Started in the background by a shell that ignores it for us: keep ignoring it.
-        if (previous.sa_handler == SIG_IGN || pipe2(m_fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        if (pipe2(m_fds, O_CLOEXEC | O_NONBLOCK) != 0)
             return;
         s_writeFd = m_fds[1];
         struct sigaction action {};
         action.sa_handler = &Interruption::handle;
         sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
-        sigaction(SIGINT, &action, &m_previous);
+        for (size_t i = 0; i < Signals.size(); ++i) {
+            struct sigaction previous {};
+            sigaction(Signals[i], nullptr, &previous);
+            // Started in the background by a shell that ignores it for us: keep ignoring it.
+            if (previous.sa_handler == SIG_IGN)
+                continue;
+            sigaction(Signals[i], &action, &m_previous[i]);
+            m_handled[i] = true;
+        }
         m_installed = true;
     }
     ~Interruption()
     {
         if (!m_installed)
             return;
-        sigaction(SIGINT, &m_previous, nullptr);
+        for (size_t i = 0; i < Signals.size(); ++i) {
+            if (m_handled[i])
+                sigaction(Signals[i], &m_previous[i], nullptr);
+        }
         s_writeFd = -1;
         close(m_fds[0]);
         close(m_fds[1]);
@@ -160,21 +168,37 @@ public:
     Interruption& operator=(const Interruption&) = delete;
 
     int fd() const { return m_installed ? m_fds[0] : -1; }
-    static bool happened() { return s_happened != 0; }
+    static bool happened() { return s_signal != 0; }
+    // "Stopped by Ctrl-C." or the signal's name.
+    static QString stoppedText()
+    {
+        return QStringLiteral("Stopped by %1.")
+            .arg(s_signal == SIGINT    ? QStringLiteral("Ctrl-C")
+                 : s_signal == SIGTERM ? QStringLiteral("SIGTERM")
+                                       : QStringLiteral("SIGHUP"));
+    }
 
 private:
-    static void handle(int)
+    static constexpr std::array<int, 3> Signals{SIGINT, SIGTERM, SIGHUP};
+
+    static void handle(int signal)
     {
-        s_happened = 1;
+        if (s_signal != 0) {
+            static const char second[] = "velmora: Stopped at once.\n";
+            [[maybe_unused]] const ssize_t said = write(STDERR_FILENO, second, sizeof second - 1);
+            _exit(ErrorStatus);
+        }
+        s_signal = signal;
         const char byte = 1;
         [[maybe_unused]] const ssize_t written = write(s_writeFd, &byte, 1);
     }
 
-    static inline volatile std::sig_atomic_t s_happened = 0;
+    static inline volatile std::sig_atomic_t s_signal = 0;
     static inline int s_writeFd = -1;
     int m_fds[2] = {-1, -1};
     bool m_installed = false;
-    struct sigaction m_previous {};
+    std::array<bool, 3> m_handled{};
+    std::array<struct sigaction, 3> m_previous{};
 };
 
 // The sweep under way on one line of standard error: the points done of the step's count and
@@ -241,9 +265,11 @@ int keptVerdict(History& history, const SweepRecorder& recorder, const Measureme
                  });
     history.drain();
     QCoreApplication::sendPostedEvents(&receiver);
-    if (!kept)
+    if (!kept) {
+        history.lossTold();
         return failed(
             QStringLiteral("%1, but the record could not be kept: %2").arg(verdict.text(), lost));
+    }
 
     QTextStream(stdout) << verdict.text() << Qt::endl;
     return verdict.outcome == Verdict::Outcome::Fail ? 1 : 0;
@@ -264,6 +290,15 @@ int BatchRun::main(int argc, char* argv[])
     const std::optional<Job> job = readJob(parser, options, &error);
     if (!job)
         return badArguments(error);
+    // The values meet the Run command's own rules before anything goes over the bus.
+    for (const QString& refusal :
+         {job->device == MeasType::CustomAtt
+              ? MeasurementEngine::customAttenuationRefusal(job->customAttn)
+              : QString(),
+          job->limit ? MeasurementEngine::customLimitRefusal(job->kind, *job->limit) : QString()}) {
+        if (!refusal.isEmpty())
+            return failed(refusal);
+    }
     const DatabaseTarget target = DatabaseTarget::choose(parser.value(options.database));
     if (!target.valid() && target.fromCommandLine)
         return badArguments(target.error);
@@ -296,7 +331,7 @@ int BatchRun::main(int argc, char* argv[])
         interrupted = std::make_unique<QSocketNotifier>(interruption.fd(), QSocketNotifier::Read);
         QObject::connect(interrupted.get(), &QSocketNotifier::activated, [&] {
             interrupted->setEnabled(false);
-            engine.requestStop();
+            session.cutShort();
         });
     }
 
@@ -311,7 +346,11 @@ int BatchRun::main(int argc, char* argv[])
         progress.clear();
         std::fprintf(stderr, "velmora: %s\n", qPrintable(message));
     };
-    QObject::connect(&history, &History::outage, note);
+    // This bench's own file failing is told once, with the record it could not keep.
+    QObject::connect(&history, &History::outage, [&note](const QString& message, bool atRisk) {
+        if (!atRisk)
+            note(message);
+    });
     QObject::connect(&history, &History::restored, note);
     SweepRecorder recorder(history, session, connection.interface(), connection.address());
 
@@ -322,7 +361,7 @@ int BatchRun::main(int argc, char* argv[])
         if (terminal.busFailed())
             return failed(QStringLiteral("The run ended after a bus error: no verdict."));
         if (Interruption::happened())
-            return failed(QStringLiteral("Interrupted: no verdict."));
+            return failed(Interruption::stoppedText());
         return std::nullopt;
     };
     // The runs go on the bus thread; each step below comes when the one before has returned.

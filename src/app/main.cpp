@@ -125,8 +125,11 @@ int main(int argc, char* argv[])
                                       : error});
         std::printf("%s\n", qPrintable(remote->listeningLine()));
         std::fflush(stdout);
-        if (!remote->exposureWarning().isEmpty())
-            form.showStatus(remote->exposureWarning());
+        // Said where a terminal or a log hears it too, not only in the window.
+        if (const QString warning = remote->exposureWarning(); !warning.isEmpty()) {
+            form.showStatus(warning);
+            std::fprintf(stderr, "velmora: %s\n", qPrintable(warning));
+        }
         QObject::connect(&history, &History::outage, &session, &RemoteBench::systemError);
         return 0;
     };

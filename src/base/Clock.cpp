@@ -15,6 +15,7 @@ struct SteadyClock::Private {
     std::mutex mutex;
     std::condition_variable abandoned;
     bool gone = false;
+    int cuts = 0; // waits in progress when this changes return
 };
 
 SteadyClock::SteadyClock() : d(std::make_unique<Private>())
@@ -37,9 +38,20 @@ void SteadyClock::waitUntil(double deadline)
     const double left = deadline - now();
     if (left <= 0)
         return;
-    // The thread sleeps; only the program going away wakes it early.
+    // The thread sleeps; only the program going away or a run cut short wakes it early.
     std::unique_lock lock(d->mutex);
-    d->abandoned.wait_for(lock, std::chrono::duration<double>(left), [this] { return d->gone; });
+    const int cuts = d->cuts;
+    d->abandoned.wait_for(lock, std::chrono::duration<double>(left),
+                          [this, cuts] { return d->gone || d->cuts != cuts; });
+}
+
+void SteadyClock::cutWaitsShort()
+{
+    {
+        const std::lock_guard lock(d->mutex);
+        ++d->cuts;
+    }
+    d->abandoned.notify_all();
 }
 
 void SteadyClock::abandonWaits()

@@ -28,6 +28,8 @@ public:
 
     // The program is going away: every wait, now and later, returns at once.
     virtual void abandonWaits() = 0;
+    // The waits in progress return now (a run cut short); later ones wait as usual.
+    virtual void cutWaitsShort() = 0;
 
     void wait(double seconds) { waitUntil(now() + seconds); }
 };
@@ -42,6 +44,7 @@ public:
     int schedule(double seconds, std::function<void()> action) override;
     void cancel(int id) override;
     void abandonWaits() override;
+    void cutWaitsShort() override;
 
 private:
     struct Private;
@@ -63,6 +66,8 @@ public:
     int schedule(double seconds, std::function<void()> action) override;
     void cancel(int id) override;
     void abandonWaits() override;
+    // Its waits take no wall time: there is nothing to cut short.
+    void cutWaitsShort() override {}
 
     // Moves time forward, running every action due on the way (as waitUntil does).
     void advance(double seconds) { waitUntil(m_now + seconds); }

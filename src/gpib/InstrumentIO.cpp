@@ -85,6 +85,12 @@ void InstrumentIO::beginRun()
     m_lostTold = false;
 }
 
+void InstrumentIO::cutShort()
+{
+    m_cutShort = true;
+    m_clock.cutWaitsShort();
+}
+
 void InstrumentIO::tellAdapterLost()
 {
     if (m_lostTold)
@@ -207,7 +213,7 @@ void InstrumentIO::waitForServiceRequest(qint16 device)
     for (;;) {
         m_bus.ibwait(device, RQS | TIMO);
         outcome = m_bus.status();
-        if (outcome.has(RQS) || outcome.error())
+        if (outcome.has(RQS) || outcome.error() || m_cutShort)
             break;
         if (m_clock.now() >= deadline) {
             outcome.ibsta = qint16(outcome.ibsta | ERR | TIMO);
@@ -222,7 +228,7 @@ void InstrumentIO::waitForServiceRequest(qint16 device)
 
 void InstrumentIO::Delay(float seconds)
 {
-    if (m_programEnded)
+    if (m_programEnded || m_cutShort)
         return;
     m_clock.waitUntil(m_clock.now() + double(seconds));
 }

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <array>
+#include <atomic>
 
 class Clock;
 class OperatorDialogs;
@@ -49,6 +50,11 @@ public:
     void endProgram() { m_programEnded = true; }
     bool programEnded() const { return m_programEnded; }
 
+    // The run in progress is to end at once (a signal, from any thread): the wait in progress
+    // returns now and every later one at once. Bus calls still go out.
+    void cutShort();
+    bool cutShortAsked() const { return m_cutShort; }
+
     const NiGlobal& status() const { return m_bus.status(); }
     Clock& clock() { return m_clock; }
 
@@ -81,6 +87,7 @@ private:
     void waitForServiceRequest(qint16 device);
 
     bool m_inRun = false;
+    std::atomic<bool> m_cutShort = false;
     bool m_programEnded = false;
     bool m_lostTold = false;
 

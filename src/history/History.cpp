@@ -76,6 +76,11 @@ void History::keepLocalOnly()
     m_worker->keepLocalOnly();
 }
 
+void History::lossTold()
+{
+    QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->lossTold(); });
+}
+
 void History::drain()
 {
     QMetaObject::invokeMethod(

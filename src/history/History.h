@@ -50,10 +50,13 @@ public:
     // The program is ending after a fatal condition: what was handed over is written to the
     // bench's own file (outbox included) and nothing more waits for a shared database.
     void keepLocalOnly();
+    // The operator has been told which records could not be kept: no warning for them at exit.
+    void lossTold();
 
 signals:
     // A database cannot be written or reached: one message per outage, for the status line.
-    void outage(const QString& message);
+    // recordsAtRisk: this bench's own file cannot be written, so records wait in memory.
+    void outage(const QString& message, bool recordsAtRisk);
     // It works again.
     void restored(const QString& message);
 

@@ -20,9 +20,9 @@ HistoryWorker::~HistoryWorker()
 {
     // One last try for what is still only in memory.
     writePending();
-    if (!m_pending.isEmpty()) {
-        qWarning("velmora: %lld history entries could not be written: %s",
-                 qlonglong(m_pending.size()), qPrintable(m_local.lastError()));
+    if (!m_pending.isEmpty() && !m_lossTold) {
+        qWarning("velmora: %lld history %s could not be written: %s", qlonglong(m_pending.size()),
+                 m_pending.size() == 1 ? "entry" : "entries", qPrintable(m_local.lastError()));
     }
 }
 
@@ -31,7 +31,8 @@ void HistoryWorker::start()
     if (m_target.isShared() && !m_target.valid()) {
         m_shared.openShared(m_target);
         emit outage(m_shared.lastError() +
-                    QStringLiteral(" Records are kept in this bench's history file only."));
+                        QStringLiteral(" Records are kept in this bench's history file only."),
+                    false);
     }
     if (localReady())
         sendOutbox();
@@ -107,7 +108,7 @@ bool HistoryWorker::setAsideDamaged()
     if (!m_local.openLocal(m_localPath))
         return false;
     if (!m_localDown)
-        emit outage(problem);
+        emit outage(problem, false);
     m_localDown = true;
     m_setAside = aside;
     return true;
@@ -176,7 +177,7 @@ void HistoryWorker::localFailed()
     if (m_localDown)
         return;
     m_localDown = true;
-    emit outage(m_local.lastError() + KeptInMemory);
+    emit outage(m_local.lastError() + KeptInMemory, true);
 }
 
 void HistoryWorker::localOk()
@@ -269,7 +270,7 @@ void HistoryWorker::sharedFailed(const QString& message)
     if (m_sharedDown)
         return;
     m_sharedDown = true;
-    emit outage(message + KeptOnBench);
+    emit outage(message + KeptOnBench, false);
 }
 
 void HistoryWorker::sharedOk(int sent)
@@ -279,8 +280,9 @@ void HistoryWorker::sharedOk(int sent)
     m_sharedDown = false;
     const QString back =
         QStringLiteral("The shared history database %1 answers again.").arg(m_target.url);
-    emit restored(sent == 0 ? back
-                            : back + QStringLiteral(" %1 waiting entries were sent.").arg(sent));
+    emit restored(sent == 0   ? back
+                  : sent == 1 ? back + QStringLiteral(" 1 waiting entry was sent.")
+                              : back + QStringLiteral(" %1 waiting entries were sent.").arg(sent));
 }
 
 QVector<RecordSummary> HistoryWorker::query(const HistoryFilter& filter, QString* note)
@@ -323,6 +325,8 @@ HistoryRecord HistoryWorker::load(const QUuid& id, QString* error)
     const auto record = m_local.load(id);
     if (!record)
         *error = m_local.lastError();
+    else if (record->id.isNull() && m_localDown)
+        *error = m_local.lastError(); // why it is not there
     else if (record->id.isNull())
         *error = QStringLiteral("There is no record %1.").arg(id.toString(QUuid::WithoutBraces));
     return record.value_or(HistoryRecord());

@@ -24,7 +24,8 @@ public:
     HistoryRecord load(const QUuid& id, QString* error);
 
 signals:
-    void outage(const QString& message);
+    // recordsAtRisk: this bench's own file cannot be written; records wait in memory.
+    void outage(const QString& message, bool recordsAtRisk);
     void restored(const QString& message);
     void retryWanted();
 
@@ -32,6 +33,7 @@ public:
     // From any thread: what is still to come is kept in the bench's own file only, its
     // sending left to the next start.
     void keepLocalOnly() { m_localOnly = true; }
+    void lossTold() { m_lossTold = true; }
 
 private:
     struct Pending {
@@ -58,6 +60,7 @@ private:
     HistoryStore m_local;
     HistoryStore m_shared;
     QList<Pending> m_pending;
+    bool m_lossTold = false; // the operator knows what could not be kept
     bool m_localDown = false;
     bool m_sharedDown = false;
     QString m_setAside; // where a damaged file went, until a new one works

@@ -138,8 +138,8 @@ void MeasurementEngine::GetRef(const MeasType& index)
         m_view.enableFrame(otherKind, true);
     };
     const Hookup hookup{returnLoss ? Hookup::Setup::BridgeOpen : Hookup::Setup::Through};
-    if (adapterLost() || ask({MsgKind::ConnectionPrompt, MsgIcon::Information, title, prompt,
-                              MsgButtons::OkCancel, hookup}) == MsgResult::Cancel) {
+    if (setUpEnds() || ask({MsgKind::ConnectionPrompt, MsgIcon::Information, title, prompt,
+                            MsgButtons::OkCancel, hookup}) == MsgResult::Cancel) {
         cancel();
         return;
     }
@@ -151,7 +151,7 @@ void MeasurementEngine::GetRef(const MeasType& index)
     m_io.GpibWrite(device, Signal);
     m_io.GpibWaitSrq(device);
     m_io.Delay(1);
-    if (adapterLost()) {
+    if (setUpEnds()) {
         m_view.showBusy(false);
         cancel();
         return;
@@ -222,11 +222,10 @@ void MeasurementEngine::GetRetLossResult(const MeasType& index)
     State.StopRequested = false;
     const bool customLimit = m_view.customLimits(MeasKind::ReturnLoss);
     if (customLimit) {
-        const double value = LeadingNumber(m_view.entryText(Entry::CustomLimitsRl));
-        if (value < 10 || value > 40) {
-            refuse(Entry::CustomLimitsRl, QStringLiteral("Custom Limit must be between 10 and 40"));
-            return;
-        }
+        const QString refusal =
+            customLimitRefusal(MeasKind::ReturnLoss, m_view.entryText(Entry::CustomLimitsRl));
+        if (!refusal.isEmpty())
+            return refuse(Entry::CustomLimitsRl, refusal);
     }
     if (!m_view.skipMessages()) {
         const QString prompt =
@@ -258,7 +257,7 @@ void MeasurementEngine::GetRetLossResult(const MeasType& index)
     });
     m_io.GpibWrite(device, Signal);
     m_io.Delay(2.0f);
-    if (adapterLost())
+    if (setUpEnds())
         return abandonBeforeLoop(index);
     m_view.drawOnGrid([curve = curveColumn()](ResultGrid& grid) { grid.setColumn(curve); });
     m_view.enableStop(true);
@@ -290,7 +289,7 @@ void MeasurementEngine::GetAttResult(const MeasType& index)
     const float nominal = custom ? float(LeadingNumber(customText)) : info.nominalDb;
 
     m_io.GpibWrite(device, ReferenceLevel(State.RefTable[AttenuationKind][0] - nominal));
-    if (adapterLost()) {
+    if (setUpEnds()) {
         State.StopRequested = true;
         return;
     }
@@ -327,7 +326,7 @@ void MeasurementEngine::GetAttResult(const MeasType& index)
     });
     m_io.GpibWrite(device, Signal);
     m_io.GpibWaitSrq(device);
-    if (adapterLost())
+    if (setUpEnds())
         return abandonBeforeLoop(index);
     m_view.drawOnGrid([curve = curveColumn()](ResultGrid& grid) {
         grid.setSeriesHidden(curve, false);
@@ -349,16 +348,36 @@ bool MeasurementEngine::acceptCustomAttenuation()
 {
     if (!m_view.customAttenuation())
         return true;
-    m_view.setEntryText(Entry::CustomAttn, m_view.entryText(Entry::CustomAttn).replace(',', '.'));
-    const double value = LeadingNumber(m_view.entryText(Entry::CustomAttn));
-    if (value == 0) {
-        m_view.setEntryText(Entry::CustomAttn, QStringLiteral("0.0"));
-    } else if (value > 25) {
-        refuse(Entry::CustomAttn,
-               QStringLiteral("Custom Attenuation must be less than or equal to 25 dB."));
+    const QString text = m_view.entryText(Entry::CustomAttn).replace(',', '.');
+    m_view.setEntryText(Entry::CustomAttn, text);
+    if (const QString refusal = customAttenuationRefusal(text); !refusal.isEmpty()) {
+        refuse(Entry::CustomAttn, refusal);
         return false;
     }
+    if (LeadingNumber(text) == 0)
+        m_view.setEntryText(Entry::CustomAttn, QStringLiteral("0.0"));
     return true;
+}
+
+QString MeasurementEngine::customAttenuationRefusal(const QString& text)
+{
+    if (LeadingNumber(QString(text).replace(',', '.')) > 25)
+        return QStringLiteral("Custom Attenuation must be less than or equal to 25 dB.");
+    return {};
+}
+
+QString MeasurementEngine::customLimitRefusal(MeasKind kind, const QString& text)
+{
+    if (kind == MeasKind::ReturnLoss) {
+        const double value = LeadingNumber(text);
+        return value < 10 || value > 40 ? QStringLiteral("Custom Limit must be between 10 and 40")
+                                        : QString();
+    }
+    const QString typed = QString(text).replace(',', '.');
+    const double value = LeadingNumber(typed);
+    if (typed.isEmpty() || (value >= 0.1 && value <= 1.0))
+        return {};
+    return QStringLiteral("Custom Limit must be between 0.1 and 1.0");
 }
 
 bool MeasurementEngine::acceptCustomLimitsAtt()
@@ -371,9 +390,9 @@ bool MeasurementEngine::acceptCustomLimitsAtt()
         m_view.uncheckCustomLimits(MeasKind::Attenuation);
         return true;
     }
-    const double value = LeadingNumber(text);
-    if (value < 0.1 || value > 1.0) {
-        refuse(Entry::CustomLimitsAtt, QStringLiteral("Custom Limit must be between 0.1 and 1.0"));
+    if (const QString refusal = customLimitRefusal(MeasKind::Attenuation, text);
+        !refusal.isEmpty()) {
+        refuse(Entry::CustomLimitsAtt, refusal);
         return false;
     }
     return true;
@@ -479,6 +498,11 @@ void MeasurementEngine::ClearGraph(ResultGrid& grid, float graphValue) const
     }
 }
 
+bool MeasurementEngine::setUpEnds() const
+{
+    return adapterLost() || m_io.cutShortAsked();
+}
+
 bool MeasurementEngine::adapterLost() const
 {
     // An ending program is as gone as a lost adapter: nothing more is asked or sent.
@@ -495,8 +519,9 @@ void MeasurementEngine::abandonBeforeLoop(MeasType type)
 
 MsgResult MeasurementEngine::ask(const OperatorMessage& message)
 {
-    // Once the operator has asked to close, no further connection is asked for.
-    if (m_closeRequested || m_io.programEnded())
+    // Once the operator has asked to close, or the run is cut short, no further connection is
+    // asked for.
+    if (m_closeRequested || m_io.programEnded() || m_io.cutShortAsked())
         return message.backOut();
     return m_dialogs.message(message);
 }

@@ -39,6 +39,11 @@ public:
     // The analyser's whole answer to "ID?" as last read.
     const QString& analyserId() const { return m_analyserId; }
 
+    // The rules the Run command applies to the custom values as typed: the refusal's message,
+    // or empty when the value is taken. An empty attenuator limit is taken (the box unticks).
+    static QString customAttenuationRefusal(const QString& text);
+    static QString customLimitRefusal(MeasKind kind, const QString& text);
+
     // The Run command's dispatch on MeasType; returns once the sequence has returned. Emits
     // sweepCompleted from the calling thread.
     void run();
@@ -68,6 +73,9 @@ signals:
 private:
     // A "++" adapter that stopped answering during this run, or the program ending.
     bool adapterLost() const;
+    // Outside the point loops, a lost adapter, the program ending or the run cut short: the run
+    // ends as a Cancel at its connection prompt does. In a loop, a cut-short run ends as Stop.
+    bool setUpEnds() const;
     // Lost before a point loop: the run ends as a Cancel at its connection prompt does.
     void abandonBeforeLoop(MeasType type);
     MsgResult ask(const OperatorMessage& message);

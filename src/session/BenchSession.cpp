@@ -569,6 +569,12 @@ void BenchSession::stop()
     touched();
 }
 
+void BenchSession::cutShort()
+{
+    m_engine.requestStop();
+    m_io.cutShort();
+}
+
 void BenchSession::requestClose()
 {
     m_engine.requestClose();

@@ -120,6 +120,10 @@ public:
     Leaving leave(std::function<void()> afterReset);
     // Leaving while a run is in progress: it winds down and asks for nothing more.
     void requestClose();
+    // The run is to end at once (a signal): in a point loop as at Stop, after the point in
+    // progress; elsewhere the wait or prompt in progress is cut short and the run ends as a
+    // Cancel at its connection prompt.
+    void cutShort();
     bool closeRequested() const { return m_engine.closeRequested(); }
     void clearCloseRequest() { m_engine.clearCloseRequest(); }
 

@@ -40,6 +40,8 @@ private slots:
     void run_data();
     void run();
     void terminalPromptsAndCtrlC();
+    void signalDuringSetUp_data();
+    void signalDuringSetUp();
 };
 
 void BatchTest::run_data()
@@ -68,16 +70,25 @@ void BatchTest::run_data()
     row("device of the other kind", "", "--kind rl --device X2 --freq-step 25 --dut AT-1", 2,
         "--device X2 is no device of --kind rl, which takes TERM, PAD.");
     row("no DUT ID", "", "--kind rl --device TERM --freq-step 25", 2, "--dut is missing.");
+    // Refused before anything goes over the bus.
+    const QString x2 = "--kind att --device X2 --freq-step 100 --dut AT-1";
     row("refused limit", "", term + " --limit 50", 2, "Custom Limit must be between 10 and 40");
-    row("DUT ID too long", "", "--kind rl --device TERM --freq-step 25 --dut " + QString(65, 'x'),
-        2, "The DUT ID can be at most 64 characters long.");
+    row("refused attenuator limit", "", x2 + " --limit 5", 2,
+        "Custom Limit must be between 0.1 and 1.0");
+    row("refused limit text", "", x2 + " --limit abc", 2,
+        "Custom Limit must be between 0.1 and 1.0");
+    row("refused attenuation", "", "--kind att --device 25,5 --freq-step 100 --dut AT-1", 2,
+        "Custom Attenuation must be less than or equal to 25 dB.");
+    row("refused DUT ID", "", "--kind rl --device TERM --freq-step 25 --dut " + QString(65, 'x'), 2,
+        "The DUT ID can be at most 64 characters long.");
     row("GPIB error in the reference", "write-error=MFREQ 500E+6)", term, 2,
         "GPIB ERROR # 2\nNo listener on write function.\n");
     row("GPIB error at the last point", "write-error=MFREQ 1000E+6)@2", term, 2,
         "The run ended after a bus error: no verdict.");
     row("read time-out mid-sweep", "timeout=MAMPL?@50", term, 2, "I/O Error\nRead cycle failed\n");
-    row("record not kept", "", term, 2, "PASS 6.29 dB at 875 MHz, but the record could not be kept",
-        false);
+    // Said once, with the reason, and nothing about records kept for later.
+    row("record not kept", "", term, 2,
+        "velmora: PASS 6.29 dB at 875 MHz, but the record could not be kept: ", false);
 }
 
 void BatchTest::run()
@@ -90,12 +101,18 @@ void BatchTest::run()
     QTemporaryDir home;
     QFile blocked(home.filePath("blocked")); // a file where the history's folder would be made
     QVERIFY(historyWritable || blocked.open(QIODevice::WriteOnly));
-    const Run run =
-        velmora(home.path(), QStringList{"--batch", "--simulate=instant," + scenario} + arguments,
-                historyWritable ? QString() : blocked.fileName());
+    const QString trace = home.filePath("trace");
+    const Run run = velmora(
+        home.path(),
+        QStringList{"--batch", "--simulate=instant," + scenario, "--trace", trace} + arguments,
+        historyWritable ? QString() : blocked.fileName());
     QCOMPARE(run.out, status < 2 ? expected + "\n" : QString());
     QVERIFY2(status < 2 || run.err.contains(expected), qPrintable(run.err));
     QCOMPARE(run.status, status);
+    if (QByteArray(QTest::currentDataTag()).startsWith("refused"))
+        QCOMPARE(QFileInfo(trace).size(), 0);
+    if (!historyWritable)
+        QCOMPARE(run.err.count(u'\n'), 1);
 
     // The history holds the record of a completed run and of nothing else.
     const QStringList lines =
@@ -141,9 +158,48 @@ void BatchTest::terminalPromptsAndCtrlC()
     err += run.err;
     QCOMPARE(err.count("OK/Cancel [OK]: "), 3);
     QVERIFY2(err.contains("Connect the 2X (6 dB) Attenuator to be measured"), qPrintable(err));
-    QVERIFY2(err.endsWith("velmora: Interrupted: no verdict.\n"), qPrintable(err));
+    QVERIFY2(err.endsWith("velmora: Stopped by Ctrl-C.\n"), qPrintable(err));
     QCOMPARE(run.out, QString());
     QCOMPARE(run.status, 2);
+}
+
+void BatchTest::signalDuringSetUp_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("Ctrl-C") << int(SIGINT) << "velmora: Stopped by Ctrl-C.\n";
+    QTest::newRow("SIGTERM") << int(SIGTERM) << "velmora: Stopped by SIGTERM.\n";
+}
+
+// On the real clock, 3 s into the analyser's 15 s set-up: the wait is cut short and the run ends
+// as a Cancel at the connection prompt, long before the set-up would have; nothing recorded.
+void BatchTest::signalDuringSetUp()
+{
+    QFETCH(int, signal);
+    QFETCH(QString, said);
+    QTemporaryDir home;
+    const QString trace = home.filePath("trace");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_DATA_HOME", home.path() + "/data");
+    p.setProcessEnvironment(env);
+    p.start(VELMORA_PROGRAM, {"--batch", "--simulate", "--trace", trace, "--kind", "rl", "--device",
+                              "TERM", "--freq-step", "100", "--dut", "AT-1"});
+    QVERIFY(p.waitForStarted());
+    QTest::qWait(3000);
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    kill(pid_t(p.processId()), signal);
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(sinceSignal.elapsed() < 10000, qPrintable(QString::number(sinceSignal.elapsed())));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 2);
+    QCOMPARE(QString::fromUtf8(p.readAllStandardError()).section(u'\n', -2), said);
+    QFile traffic(trace);
+    QVERIFY(traffic.open(QIODevice::ReadOnly));
+    QVERIFY(!traffic.readAll().contains("MFREQ")); // no point measured
+    QCOMPARE(velmora(home.path(), {"--history"}).out, QString());
 }
 
 QTEST_GUILESS_MAIN(BatchTest)
