@@ -148,6 +148,26 @@ private slots:
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].section(u'\t', 3, 5), "RL\tTERM\tPASS");
     }
+
+    // Listening beyond this machine is said on standard error, where a log hears it.
+    void openListenerSaidOutLoud()
+    {
+        Home home;
+        QProcess program;
+        program.setProcessEnvironment(home.environment);
+        program.setReadChannel(QProcess::StandardError);
+        program.start(QStringLiteral(VELMORA_PROGRAM),
+                      {"--simulate=instant", "--remote=0", "--remote-listen", "0.0.0.0"});
+        QString said;
+        while (!said.contains("the bench.") && program.waitForReadyRead(30000))
+            said += QString::fromUtf8(program.readAllStandardError());
+        program.kill();
+        program.waitForFinished(10000);
+        QVERIFY2(said.contains(QRegularExpression(
+                     "velmora: Remote control on 0\\.0\\.0\\.0:[1-9][0-9]* has no authentication: "
+                     "anyone who can reach it can run the bench\\.\n")),
+                 qPrintable(said));
+    }
 };
 
 QTEST_GUILESS_MAIN(RemoteProgramTest)
