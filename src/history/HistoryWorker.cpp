@@ -323,10 +323,9 @@ HistoryRecord HistoryWorker::load(const QUuid& id, QString* error)
         return {};
     }
     const auto record = m_local.load(id);
-    if (!record)
+    // A record missing while the file cannot be written is missing for that reason.
+    if (!record || (record->id.isNull() && m_localDown))
         *error = m_local.lastError();
-    else if (record->id.isNull() && m_localDown)
-        *error = m_local.lastError(); // why it is not there
     else if (record->id.isNull())
         *error = QStringLiteral("There is no record %1.").arg(id.toString(QUuid::WithoutBraces));
     return record.value_or(HistoryRecord());
