@@ -85,7 +85,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
     using P = const Parameter*;
     const auto path = [](const char* text) { return QByteArray(text).split(':'); };
     const auto nextError = [](C& c) {
-        return c.m_errors.isEmpty() ? Scpi::errorEntry(0) : c.m_errors.takeFirst();
+        return c.m_errors.isEmpty() ? Scpi::errorEntry(Scpi::NoError) : c.m_errors.takeFirst();
     };
     // Static: the table's lambdas use it without capturing, so they stay plain functions.
     static const auto fetch = [](C& c, QByteArray (*answer)(const MeasurementResult&)) {
@@ -94,15 +94,15 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
     };
     const auto init = [](C& c, P) {
         if (c.m_server.busy())
-            c.pushError(-221);
+            c.pushError(Scpi::SettingsConflict);
         else
             c.report(c.m_server.initiate(c.m_id, c.m_promptsOn));
     };
     const auto hardcopy = [](C& c, P) {
         if (c.m_server.busy())
-            c.pushError(-221);
+            c.pushError(Scpi::SettingsConflict);
         else if (!c.m_bench.lastResult())
-            c.pushError(-230);
+            c.pushError(Scpi::DataStale);
         else
             c.report(c.m_bench.hardcopy(c.m_description));
     };
@@ -131,7 +131,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
          [](C& c, P p) {
              const int i = choice(*p, {"ATT", "RL"});
              if (i < 0)
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
              else
                  c.report(c.m_bench.setKind(i ? MeasKind::ReturnLoss : MeasKind::Attenuation));
          },
@@ -141,7 +141,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
              const std::optional<double> mhz = p->quoted ? std::nullopt : Scpi::number(p->text);
              const int step = mhz ? FrequencyStep::indexOfMegahertz(*mhz) : -1;
              if (step < 0)
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
              else
                  c.report(c.m_bench.setStepIndex(step));
          },
@@ -163,7 +163,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
                  }
                  otherKind = true;
              }
-             c.pushError(otherKind ? -221 : -224);
+             c.pushError(otherKind ? Scpi::SettingsConflict : Scpi::IllegalParameterValue);
          },
          [](C& c) { return Scpi::shortForm(Scpi::mnemonic(measInfo(c.m_bench.device()).word)); },
          Setting},
@@ -172,7 +172,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
              if (const std::optional<QString> text = numberText(*p))
                  c.report(c.m_bench.setCustomAttenuation(*text));
              else
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
          },
          [](C& c) { return numberAnswer(c.m_bench.customAttenuationText()); }, Setting},
         {path("CONFigure:LIMit"), 1,
@@ -180,7 +180,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
              if (const std::optional<QString> text = numberText(*p))
                  c.report(c.m_bench.setCustomLimit(true, *text));
              else
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
          },
          [](C& c) { return numberAnswer(c.m_bench.customLimitText()); }, Setting},
         {path("CONFigure:LIMit:STATe"), 1,
@@ -188,13 +188,13 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
              if (const std::optional<bool> on = boolean(*p))
                  c.report(c.m_bench.setCustomLimit(*on, c.m_bench.customLimitText()));
              else
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
          },
          [](C& c) { return QByteArray(c.m_bench.customLimitOn() ? "1" : "0"); }, Setting},
         {path("CONFigure:DUT"), 1,
          [](C& c, P p) {
              if (!p->quoted)
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
              else
                  c.report(c.m_bench.setDutId(QString::fromUtf8(p->text)));
          },
@@ -202,7 +202,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
         {path("CONFigure:COMMent"), 1,
          [](C& c, P p) {
              if (!p->quoted)
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
              else
                  c.report(c.m_bench.setComment(QString::fromUtf8(p->text)));
          },
@@ -261,7 +261,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
              if (const std::optional<bool> on = boolean(*p))
                  c.m_promptsOn = *on;
              else
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
          },
          [](C& c) { return Scpi::quoted(c.m_bench.promptText()); }},
         {path("SYSTem:PROMpt:ANSWer"), 1,
@@ -269,7 +269,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
              using B = RemoteBench::PromptButton;
              const int i = choice(*p, {"OK", "CANCEL", "YES", "NO"});
              if (i < 0)
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
              else
                  c.report(c.m_bench.answerPrompt(std::array{B::Ok, B::Cancel, B::Yes, B::No}[i]));
          },
@@ -280,7 +280,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
         {path("HCOPy:DESCription"), 1,
          [](C& c, P p) {
              if (!p->quoted)
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
              else
                  c.m_description = Scpi::oneLine(QString::fromUtf8(p->text));
          },
@@ -321,7 +321,7 @@ void RemoteConnection::pushError(int code, const QString& detail)
     if (m_errors.size() < QueueDepth)
         m_errors << Scpi::errorEntry(code, detail);
     else
-        m_errors.last() = Scpi::errorEntry(-350);
+        m_errors.last() = Scpi::errorEntry(Scpi::QueueOverflow);
 }
 
 bool RemoteConnection::takeLine(QByteArray* line)
@@ -337,7 +337,7 @@ bool RemoteConnection::takeLine(QByteArray* line)
             if (size > 0 && m_input.at(lf - 1) == '\r')
                 --size;
             if (size > MaxLine) {
-                pushError(-223);
+                pushError(Scpi::TooMuchData);
                 continue;
             }
             *line = m_input.mid(from, size);
@@ -348,7 +348,7 @@ bool RemoteConnection::takeLine(QByteArray* line)
         // One byte more than a line may hold: the CR before its LF.
         if (!m_discarding && m_input.size() > MaxLine + 1) {
             // Said at once, not at an LF that may never come.
-            pushError(-223);
+            pushError(Scpi::TooMuchData);
             m_discarding = true;
         }
         if (m_discarding)
@@ -375,7 +375,7 @@ bool RemoteConnection::runLine()
         QByteArrayList header;
         const Command* command = resolve(unit, &header);
         if (!command || !(unit.query ? bool(command->get) : bool(command->set))) {
-            pushError(-113);
+            pushError(Scpi::UndefinedHeader);
             continue;
         }
         // Held: this same unit is tried again when a run ends.
@@ -417,7 +417,7 @@ void RemoteConnection::execute(const Scpi::Unit& unit, const Command& command)
 {
     if (unit.query) {
         if (!unit.parameters.isEmpty()) {
-            pushError(-108);
+            pushError(Scpi::ParameterNotAllowed);
             return;
         }
         const QByteArray text = command.get(*this);
@@ -426,11 +426,12 @@ void RemoteConnection::execute(const Scpi::Unit& unit, const Command& command)
         return;
     }
     if (unit.parameters.size() != command.parameters) {
-        pushError(unit.parameters.size() < command.parameters ? -109 : -108);
+        pushError(unit.parameters.size() < command.parameters ? Scpi::MissingParameter
+                                                              : Scpi::ParameterNotAllowed);
         return;
     }
     if ((command.flags & Setting) && m_server.busy()) {
-        pushError(-221);
+        pushError(Scpi::SettingsConflict);
         return;
     }
     command.set(*this, unit.parameters.isEmpty() ? nullptr : &unit.parameters.first());
@@ -443,7 +444,7 @@ bool RemoteConnection::fetchable(std::optional<MeasurementResult>* result)
     if (!m_server.busy())
         *result = m_bench.lastResult();
     if (!*result)
-        pushError(-230);
+        pushError(Scpi::DataStale);
     return bool(*result);
 }
 

@@ -18,7 +18,7 @@ class RemoteServer;
 class RemoteConnection : public QObject {
     Q_OBJECT
 public:
-    static constexpr qsizetype MaxLine = 64 * 1024; // longer lines are discarded (-223)
+    static constexpr qsizetype MaxLine = 64 * 1024; // longer lines are discarded (TooMuchData)
     // A client that lets more answers pile up than this is closed.
     static constexpr qsizetype MaxUnsent = 1024 * 1024;
     static constexpr int QueueDepth = 32;

@@ -28,7 +28,7 @@ RemoteServer::RemoteServer(RemoteBench& bench, QObject* parent) : QObject(parent
             });
     connect(&bench, &RemoteBench::systemError, this, [this](const QString& text) {
         for (RemoteConnection* c : std::as_const(m_connections))
-            c->pushError(-310, text);
+            c->pushError(Scpi::SystemError, text);
     });
 }
 

@@ -13,6 +13,24 @@ namespace Scpi {
 // SCPI's not-a-number, answered where there is no value.
 inline constexpr char NotANumber[] = "9.91E37";
 
+// The error numbers this server reports; errorEntry() gives each its standard text.
+enum Error : int {
+    NoError = 0,
+    SyntaxError = -102,
+    ParameterNotAllowed = -108,
+    MissingParameter = -109,
+    UndefinedHeader = -113,
+    ExecutionError = -200,
+    SettingsConflict = -221,
+    DataOutOfRange = -222,
+    TooMuchData = -223,
+    IllegalParameterValue = -224,
+    DataStale = -230,
+    HardwareError = -240,
+    SystemError = -310,
+    QueueOverflow = -350,
+};
+
 // One program data element: character data or a number as written, or a string with its
 // quotes removed and doubled quotes undone.
 struct Parameter {
@@ -23,7 +41,7 @@ struct Parameter {
 // One program message unit, e.g. ":CONF:DEV X2" or "*IDN?".
 struct Unit {
     bool empty = false; // white space only: nothing to do
-    int error = 0;      // -102 or -113 when the unit cannot be read
+    int error = 0;      // SyntaxError or UndefinedHeader when the unit cannot be read
     bool common = false;
     bool absolute = false; // a leading ':' starts the header from the root
     bool query = false;
