@@ -65,69 +65,101 @@ QByteArray kindWord(MeasKind kind)
 
 } // namespace
 
+// One form of a header, or both; a null handler: that form does not exist.
 struct RemoteConnection::Command {
-    QByteArrayList nodes;
-    int parameters; // of the command form
+    const char* header; // below its subsystem's root
+    int parameters;     // of the command form
     void (*set)(RemoteConnection&, const Parameter*);
     QByteArray (*get)(RemoteConnection&); // a null answer: refused, the error is queued
     int flags = 0;
+    QByteArrayList nodes = {}; // the whole path, filled in when the tree is put together
+};
+
+// The command tree, a table per subsystem. The handlers are plain functions that, written
+// here, see the connection's own state.
+struct RemoteConnection::Tree {
+    using C = RemoteConnection;
+    using P = const Parameter*;
+    using Table = QList<Command>;
+
+    static Table common();
+    static Table run();
+    static Table configure();
+    static Table fetch();
+    static Table system();
+    static Table status();
+    static Table hardcopy();
+
+    static QByteArray fetched(C& c, QByteArray (*answer)(const MeasurementResult&));
 };
 
 const QList<RemoteConnection::Command>& RemoteConnection::commands()
 {
-    static const QList<Command> table = commandTable();
-    return table;
+    static const QList<Command> tree = [] {
+        const std::pair<QByteArray, QList<Command>> subsystems[] = {
+            {"", Tree::common()},
+            {"", Tree::run()},
+            {"CONFigure", Tree::configure()},
+            {"FETCh", Tree::fetch()},
+            {"SYSTem", Tree::system()},
+            {"STATus", Tree::status()},
+            {"HCOPy", Tree::hardcopy()},
+        };
+        QList<Command> all;
+        for (const auto& [root, table] : subsystems) {
+            for (Command command : table) {
+                QByteArrayList path{root, command.header};
+                path.removeAll(QByteArray());
+                command.nodes = path.join(':').split(':');
+                all << command;
+            }
+        }
+        return all;
+    }();
+    return tree;
 }
 
-QList<RemoteConnection::Command> RemoteConnection::commandTable()
+QList<RemoteConnection::Command> RemoteConnection::Tree::common()
 {
-    using C = RemoteConnection;
-    using P = const Parameter*;
-    const auto path = [](const char* text) { return QByteArray(text).split(':'); };
-    const auto nextError = [](C& c) {
-        return c.m_errors.isEmpty() ? Scpi::errorEntry(Scpi::NoError) : c.m_errors.takeFirst();
+    return {
+        {"*IDN", 0, nullptr,
+         [](C& c) {
+             QString model = Scpi::oneLine(c.m_bench.analyserModel());
+             model.remove(u',').remove(u';');
+             return "Velmora," + model.toUtf8() + ",0," VELMORA_VERSION;
+         }},
+        {"*CLS", 0, [](C& c, P) { c.m_errors.clear(); }, nullptr},
+        // The error queue and the reference tables stay.
+        {"*RST", 0,
+         [](C& c, P) {
+             c.m_bench.abort();
+             c.m_promptsOn = true;
+         },
+         nullptr},
+        {"*OPC", 0, nullptr, [](C&) { return QByteArray("1"); }, Waits},
+        {"*WAI", 0, [](C&, P) {}, nullptr, Waits},
     };
-    // Static: the table's lambdas use it without capturing, so they stay plain functions.
-    static const auto fetch = [](C& c, QByteArray (*answer)(const MeasurementResult&)) {
-        std::optional<MeasurementResult> result;
-        return c.fetchable(&result) ? answer(*result) : QByteArray();
-    };
+}
+
+QList<RemoteConnection::Command> RemoteConnection::Tree::run()
+{
     const auto init = [](C& c, P) {
         if (c.m_server.busy())
             c.pushError(Scpi::SettingsConflict);
         else
             c.report(c.m_server.initiate(c.m_id, c.m_promptsOn));
     };
-    const auto hardcopy = [](C& c, P) {
-        if (c.m_server.busy())
-            c.pushError(Scpi::SettingsConflict);
-        else if (!c.m_bench.lastResult())
-            c.pushError(Scpi::DataStale);
-        else
-            c.report(c.m_bench.hardcopy(c.m_description));
-    };
-
     return {
-        {path("*IDN"), 0, nullptr,
-         [](C& c) {
-             QString model = Scpi::oneLine(c.m_bench.analyserModel());
-             model.remove(u',').remove(u';');
-             return "Velmora," + model.toUtf8() + ",0," VELMORA_VERSION;
-         }},
-        {path("*CLS"), 0, [](C& c, P) { c.m_errors.clear(); }, nullptr},
-        // The error queue and the reference tables stay.
-        {path("*RST"), 0,
-         [](C& c, P) {
-             c.m_bench.abort();
-             c.m_promptsOn = true;
-         },
-         nullptr},
-        {path("*OPC"), 0, nullptr, [](C&) { return QByteArray("1"); }, Waits},
-        {path("*WAI"), 0, [](C&, P) {}, nullptr, Waits},
-        {path("SYSTem:ERRor"), 0, nullptr, nextError},
-        {path("SYSTem:ERRor:NEXT"), 0, nullptr, nextError},
+        {"INITiate", 0, init, nullptr},
+        {"INITiate:IMMediate", 0, init, nullptr},
+        {"ABORt", 0, [](C& c, P) { c.m_bench.abort(); }, nullptr},
+    };
+}
 
-        {path("CONFigure:KIND"), 1,
+QList<RemoteConnection::Command> RemoteConnection::Tree::configure()
+{
+    return {
+        {"KIND", 1,
          [](C& c, P p) {
              const int i = choice(*p, {"ATT", "RL"});
              if (i < 0)
@@ -136,7 +168,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
                  c.report(c.m_bench.setKind(i ? MeasKind::ReturnLoss : MeasKind::Attenuation));
          },
          [](C& c) { return kindWord(c.m_bench.kind()); }, Setting},
-        {path("CONFigure:STEP"), 1,
+        {"STEP", 1,
          [](C& c, P p) {
              const std::optional<double> mhz = p->quoted ? std::nullopt : Scpi::number(p->text);
              const int step = mhz ? FrequencyStep::indexOfMegahertz(*mhz) : -1;
@@ -147,7 +179,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
          },
          [](C& c) { return Scpi::plainNumber(FrequencyStep::at(c.m_bench.stepIndex()).megahertz); },
          Setting},
-        {path("CONFigure:DEVice"), 1,
+        {"DEVice", 1,
          [](C& c, P p) {
              // REF is a word of both kinds; the configured kind decides.
              const MeasKind kind = c.m_bench.kind();
@@ -167,7 +199,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
          },
          [](C& c) { return Scpi::shortForm(Scpi::mnemonic(measInfo(c.m_bench.device()).word)); },
          Setting},
-        {path("CONFigure:DEVice:CUSTom"), 1,
+        {"DEVice:CUSTom", 1,
          [](C& c, P p) {
              if (const std::optional<QString> text = numberText(*p))
                  c.report(c.m_bench.setCustomAttenuation(*text));
@@ -175,7 +207,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
                  c.pushError(Scpi::IllegalParameterValue);
          },
          [](C& c) { return numberAnswer(c.m_bench.customAttenuationText()); }, Setting},
-        {path("CONFigure:LIMit"), 1,
+        {"LIMit", 1,
          [](C& c, P p) {
              if (const std::optional<QString> text = numberText(*p))
                  c.report(c.m_bench.setCustomLimit(true, *text));
@@ -183,7 +215,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
                  c.pushError(Scpi::IllegalParameterValue);
          },
          [](C& c) { return numberAnswer(c.m_bench.customLimitText()); }, Setting},
-        {path("CONFigure:LIMit:STATe"), 1,
+        {"LIMit:STATe", 1,
          [](C& c, P p) {
              if (const std::optional<bool> on = boolean(*p))
                  c.report(c.m_bench.setCustomLimit(*on, c.m_bench.customLimitText()));
@@ -191,7 +223,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
                  c.pushError(Scpi::IllegalParameterValue);
          },
          [](C& c) { return QByteArray(c.m_bench.customLimitOn() ? "1" : "0"); }, Setting},
-        {path("CONFigure:DUT"), 1,
+        {"DUT", 1,
          [](C& c, P p) {
              if (!p->quoted)
                  c.pushError(Scpi::IllegalParameterValue);
@@ -199,7 +231,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
                  c.report(c.m_bench.setDutId(QString::fromUtf8(p->text)));
          },
          [](C& c) { return Scpi::quoted(c.m_bench.dutId()); }, Setting},
-        {path("CONFigure:COMMent"), 1,
+        {"COMMent", 1,
          [](C& c, P p) {
              if (!p->quoted)
                  c.pushError(Scpi::IllegalParameterValue);
@@ -207,21 +239,26 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
                  c.report(c.m_bench.setComment(QString::fromUtf8(p->text)));
          },
          [](C& c) { return Scpi::quoted(c.m_bench.comment()); }, Setting},
+    };
+}
 
-        {path("INITiate"), 0, init, nullptr},
-        {path("INITiate:IMMediate"), 0, init, nullptr},
-        {path("ABORt"), 0, [](C& c, P) { c.m_bench.abort(); }, nullptr},
-        {path("STATus:BUSY"), 0, nullptr,
-         [](C& c) { return QByteArray(c.m_server.busy() ? "1" : "0"); }},
+QByteArray RemoteConnection::Tree::fetched(C& c, QByteArray (*answer)(const MeasurementResult&))
+{
+    std::optional<MeasurementResult> result;
+    return c.fetchable(&result) ? answer(*result) : QByteArray();
+}
 
-        {path("FETCh:VERDict"), 0, nullptr,
+QList<RemoteConnection::Command> RemoteConnection::Tree::fetch()
+{
+    return {
+        {"VERDict", 0, nullptr,
          [](C& c) {
-             return fetch(
+             return fetched(
                  c, [](const MeasurementResult& r) { return Verdict::of(r).word().toLatin1(); });
          }},
-        {path("FETCh:MARGin"), 0, nullptr,
+        {"MARGin", 0, nullptr,
          [](C& c) {
-             return fetch(c, [](const MeasurementResult& r) {
+             return fetched(c, [](const MeasurementResult& r) {
                  const Verdict v = Verdict::of(r);
                  if (v.outcome == Verdict::Outcome::None)
                      return QByteArray(Scpi::NotANumber) + ',' + Scpi::NotANumber;
@@ -230,33 +267,43 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
                      .toLatin1();
              });
          }},
-        {path("FETCh:DATA"), 0, nullptr,
+        {"DATA", 0, nullptr,
          [](C& c) {
-             return fetch(c, [](const MeasurementResult& r) {
+             return fetched(c, [](const MeasurementResult& r) {
                  QByteArrayList values;
                  for (const MeasuredPoint& point : r.points)
                      values << Scpi::plainNumber(point.value);
                  return values.join(',');
              });
          }},
-        {path("FETCh:FREQuency"), 0, nullptr,
+        {"FREQuency", 0, nullptr,
          [](C& c) {
-             return fetch(c, [](const MeasurementResult& r) {
+             return fetched(c, [](const MeasurementResult& r) {
                  QByteArrayList values;
                  for (const MeasuredPoint& point : r.points)
                      values << Verdict::frequencyText(point.frequencyMHz).toLatin1();
                  return values.join(',');
              });
          }},
-        {path("FETCh:REFerence"), 0, nullptr,
+        {"REFerence", 0, nullptr,
          [](C& c) {
              const MeasKind kind = c.m_bench.kind();
              const RemoteBench::ReferenceState reference = c.m_bench.reference(kind);
              return kindWord(kind) + (reference.valid ? ",1," : ",0,") +
                     Verdict::frequencyText(reference.stepMHz).toLatin1();
          }},
+    };
+}
 
-        {path("SYSTem:PROMpt"), 1,
+QList<RemoteConnection::Command> RemoteConnection::Tree::system()
+{
+    const auto nextError = [](C& c) {
+        return c.m_errors.isEmpty() ? Scpi::errorEntry(Scpi::NoError) : c.m_errors.takeFirst();
+    };
+    return {
+        {"ERRor", 0, nullptr, nextError},
+        {"ERRor:NEXT", 0, nullptr, nextError},
+        {"PROMpt", 1,
          [](C& c, P p) {
              if (const std::optional<bool> on = boolean(*p))
                  c.m_promptsOn = *on;
@@ -264,7 +311,7 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
                  c.pushError(Scpi::IllegalParameterValue);
          },
          [](C& c) { return Scpi::quoted(c.m_bench.promptText()); }},
-        {path("SYSTem:PROMpt:ANSWer"), 1,
+        {"PROMpt:ANSWer", 1,
          [](C& c, P p) {
              using B = RemoteBench::PromptButton;
              const int i = choice(*p, {"OK", "CANCEL", "YES", "NO"});
@@ -274,10 +321,30 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
                  c.report(c.m_bench.answerPrompt(std::array{B::Ok, B::Cancel, B::Yes, B::No}[i]));
          },
          nullptr},
+    };
+}
 
-        {path("HCOPy"), 0, hardcopy, nullptr},
-        {path("HCOPy:IMMediate"), 0, hardcopy, nullptr},
-        {path("HCOPy:DESCription"), 1,
+QList<RemoteConnection::Command> RemoteConnection::Tree::status()
+{
+    return {
+        {"BUSY", 0, nullptr, [](C& c) { return QByteArray(c.m_server.busy() ? "1" : "0"); }},
+    };
+}
+
+QList<RemoteConnection::Command> RemoteConnection::Tree::hardcopy()
+{
+    const auto print = [](C& c, P) {
+        if (c.m_server.busy())
+            c.pushError(Scpi::SettingsConflict);
+        else if (!c.m_bench.lastResult())
+            c.pushError(Scpi::DataStale);
+        else
+            c.report(c.m_bench.hardcopy(c.m_description));
+    };
+    return {
+        {"", 0, print, nullptr},
+        {"IMMediate", 0, print, nullptr},
+        {"DESCription", 1,
          [](C& c, P p) {
              if (!p->quoted)
                  c.pushError(Scpi::IllegalParameterValue);
@@ -374,7 +441,7 @@ bool RemoteConnection::runLine()
         }
         QByteArrayList header;
         const Command* command = resolve(unit, &header);
-        if (!command || !(unit.query ? bool(command->get) : bool(command->set))) {
+        if (!command) {
             pushError(Scpi::UndefinedHeader);
             continue;
         }
@@ -402,7 +469,8 @@ const RemoteConnection::Command* RemoteConnection::resolve(const Scpi::Unit& uni
 {
     *header = unit.common || unit.absolute ? unit.nodes : m_path + unit.nodes;
     for (const Command& command : commands()) {
-        if (command.nodes.size() != header->size())
+        if (command.nodes.size() != header->size() ||
+            !(unit.query ? bool(command.get) : bool(command.set)))
             continue;
         bool all = true;
         for (qsizetype i = 0; all && i < header->size(); ++i)

@@ -35,8 +35,8 @@ signals:
 
 private:
     struct Command;
+    struct Tree;
     static const QList<Command>& commands();
-    static QList<Command> commandTable();
 
     bool takeLine(QByteArray* line);
     bool runLine();
