@@ -3,7 +3,7 @@
 #include "measure/FrequencyStep.h"
 #include "remote/RemoteServer.h"
 
-#include <QTcpSocket>
+#include <QAbstractSocket>
 
 #include <algorithm>
 #include <array>
@@ -355,15 +355,20 @@ QList<RemoteConnection::Command> RemoteConnection::Tree::hardcopy()
     };
 }
 
-RemoteConnection::RemoteConnection(int id, QTcpSocket* socket, RemoteServer& server)
-    : m_id(id), m_socket(socket), m_server(server), m_bench(server.bench())
+RemoteConnection::RemoteConnection(int id, QIODevice* device, RemoteServer& server)
+    : m_id(id), m_device(device), m_socket(qobject_cast<QAbstractSocket*>(device)),
+      m_server(server), m_bench(server.bench())
 {
-    socket->setParent(this);
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    // While this connection is held back, its input waits in the kernel, not here.
-    socket->setReadBufferSize(ReadChunk);
-    connect(socket, &QTcpSocket::readyRead, this, &RemoteConnection::serve);
-    connect(socket, &QTcpSocket::disconnected, this, &RemoteConnection::close);
+    device->setParent(this);
+    connect(device, &QIODevice::readyRead, this, &RemoteConnection::serve);
+    if (m_socket) {
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        // While this connection is held back, its input waits in the kernel, not here.
+        m_socket->setReadBufferSize(ReadChunk);
+        connect(m_socket, &QAbstractSocket::disconnected, this, &RemoteConnection::close);
+    } else {
+        connect(device, &QIODevice::aboutToClose, this, &RemoteConnection::close);
+    }
 }
 
 void RemoteConnection::serve()
@@ -421,11 +426,11 @@ bool RemoteConnection::takeLine(QByteArray* line)
         if (m_discarding)
             m_input.clear();
         m_scanFrom = m_input.size();
-        if (!m_socket || m_socket->bytesAvailable() <= 0)
+        if (!m_device || m_device->bytesAvailable() <= 0)
             return false;
         // All of it, at most the socket's read buffer: a read that stops exactly at a full
         // buffer would leave the socket no longer watching for input.
-        m_input += m_socket->readAll();
+        m_input += m_device->readAll();
     }
 }
 
@@ -520,17 +525,18 @@ void RemoteConnection::answer(const QByteArray& text)
 {
     m_answers << text;
     m_answerBytes += text.size() + 1;
-    if (m_socket && m_answerBytes + m_socket->bytesToWrite() > MaxUnsent)
+    if (m_device && m_answerBytes + m_device->bytesToWrite() > MaxUnsent)
         close();
 }
 
 void RemoteConnection::send(const QByteArray& bytes)
 {
-    if (!m_socket)
+    if (!m_device)
         return;
-    m_socket->write(bytes);
-    m_socket->flush();
-    if (m_socket->bytesToWrite() > MaxUnsent)
+    m_device->write(bytes);
+    if (m_socket)
+        m_socket->flush();
+    if (m_device->bytesToWrite() > MaxUnsent)
         close();
 }
 
@@ -548,9 +554,12 @@ void RemoteConnection::close()
     m_input.clear();
     m_units.clear();
     m_answers.clear();
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
+    if (m_device) {
+        m_device->disconnect(this);
+        if (m_socket)
+            m_socket->abort();
+        else
+            m_device->close();
     }
     emit closed(this);
 }

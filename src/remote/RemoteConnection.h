@@ -9,7 +9,8 @@
 #include <QPointer>
 #include <QString>
 
-class QTcpSocket;
+class QAbstractSocket;
+class QIODevice;
 class RemoteServer;
 
 // One client: its input order, header path, error queue, and settings of its own (prompts,
@@ -23,7 +24,8 @@ public:
     static constexpr qsizetype MaxUnsent = 1024 * 1024;
     static constexpr int QueueDepth = 32;
 
-    RemoteConnection(int id, QTcpSocket* socket, RemoteServer& server);
+    // Takes over device: a TCP socket, or any open stream of a client's bytes.
+    RemoteConnection(int id, QIODevice* device, RemoteServer& server);
 
     int id() const { return m_id; }
     // Goes on with the input as far as it can: after new bytes, or after a run it waits for.
@@ -49,7 +51,8 @@ private:
     bool fetchable(std::optional<MeasurementResult>* result);
 
     const int m_id;
-    QPointer<QTcpSocket> m_socket;
+    QPointer<QIODevice> m_device;
+    QPointer<QAbstractSocket> m_socket; // the same device when it is a socket
     RemoteServer& m_server;
     RemoteBench& m_bench;
     bool m_closed = false;

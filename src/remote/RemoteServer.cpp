@@ -79,12 +79,17 @@ void RemoteServer::takeConnections()
             socket->deleteLater();
             continue;
         }
-        const int id = m_nextId++;
-        auto* connection = new RemoteConnection(id, socket, *this);
-        m_connections.insert(id, connection);
-        connect(connection, &RemoteConnection::closed, this, &RemoteServer::forget);
-        connection->serve();
+        addConnection(socket);
     }
+}
+
+void RemoteServer::addConnection(QIODevice* device)
+{
+    const int id = m_nextId++;
+    auto* connection = new RemoteConnection(id, device, *this);
+    m_connections.insert(id, connection);
+    connect(connection, &RemoteConnection::closed, this, &RemoteServer::forget);
+    connection->serve();
 }
 
 void RemoteServer::runEnded()
