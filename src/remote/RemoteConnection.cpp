@@ -90,6 +90,7 @@ struct RemoteConnection::Tree {
     static Table status();
     static Table hardcopy();
 
+    static void setRegister(C& c, P p, quint8* bits, quint8 unused);
     static QByteArray fetched(C& c, QByteArray (*answer)(const MeasurementResult&));
 };
 
@@ -128,15 +129,40 @@ QList<RemoteConnection::Command> RemoteConnection::Tree::common()
              model.remove(u',').remove(u';');
              return "Velmora," + model.toUtf8() + ",0," VELMORA_VERSION;
          }},
-        {"*CLS", 0, [](C& c, P) { c.m_errors.clear(); }, nullptr},
-        // The error queue and the reference tables stay.
+        {"*CLS", 0,
+         [](C& c, P) {
+             c.m_errors.clear();
+             c.m_eventStatus = 0;
+             c.m_opcPending = false;
+         },
+         nullptr},
+        // The error queue, the status registers and the reference tables stay.
         {"*RST", 0,
          [](C& c, P) {
              c.m_bench.abort();
              c.m_promptsOn = true;
+             c.m_opcPending = false;
+         },
+         nullptr},
+        {"*ESE", 1, [](C& c, P p) { setRegister(c, p, &c.m_eventEnable, 0); },
+         [](C& c) { return QByteArray::number(c.m_eventEnable); }},
+        {"*ESR", 0, nullptr,
+         [](C& c) { return QByteArray::number(std::exchange(c.m_eventStatus, 0)); }},
+        {"*OPC", 0,
+         [](C& c, P) {
+             if (c.m_server.busy())
+                 c.m_opcPending = true;
+             else
+                 c.m_eventStatus |= Scpi::OperationComplete;
          },
          nullptr},
         {"*OPC", 0, nullptr, [](C&) { return QByteArray("1"); }, Waits},
+        // The summary bit cannot ask for service itself: its enable bit stays 0.
+        {"*SRE", 1, [](C& c, P p) { setRegister(c, p, &c.m_serviceEnable, Scpi::MasterSummary); },
+         [](C& c) { return QByteArray::number(c.m_serviceEnable); }},
+        {"*STB", 0, nullptr, [](C& c) { return QByteArray::number(c.statusByte()); }},
+        // Nothing to test without disturbing the bench: passed.
+        {"*TST", 0, nullptr, [](C&) { return QByteArray("0"); }},
         {"*WAI", 0, [](C&, P) {}, nullptr, Waits},
     };
 }
@@ -145,7 +171,7 @@ QList<RemoteConnection::Command> RemoteConnection::Tree::run()
 {
     const auto init = [](C& c, P) {
         if (c.m_server.busy())
-            c.pushError(Scpi::SettingsConflict);
+            c.pushError(Scpi::InitIgnored);
         else
             c.report(c.m_server.initiate(c.m_id, c.m_promptsOn));
     };
@@ -355,6 +381,19 @@ QList<RemoteConnection::Command> RemoteConnection::Tree::hardcopy()
     };
 }
 
+// A register value: decimal data rounded to an integer, as IEEE 488.2 reads it.
+void RemoteConnection::Tree::setRegister(C& c, P p, quint8* bits, quint8 unused)
+{
+    const std::optional<double> n = p->quoted ? std::nullopt : Scpi::number(p->text);
+    const double value = n ? std::round(*n) : 0;
+    if (!n)
+        c.pushError(Scpi::IllegalParameterValue);
+    else if (value < 0 || value > 255)
+        c.pushError(Scpi::DataOutOfRange);
+    else
+        *bits = quint8(int(value) & ~unused);
+}
+
 RemoteConnection::RemoteConnection(int id, QIODevice* device, RemoteServer& server)
     : m_id(id), m_device(device), m_socket(qobject_cast<QAbstractSocket*>(device)),
       m_server(server), m_bench(server.bench())
@@ -389,11 +428,20 @@ void RemoteConnection::serve()
 
 void RemoteConnection::pushError(int code, const QString& detail)
 {
+    m_eventStatus |= Scpi::eventBit(code);
     // A full queue keeps its oldest entries and says that some were lost.
-    if (m_errors.size() < QueueDepth)
+    if (m_errors.size() < QueueDepth) {
         m_errors << Scpi::errorEntry(code, detail);
-    else
+    } else {
         m_errors.last() = Scpi::errorEntry(Scpi::QueueOverflow);
+        m_eventStatus |= Scpi::eventBit(Scpi::QueueOverflow);
+    }
+}
+
+void RemoteConnection::runEnded()
+{
+    if (std::exchange(m_opcPending, false))
+        m_eventStatus |= Scpi::OperationComplete;
 }
 
 bool RemoteConnection::takeLine(QByteArray* line)
@@ -519,6 +567,21 @@ bool RemoteConnection::fetchable(std::optional<MeasurementResult>* result)
     if (!*result)
         pushError(Scpi::DataStale);
     return bool(*result);
+}
+
+quint8 RemoteConnection::statusByte() const
+{
+    int bits = 0;
+    if (!m_errors.isEmpty())
+        bits |= Scpi::ErrorQueueNotEmpty;
+    // The answers of this message so far; earlier ones have left.
+    if (!m_answers.isEmpty())
+        bits |= Scpi::MessageAvailable;
+    if (m_eventStatus & m_eventEnable)
+        bits |= Scpi::EventSummary;
+    if (bits & m_serviceEnable)
+        bits |= Scpi::MasterSummary;
+    return quint8(bits);
 }
 
 void RemoteConnection::answer(const QByteArray& text)

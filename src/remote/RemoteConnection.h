@@ -13,9 +13,10 @@ class QAbstractSocket;
 class QIODevice;
 class RemoteServer;
 
-// One client: its input order, header path, error queue, and settings of its own (prompts,
-// the print description). Lines are handled whole and in order; *OPC? and *WAI hold back
-// this connection only. Memory stays bounded whatever the client sends or fails to read.
+// One client: its input order, header path, error queue, status registers, and settings of its
+// own (prompts, the print description). Lines are handled whole and in order; *OPC? and *WAI
+// hold back this connection only. Memory stays bounded whatever the client sends or fails to
+// read.
 class RemoteConnection : public QObject {
     Q_OBJECT
 public:
@@ -31,6 +32,8 @@ public:
     // Goes on with the input as far as it can: after new bytes, or after a run it waits for.
     void serve();
     void pushError(int code, const QString& detail = {});
+    // A run has ended: a *OPC given meanwhile completes.
+    void runEnded();
 
 signals:
     void closed(RemoteConnection* connection);
@@ -49,6 +52,7 @@ private:
     void close();
     void report(const RemoteBench::Refusal& refusal);
     bool fetchable(std::optional<MeasurementResult>* result);
+    quint8 statusByte() const;
 
     const int m_id;
     QPointer<QIODevice> m_device;
@@ -71,6 +75,10 @@ private:
     qsizetype m_answerBytes = 0;
 
     QList<QByteArray> m_errors; // formatted entries, oldest first
+    quint8 m_eventStatus = 0;   // *ESR?
+    quint8 m_eventEnable = 0;   // *ESE
+    quint8 m_serviceEnable = 0; // *SRE
+    bool m_opcPending = false;  // a *OPC waits for the run's end
     bool m_promptsOn = true;
     QString m_description;
 };

@@ -95,6 +95,9 @@ void RemoteServer::addConnection(QIODevice* device)
 void RemoteServer::runEnded()
 {
     m_runInProgress = false;
+    // Now, before any client can start the next run.
+    for (RemoteConnection* connection : std::as_const(m_connections))
+        connection->runEnded();
     // Later, from the event loop: every other door hears of the end first, and the next line
     // of a waiting client may well start another run.
     QMetaObject::invokeMethod(this, &RemoteServer::resumeWaiting, Qt::QueuedConnection);

@@ -52,6 +52,8 @@ QString standardText(int code)
         return QStringLiteral("Undefined header");
     case ExecutionError:
         return QStringLiteral("Execution error");
+    case InitIgnored:
+        return QStringLiteral("Init ignored");
     case SettingsConflict:
         return QStringLiteral("Settings conflict");
     case DataOutOfRange:
@@ -74,6 +76,20 @@ QString standardText(int code)
 }
 
 } // namespace
+
+quint8 eventBit(int code)
+{
+    switch (code / 100) {
+    case -1:
+        return CommandErrorBit;
+    case -2:
+        return ExecutionErrorBit;
+    case -3:
+        return DeviceDependentError;
+    default:
+        return 0;
+    }
+}
 
 bool isWhite(char c)
 {

@@ -21,6 +21,7 @@ enum Error : int {
     MissingParameter = -109,
     UndefinedHeader = -113,
     ExecutionError = -200,
+    InitIgnored = -213,
     SettingsConflict = -221,
     DataOutOfRange = -222,
     TooMuchData = -223,
@@ -30,6 +31,25 @@ enum Error : int {
     SystemError = -310,
     QueueOverflow = -350,
 };
+
+// Bits of the standard event status register (*ESR?, *ESE).
+enum EventBit : quint8 {
+    OperationComplete = 0x01,
+    DeviceDependentError = 0x08, // -3xx
+    ExecutionErrorBit = 0x10,    // -2xx
+    CommandErrorBit = 0x20,      // -1xx
+};
+
+// Bits of the status byte (*STB?, *SRE).
+enum StatusBit : quint8 {
+    ErrorQueueNotEmpty = 0x04,
+    MessageAvailable = 0x10,
+    EventSummary = 0x20, // an event bit set that *ESE enables
+    MasterSummary = 0x40,
+};
+
+// The event bit an error sets: its class is its hundreds.
+quint8 eventBit(int code);
 
 // One program data element: character data or a number as written, or a string with its
 // quotes removed and doubled quotes undone.
