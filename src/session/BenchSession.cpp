@@ -597,7 +597,7 @@ RemoteBench::Refusal BenchSession::initiate(int connection, bool promptsOn)
 {
     if (busy() || !m_controls.run.enabled)
         return Conflict;
-    const Refusal refused = runNow(StartedFrom::Remote, promptsOn);
+    Refusal refused = runNow(StartedFrom::Remote, promptsOn);
     if (!refused.refused())
         m_runConnection = connection;
     return refused;
