@@ -15,8 +15,8 @@
 class RemoteBench : public QObject {
     Q_OBJECT
 public:
-    // Why a change was refused, as an SCPI error number: 0 none, -221 settings conflict,
-    // -222 data out of range, -224 illegal value, -230 data stale, -200 execution error.
+    // Why a change was refused, as an SCPI error number (Scpi::Error): NoError, or
+    // SettingsConflict, DataOutOfRange, IllegalParameterValue, DataStale, ExecutionError.
     struct Refusal {
         int code = 0;
         QString text; // what the operator would have been told, if anything; may hold LFs
@@ -49,7 +49,7 @@ public:
     virtual QString customLimitText() const = 0;
     virtual Refusal setCustomLimit(bool on, const QString& text) = 0;
     // The report's identifier and comment lines, as received: the bench cleans them (control
-    // characters to blanks, ';' to '-', the ID trimmed) and refuses one too long (-222).
+    // characters to blanks, ';' to '-', the ID trimmed) and refuses one too long (DataOutOfRange).
     virtual QString dutId() const = 0;
     virtual Refusal setDutId(const QString& id) = 0;
     virtual QString comment() const = 0;
@@ -69,7 +69,7 @@ public:
 
     // The text of the message box waiting for an answer, or empty.
     virtual QString promptText() const = 0;
-    // Presses that button of the waiting box; -221 when no waiting box has it.
+    // Presses that button of the waiting box; SettingsConflict when no waiting box has it.
     virtual Refusal answerPrompt(PromptButton button) = 0;
 
     // Prints the report of the last completed sweep with that description line.
@@ -79,9 +79,9 @@ signals:
     // Every run's end, however it ended: completed, stopped, cancelled, refused by its value
     // check or stopped before it began. busy() is false by then.
     void runFinished();
-    // An error of a run started by initiate(connection, ..): -240 with the GPIB dialog's
-    // text, -222 with the value check's message.
+    // An error of a run started by initiate(connection, ..): HardwareError with the GPIB
+    // dialog's text, DataOutOfRange with the value check's message.
     void connectionError(int connection, int code, const QString& text);
-    // A fault every client should hear about (-310), e.g. the shared database out of reach.
+    // A fault every client should hear about (SystemError), e.g. the shared database out of reach.
     void systemError(const QString& text);
 };

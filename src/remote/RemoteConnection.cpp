@@ -3,7 +3,7 @@
 #include "measure/FrequencyStep.h"
 #include "remote/RemoteServer.h"
 
-#include <QTcpSocket>
+#include <QAbstractSocket>
 
 #include <algorithm>
 #include <array>
@@ -65,89 +65,147 @@ QByteArray kindWord(MeasKind kind)
 
 } // namespace
 
+// One form of a header, or both; a null handler: that form does not exist.
 struct RemoteConnection::Command {
-    QByteArrayList nodes;
-    int parameters; // of the command form
+    const char* header; // below its subsystem's root
+    int parameters;     // of the command form
     void (*set)(RemoteConnection&, const Parameter*);
     QByteArray (*get)(RemoteConnection&); // a null answer: refused, the error is queued
     int flags = 0;
+    QByteArrayList nodes = {}; // the whole path, filled in when the tree is put together
+};
+
+// The command tree, a table per subsystem. The handlers are plain functions that, written
+// here, see the connection's own state.
+struct RemoteConnection::Tree {
+    using C = RemoteConnection;
+    using P = const Parameter*;
+    using Table = QList<Command>;
+
+    static Table common();
+    static Table run();
+    static Table configure();
+    static Table fetch();
+    static Table system();
+    static Table status();
+    static Table hardcopy();
+
+    static void setRegister(C& c, P p, quint8* bits, quint8 unused);
+    static QByteArray fetched(C& c, QByteArray (*answer)(const MeasurementResult&));
 };
 
 const QList<RemoteConnection::Command>& RemoteConnection::commands()
 {
-    static const QList<Command> table = commandTable();
-    return table;
+    static const QList<Command> tree = [] {
+        const std::pair<QByteArray, QList<Command>> subsystems[] = {
+            {"", Tree::common()},
+            {"", Tree::run()},
+            {"CONFigure", Tree::configure()},
+            {"FETCh", Tree::fetch()},
+            {"SYSTem", Tree::system()},
+            {"STATus", Tree::status()},
+            {"HCOPy", Tree::hardcopy()},
+        };
+        QList<Command> all;
+        for (const auto& [root, table] : subsystems) {
+            for (Command command : table) {
+                QByteArrayList path{root, command.header};
+                path.removeAll(QByteArray());
+                command.nodes = path.join(':').split(':');
+                all << command;
+            }
+        }
+        return all;
+    }();
+    return tree;
 }
 
-QList<RemoteConnection::Command> RemoteConnection::commandTable()
+QList<RemoteConnection::Command> RemoteConnection::Tree::common()
 {
-    using C = RemoteConnection;
-    using P = const Parameter*;
-    const auto path = [](const char* text) { return QByteArray(text).split(':'); };
-    const auto nextError = [](C& c) {
-        return c.m_errors.isEmpty() ? Scpi::errorEntry(0) : c.m_errors.takeFirst();
-    };
-    // Static: the table's lambdas use it without capturing, so they stay plain functions.
-    static const auto fetch = [](C& c, QByteArray (*answer)(const MeasurementResult&)) {
-        std::optional<MeasurementResult> result;
-        return c.fetchable(&result) ? answer(*result) : QByteArray();
-    };
-    const auto init = [](C& c, P) {
-        if (c.m_server.busy())
-            c.pushError(-221);
-        else
-            c.report(c.m_server.initiate(c.m_id, c.m_promptsOn));
-    };
-    const auto hardcopy = [](C& c, P) {
-        if (c.m_server.busy())
-            c.pushError(-221);
-        else if (!c.m_bench.lastResult())
-            c.pushError(-230);
-        else
-            c.report(c.m_bench.hardcopy(c.m_description));
-    };
-
     return {
-        {path("*IDN"), 0, nullptr,
+        {"*IDN", 0, nullptr,
          [](C& c) {
              QString model = Scpi::oneLine(c.m_bench.analyserModel());
              model.remove(u',').remove(u';');
              return "Velmora," + model.toUtf8() + ",0," VELMORA_VERSION;
          }},
-        {path("*CLS"), 0, [](C& c, P) { c.m_errors.clear(); }, nullptr},
-        // The error queue and the reference tables stay.
-        {path("*RST"), 0,
+        {"*CLS", 0,
+         [](C& c, P) {
+             c.m_errors.clear();
+             c.m_eventStatus = 0;
+             c.m_opcPending = false;
+         },
+         nullptr},
+        // The error queue, the status registers and the reference tables stay.
+        {"*RST", 0,
          [](C& c, P) {
              c.m_bench.abort();
              c.m_promptsOn = true;
+             c.m_opcPending = false;
          },
          nullptr},
-        {path("*OPC"), 0, nullptr, [](C&) { return QByteArray("1"); }, Waits},
-        {path("*WAI"), 0, [](C&, P) {}, nullptr, Waits},
-        {path("SYSTem:ERRor"), 0, nullptr, nextError},
-        {path("SYSTem:ERRor:NEXT"), 0, nullptr, nextError},
+        {"*ESE", 1, [](C& c, P p) { setRegister(c, p, &c.m_eventEnable, 0); },
+         [](C& c) { return QByteArray::number(c.m_eventEnable); }},
+        {"*ESR", 0, nullptr,
+         [](C& c) { return QByteArray::number(std::exchange(c.m_eventStatus, 0)); }},
+        {"*OPC", 0,
+         [](C& c, P) {
+             if (c.m_server.busy())
+                 c.m_opcPending = true;
+             else
+                 c.m_eventStatus |= Scpi::OperationComplete;
+         },
+         nullptr},
+        {"*OPC", 0, nullptr, [](C&) { return QByteArray("1"); }, Waits},
+        // The summary bit cannot ask for service itself: its enable bit stays 0.
+        {"*SRE", 1, [](C& c, P p) { setRegister(c, p, &c.m_serviceEnable, Scpi::MasterSummary); },
+         [](C& c) { return QByteArray::number(c.m_serviceEnable); }},
+        {"*STB", 0, nullptr, [](C& c) { return QByteArray::number(c.statusByte()); }},
+        // Nothing to test without disturbing the bench: passed.
+        {"*TST", 0, nullptr, [](C&) { return QByteArray("0"); }},
+        {"*WAI", 0, [](C&, P) {}, nullptr, Waits},
+    };
+}
 
-        {path("CONFigure:KIND"), 1,
+QList<RemoteConnection::Command> RemoteConnection::Tree::run()
+{
+    const auto init = [](C& c, P) {
+        if (c.m_server.busy())
+            c.pushError(Scpi::InitIgnored);
+        else
+            c.report(c.m_server.initiate(c.m_id, c.m_promptsOn));
+    };
+    return {
+        {"INITiate", 0, init, nullptr},
+        {"INITiate:IMMediate", 0, init, nullptr},
+        {"ABORt", 0, [](C& c, P) { c.m_bench.abort(); }, nullptr},
+    };
+}
+
+QList<RemoteConnection::Command> RemoteConnection::Tree::configure()
+{
+    return {
+        {"KIND", 1,
          [](C& c, P p) {
              const int i = choice(*p, {"ATT", "RL"});
              if (i < 0)
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
              else
                  c.report(c.m_bench.setKind(i ? MeasKind::ReturnLoss : MeasKind::Attenuation));
          },
          [](C& c) { return kindWord(c.m_bench.kind()); }, Setting},
-        {path("CONFigure:STEP"), 1,
+        {"STEP", 1,
          [](C& c, P p) {
              const std::optional<double> mhz = p->quoted ? std::nullopt : Scpi::number(p->text);
              const int step = mhz ? FrequencyStep::indexOfMegahertz(*mhz) : -1;
              if (step < 0)
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
              else
                  c.report(c.m_bench.setStepIndex(step));
          },
          [](C& c) { return Scpi::plainNumber(FrequencyStep::at(c.m_bench.stepIndex()).megahertz); },
          Setting},
-        {path("CONFigure:DEVice"), 1,
+        {"DEVice", 1,
          [](C& c, P p) {
              // REF is a word of both kinds; the configured kind decides.
              const MeasKind kind = c.m_bench.kind();
@@ -163,65 +221,70 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
                  }
                  otherKind = true;
              }
-             c.pushError(otherKind ? -221 : -224);
+             c.pushError(otherKind ? Scpi::SettingsConflict : Scpi::IllegalParameterValue);
          },
          [](C& c) { return Scpi::shortForm(Scpi::mnemonic(measInfo(c.m_bench.device()).word)); },
          Setting},
-        {path("CONFigure:DEVice:CUSTom"), 1,
+        {"DEVice:CUSTom", 1,
          [](C& c, P p) {
              if (const std::optional<QString> text = numberText(*p))
                  c.report(c.m_bench.setCustomAttenuation(*text));
              else
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
          },
          [](C& c) { return numberAnswer(c.m_bench.customAttenuationText()); }, Setting},
-        {path("CONFigure:LIMit"), 1,
+        {"LIMit", 1,
          [](C& c, P p) {
              if (const std::optional<QString> text = numberText(*p))
                  c.report(c.m_bench.setCustomLimit(true, *text));
              else
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
          },
          [](C& c) { return numberAnswer(c.m_bench.customLimitText()); }, Setting},
-        {path("CONFigure:LIMit:STATe"), 1,
+        {"LIMit:STATe", 1,
          [](C& c, P p) {
              if (const std::optional<bool> on = boolean(*p))
                  c.report(c.m_bench.setCustomLimit(*on, c.m_bench.customLimitText()));
              else
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
          },
          [](C& c) { return QByteArray(c.m_bench.customLimitOn() ? "1" : "0"); }, Setting},
-        {path("CONFigure:DUT"), 1,
+        {"DUT", 1,
          [](C& c, P p) {
              if (!p->quoted)
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
              else
                  c.report(c.m_bench.setDutId(QString::fromUtf8(p->text)));
          },
          [](C& c) { return Scpi::quoted(c.m_bench.dutId()); }, Setting},
-        {path("CONFigure:COMMent"), 1,
+        {"COMMent", 1,
          [](C& c, P p) {
              if (!p->quoted)
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
              else
                  c.report(c.m_bench.setComment(QString::fromUtf8(p->text)));
          },
          [](C& c) { return Scpi::quoted(c.m_bench.comment()); }, Setting},
+    };
+}
 
-        {path("INITiate"), 0, init, nullptr},
-        {path("INITiate:IMMediate"), 0, init, nullptr},
-        {path("ABORt"), 0, [](C& c, P) { c.m_bench.abort(); }, nullptr},
-        {path("STATus:BUSY"), 0, nullptr,
-         [](C& c) { return QByteArray(c.m_server.busy() ? "1" : "0"); }},
+QByteArray RemoteConnection::Tree::fetched(C& c, QByteArray (*answer)(const MeasurementResult&))
+{
+    std::optional<MeasurementResult> result;
+    return c.fetchable(&result) ? answer(*result) : QByteArray();
+}
 
-        {path("FETCh:VERDict"), 0, nullptr,
+QList<RemoteConnection::Command> RemoteConnection::Tree::fetch()
+{
+    return {
+        {"VERDict", 0, nullptr,
          [](C& c) {
-             return fetch(
+             return fetched(
                  c, [](const MeasurementResult& r) { return Verdict::of(r).word().toLatin1(); });
          }},
-        {path("FETCh:MARGin"), 0, nullptr,
+        {"MARGin", 0, nullptr,
          [](C& c) {
-             return fetch(c, [](const MeasurementResult& r) {
+             return fetched(c, [](const MeasurementResult& r) {
                  const Verdict v = Verdict::of(r);
                  if (v.outcome == Verdict::Outcome::None)
                      return QByteArray(Scpi::NotANumber) + ',' + Scpi::NotANumber;
@@ -230,57 +293,87 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
                      .toLatin1();
              });
          }},
-        {path("FETCh:DATA"), 0, nullptr,
+        {"DATA", 0, nullptr,
          [](C& c) {
-             return fetch(c, [](const MeasurementResult& r) {
+             return fetched(c, [](const MeasurementResult& r) {
                  QByteArrayList values;
                  for (const MeasuredPoint& point : r.points)
                      values << Scpi::plainNumber(point.value);
                  return values.join(',');
              });
          }},
-        {path("FETCh:FREQuency"), 0, nullptr,
+        {"FREQuency", 0, nullptr,
          [](C& c) {
-             return fetch(c, [](const MeasurementResult& r) {
+             return fetched(c, [](const MeasurementResult& r) {
                  QByteArrayList values;
                  for (const MeasuredPoint& point : r.points)
                      values << Verdict::frequencyText(point.frequencyMHz).toLatin1();
                  return values.join(',');
              });
          }},
-        {path("FETCh:REFerence"), 0, nullptr,
+        {"REFerence", 0, nullptr,
          [](C& c) {
              const MeasKind kind = c.m_bench.kind();
              const RemoteBench::ReferenceState reference = c.m_bench.reference(kind);
              return kindWord(kind) + (reference.valid ? ",1," : ",0,") +
                     Verdict::frequencyText(reference.stepMHz).toLatin1();
          }},
+    };
+}
 
-        {path("SYSTem:PROMpt"), 1,
+QList<RemoteConnection::Command> RemoteConnection::Tree::system()
+{
+    const auto nextError = [](C& c) {
+        return c.m_errors.isEmpty() ? Scpi::errorEntry(Scpi::NoError) : c.m_errors.takeFirst();
+    };
+    return {
+        {"ERRor", 0, nullptr, nextError},
+        {"ERRor:NEXT", 0, nullptr, nextError},
+        {"PROMpt", 1,
          [](C& c, P p) {
              if (const std::optional<bool> on = boolean(*p))
                  c.m_promptsOn = *on;
              else
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
          },
          [](C& c) { return Scpi::quoted(c.m_bench.promptText()); }},
-        {path("SYSTem:PROMpt:ANSWer"), 1,
+        {"PROMpt:ANSWer", 1,
          [](C& c, P p) {
              using B = RemoteBench::PromptButton;
              const int i = choice(*p, {"OK", "CANCEL", "YES", "NO"});
              if (i < 0)
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
              else
                  c.report(c.m_bench.answerPrompt(std::array{B::Ok, B::Cancel, B::Yes, B::No}[i]));
          },
          nullptr},
+    };
+}
 
-        {path("HCOPy"), 0, hardcopy, nullptr},
-        {path("HCOPy:IMMediate"), 0, hardcopy, nullptr},
-        {path("HCOPy:DESCription"), 1,
+QList<RemoteConnection::Command> RemoteConnection::Tree::status()
+{
+    return {
+        {"BUSY", 0, nullptr, [](C& c) { return QByteArray(c.m_server.busy() ? "1" : "0"); }},
+    };
+}
+
+QList<RemoteConnection::Command> RemoteConnection::Tree::hardcopy()
+{
+    const auto print = [](C& c, P) {
+        if (c.m_server.busy())
+            c.pushError(Scpi::SettingsConflict);
+        else if (!c.m_bench.lastResult())
+            c.pushError(Scpi::DataStale);
+        else
+            c.report(c.m_bench.hardcopy(c.m_description));
+    };
+    return {
+        {"", 0, print, nullptr},
+        {"IMMediate", 0, print, nullptr},
+        {"DESCription", 1,
          [](C& c, P p) {
              if (!p->quoted)
-                 c.pushError(-224);
+                 c.pushError(Scpi::IllegalParameterValue);
              else
                  c.m_description = Scpi::oneLine(QString::fromUtf8(p->text));
          },
@@ -288,15 +381,33 @@ QList<RemoteConnection::Command> RemoteConnection::commandTable()
     };
 }
 
-RemoteConnection::RemoteConnection(int id, QTcpSocket* socket, RemoteServer& server)
-    : m_id(id), m_socket(socket), m_server(server), m_bench(server.bench())
+// A register value: decimal data rounded to an integer, as IEEE 488.2 reads it.
+void RemoteConnection::Tree::setRegister(C& c, P p, quint8* bits, quint8 unused)
 {
-    socket->setParent(this);
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    // While this connection is held back, its input waits in the kernel, not here.
-    socket->setReadBufferSize(ReadChunk);
-    connect(socket, &QTcpSocket::readyRead, this, &RemoteConnection::serve);
-    connect(socket, &QTcpSocket::disconnected, this, &RemoteConnection::close);
+    const std::optional<double> n = p->quoted ? std::nullopt : Scpi::number(p->text);
+    const double value = n ? std::round(*n) : 0;
+    if (!n)
+        c.pushError(Scpi::IllegalParameterValue);
+    else if (value < 0 || value > 255)
+        c.pushError(Scpi::DataOutOfRange);
+    else
+        *bits = quint8(int(value) & ~unused);
+}
+
+RemoteConnection::RemoteConnection(int id, QIODevice* device, RemoteServer& server)
+    : m_id(id), m_device(device), m_socket(qobject_cast<QAbstractSocket*>(device)),
+      m_server(server), m_bench(server.bench())
+{
+    device->setParent(this);
+    connect(device, &QIODevice::readyRead, this, &RemoteConnection::serve);
+    if (m_socket) {
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        // While this connection is held back, its input waits in the kernel, not here.
+        m_socket->setReadBufferSize(ReadChunk);
+        connect(m_socket, &QAbstractSocket::disconnected, this, &RemoteConnection::close);
+    } else {
+        connect(device, &QIODevice::aboutToClose, this, &RemoteConnection::close);
+    }
 }
 
 void RemoteConnection::serve()
@@ -317,11 +428,20 @@ void RemoteConnection::serve()
 
 void RemoteConnection::pushError(int code, const QString& detail)
 {
+    m_eventStatus |= Scpi::eventBit(code);
     // A full queue keeps its oldest entries and says that some were lost.
-    if (m_errors.size() < QueueDepth)
+    if (m_errors.size() < QueueDepth) {
         m_errors << Scpi::errorEntry(code, detail);
-    else
-        m_errors.last() = Scpi::errorEntry(-350);
+    } else {
+        m_errors.last() = Scpi::errorEntry(Scpi::QueueOverflow);
+        m_eventStatus |= Scpi::eventBit(Scpi::QueueOverflow);
+    }
+}
+
+void RemoteConnection::runEnded()
+{
+    if (std::exchange(m_opcPending, false))
+        m_eventStatus |= Scpi::OperationComplete;
 }
 
 bool RemoteConnection::takeLine(QByteArray* line)
@@ -337,7 +457,7 @@ bool RemoteConnection::takeLine(QByteArray* line)
             if (size > 0 && m_input.at(lf - 1) == '\r')
                 --size;
             if (size > MaxLine) {
-                pushError(-223);
+                pushError(Scpi::TooMuchData);
                 continue;
             }
             *line = m_input.mid(from, size);
@@ -348,17 +468,17 @@ bool RemoteConnection::takeLine(QByteArray* line)
         // One byte more than a line may hold: the CR before its LF.
         if (!m_discarding && m_input.size() > MaxLine + 1) {
             // Said at once, not at an LF that may never come.
-            pushError(-223);
+            pushError(Scpi::TooMuchData);
             m_discarding = true;
         }
         if (m_discarding)
             m_input.clear();
         m_scanFrom = m_input.size();
-        if (!m_socket || m_socket->bytesAvailable() <= 0)
+        if (!m_device || m_device->bytesAvailable() <= 0)
             return false;
         // All of it, at most the socket's read buffer: a read that stops exactly at a full
         // buffer would leave the socket no longer watching for input.
-        m_input += m_socket->readAll();
+        m_input += m_device->readAll();
     }
 }
 
@@ -374,8 +494,8 @@ bool RemoteConnection::runLine()
         }
         QByteArrayList header;
         const Command* command = resolve(unit, &header);
-        if (!command || !(unit.query ? bool(command->get) : bool(command->set))) {
-            pushError(-113);
+        if (!command) {
+            pushError(Scpi::UndefinedHeader);
             continue;
         }
         // Held: this same unit is tried again when a run ends.
@@ -402,7 +522,8 @@ const RemoteConnection::Command* RemoteConnection::resolve(const Scpi::Unit& uni
 {
     *header = unit.common || unit.absolute ? unit.nodes : m_path + unit.nodes;
     for (const Command& command : commands()) {
-        if (command.nodes.size() != header->size())
+        if (command.nodes.size() != header->size() ||
+            !(unit.query ? bool(command.get) : bool(command.set)))
             continue;
         bool all = true;
         for (qsizetype i = 0; all && i < header->size(); ++i)
@@ -417,7 +538,7 @@ void RemoteConnection::execute(const Scpi::Unit& unit, const Command& command)
 {
     if (unit.query) {
         if (!unit.parameters.isEmpty()) {
-            pushError(-108);
+            pushError(Scpi::ParameterNotAllowed);
             return;
         }
         const QByteArray text = command.get(*this);
@@ -426,11 +547,12 @@ void RemoteConnection::execute(const Scpi::Unit& unit, const Command& command)
         return;
     }
     if (unit.parameters.size() != command.parameters) {
-        pushError(unit.parameters.size() < command.parameters ? -109 : -108);
+        pushError(unit.parameters.size() < command.parameters ? Scpi::MissingParameter
+                                                              : Scpi::ParameterNotAllowed);
         return;
     }
     if ((command.flags & Setting) && m_server.busy()) {
-        pushError(-221);
+        pushError(Scpi::SettingsConflict);
         return;
     }
     command.set(*this, unit.parameters.isEmpty() ? nullptr : &unit.parameters.first());
@@ -443,25 +565,41 @@ bool RemoteConnection::fetchable(std::optional<MeasurementResult>* result)
     if (!m_server.busy())
         *result = m_bench.lastResult();
     if (!*result)
-        pushError(-230);
+        pushError(Scpi::DataStale);
     return bool(*result);
+}
+
+quint8 RemoteConnection::statusByte() const
+{
+    int bits = 0;
+    if (!m_errors.isEmpty())
+        bits |= Scpi::ErrorQueueNotEmpty;
+    // The answers of this message so far; earlier ones have left.
+    if (!m_answers.isEmpty())
+        bits |= Scpi::MessageAvailable;
+    if (m_eventStatus & m_eventEnable)
+        bits |= Scpi::EventSummary;
+    if (bits & m_serviceEnable)
+        bits |= Scpi::MasterSummary;
+    return quint8(bits);
 }
 
 void RemoteConnection::answer(const QByteArray& text)
 {
     m_answers << text;
     m_answerBytes += text.size() + 1;
-    if (m_socket && m_answerBytes + m_socket->bytesToWrite() > MaxUnsent)
+    if (m_device && m_answerBytes + m_device->bytesToWrite() > MaxUnsent)
         close();
 }
 
 void RemoteConnection::send(const QByteArray& bytes)
 {
-    if (!m_socket)
+    if (!m_device)
         return;
-    m_socket->write(bytes);
-    m_socket->flush();
-    if (m_socket->bytesToWrite() > MaxUnsent)
+    m_device->write(bytes);
+    if (m_socket)
+        m_socket->flush();
+    if (m_device->bytesToWrite() > MaxUnsent)
         close();
 }
 
@@ -479,9 +617,12 @@ void RemoteConnection::close()
     m_input.clear();
     m_units.clear();
     m_answers.clear();
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
+    if (m_device) {
+        m_device->disconnect(this);
+        if (m_socket)
+            m_socket->abort();
+        else
+            m_device->close();
     }
     emit closed(this);
 }

@@ -28,7 +28,7 @@ RemoteServer::RemoteServer(RemoteBench& bench, QObject* parent) : QObject(parent
             });
     connect(&bench, &RemoteBench::systemError, this, [this](const QString& text) {
         for (RemoteConnection* c : std::as_const(m_connections))
-            c->pushError(-310, text);
+            c->pushError(Scpi::SystemError, text);
     });
 }
 
@@ -79,17 +79,25 @@ void RemoteServer::takeConnections()
             socket->deleteLater();
             continue;
         }
-        const int id = m_nextId++;
-        auto* connection = new RemoteConnection(id, socket, *this);
-        m_connections.insert(id, connection);
-        connect(connection, &RemoteConnection::closed, this, &RemoteServer::forget);
-        connection->serve();
+        addConnection(socket);
     }
+}
+
+void RemoteServer::addConnection(QIODevice* device)
+{
+    const int id = m_nextId++;
+    auto* connection = new RemoteConnection(id, device, *this);
+    m_connections.insert(id, connection);
+    connect(connection, &RemoteConnection::closed, this, &RemoteServer::forget);
+    connection->serve();
 }
 
 void RemoteServer::runEnded()
 {
     m_runInProgress = false;
+    // Now, before any client can start the next run.
+    for (RemoteConnection* connection : std::as_const(m_connections))
+        connection->runEnded();
     // Later, from the event loop: every other door hears of the end first, and the next line
     // of a waiting client may well start another run.
     QMetaObject::invokeMethod(this, &RemoteServer::resumeWaiting, Qt::QueuedConnection);

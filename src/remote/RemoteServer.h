@@ -37,6 +37,10 @@ public:
     bool busy() const { return m_runInProgress || m_bench.busy(); }
     RemoteBench::Refusal initiate(int connection, bool promptsOn);
 
+    // Serves a client on an open stream, which it takes over: each accepted socket, or a
+    // client's bytes from elsewhere.
+    void addConnection(QIODevice* device);
+
 private:
     void takeConnections();
     void runEnded();

@@ -40,33 +40,35 @@ template <typename T> QByteArray shortest(T value)
 QString standardText(int code)
 {
     switch (code) {
-    case 0:
+    case NoError:
         return QStringLiteral("No error");
-    case -102:
+    case SyntaxError:
         return QStringLiteral("Syntax error");
-    case -108:
+    case ParameterNotAllowed:
         return QStringLiteral("Parameter not allowed");
-    case -109:
+    case MissingParameter:
         return QStringLiteral("Missing parameter");
-    case -113:
+    case UndefinedHeader:
         return QStringLiteral("Undefined header");
-    case -200:
+    case ExecutionError:
         return QStringLiteral("Execution error");
-    case -221:
+    case InitIgnored:
+        return QStringLiteral("Init ignored");
+    case SettingsConflict:
         return QStringLiteral("Settings conflict");
-    case -222:
+    case DataOutOfRange:
         return QStringLiteral("Data out of range");
-    case -223:
+    case TooMuchData:
         return QStringLiteral("Too much data");
-    case -224:
+    case IllegalParameterValue:
         return QStringLiteral("Illegal parameter value");
-    case -230:
+    case DataStale:
         return QStringLiteral("Data corrupt or stale");
-    case -240:
+    case HardwareError:
         return QStringLiteral("Hardware error");
-    case -310:
+    case SystemError:
         return QStringLiteral("System error");
-    case -350:
+    case QueueOverflow:
         return QStringLiteral("Queue overflow");
     default:
         return QStringLiteral("Error");
@@ -74,6 +76,20 @@ QString standardText(int code)
 }
 
 } // namespace
+
+quint8 eventBit(int code)
+{
+    switch (code / 100) {
+    case -1:
+        return CommandErrorBit;
+    case -2:
+        return ExecutionErrorBit;
+    case -3:
+        return DeviceDependentError;
+    default:
+        return 0;
+    }
+}
 
 bool isWhite(char c)
 {
@@ -132,7 +148,7 @@ Unit parseUnit(const QByteArray& text)
     }
     for (const QByteArray& node : std::as_const(unit.nodes)) {
         if (!isNode(node, unit.common)) {
-            unit.error = -113;
+            unit.error = UndefinedHeader;
             return unit;
         }
     }
@@ -157,19 +173,19 @@ Unit parseUnit(const QByteArray& text)
                 }
             }
             if (!closed)
-                unit.error = -102;
+                unit.error = SyntaxError;
         } else {
             const qsizetype from = i;
             while (i < n && !isWhite(text.at(i)) && text.at(i) != ',')
                 ++i;
             p.text = text.mid(from, i - from);
             if (p.text.isEmpty())
-                unit.error = -102;
+                unit.error = SyntaxError;
         }
         unit.parameters << p;
         skipWhite();
         if (i < n && text.at(i) != ',')
-            unit.error = -102;
+            unit.error = SyntaxError;
         if (unit.error)
             return unit;
         if (i < n) {
@@ -177,7 +193,7 @@ Unit parseUnit(const QByteArray& text)
             skipWhite();
             // A comma needs a parameter after it.
             if (i == n)
-                unit.error = -102;
+                unit.error = SyntaxError;
         }
     }
     return unit;

@@ -13,6 +13,44 @@ namespace Scpi {
 // SCPI's not-a-number, answered where there is no value.
 inline constexpr char NotANumber[] = "9.91E37";
 
+// The error numbers this server reports; errorEntry() gives each its standard text.
+enum Error : int {
+    NoError = 0,
+    SyntaxError = -102,
+    ParameterNotAllowed = -108,
+    MissingParameter = -109,
+    UndefinedHeader = -113,
+    ExecutionError = -200,
+    InitIgnored = -213,
+    SettingsConflict = -221,
+    DataOutOfRange = -222,
+    TooMuchData = -223,
+    IllegalParameterValue = -224,
+    DataStale = -230,
+    HardwareError = -240,
+    SystemError = -310,
+    QueueOverflow = -350,
+};
+
+// Bits of the standard event status register (*ESR?, *ESE).
+enum EventBit : quint8 {
+    OperationComplete = 0x01,
+    DeviceDependentError = 0x08, // -3xx
+    ExecutionErrorBit = 0x10,    // -2xx
+    CommandErrorBit = 0x20,      // -1xx
+};
+
+// Bits of the status byte (*STB?, *SRE).
+enum StatusBit : quint8 {
+    ErrorQueueNotEmpty = 0x04,
+    MessageAvailable = 0x10,
+    EventSummary = 0x20, // an event bit set that *ESE enables
+    MasterSummary = 0x40,
+};
+
+// The event bit an error sets: its class is its hundreds.
+quint8 eventBit(int code);
+
 // One program data element: character data or a number as written, or a string with its
 // quotes removed and doubled quotes undone.
 struct Parameter {
@@ -23,7 +61,7 @@ struct Parameter {
 // One program message unit, e.g. ":CONF:DEV X2" or "*IDN?".
 struct Unit {
     bool empty = false; // white space only: nothing to do
-    int error = 0;      // -102 or -113 when the unit cannot be read
+    int error = 0;      // SyntaxError or UndefinedHeader when the unit cannot be read
     bool common = false;
     bool absolute = false; // a leading ':' starts the header from the root
     bool query = false;

@@ -4,12 +4,13 @@
 #include "gpib/AnalyserCommands.h"
 #include "measure/DutText.h"
 #include "measure/FrequencyStep.h"
+#include "remote/ScpiMessage.h"
 #include "report/PrintResultForm.h"
 #include "report/PrintResultTextForm.h"
 
 namespace {
 
-const RemoteBench::Refusal Conflict{-221, {}};
+const RemoteBench::Refusal Conflict{Scpi::SettingsConflict, {}};
 
 } // namespace
 
@@ -474,7 +475,7 @@ RemoteBench::Refusal BenchSession::setDutId(const QString& id)
         return Conflict;
     const QString cleaned = DutText::cleanId(id);
     if (const QString refusal = DutText::idRefusal(cleaned); !refusal.isEmpty())
-        return {-222, refusal};
+        return {Scpi::DataOutOfRange, refusal};
     m_dutId = cleaned;
     return {};
 }
@@ -485,7 +486,7 @@ RemoteBench::Refusal BenchSession::setComment(const QString& text)
         return Conflict;
     const QString cleaned = DutText::cleanComments(text);
     if (const QString refusal = DutText::commentsRefusal(cleaned); !refusal.isEmpty())
-        return {-222, refusal};
+        return {Scpi::DataOutOfRange, refusal};
     m_comment = cleaned;
     return {};
 }
@@ -637,7 +638,7 @@ RemoteBench::Refusal BenchSession::hardcopy(const QString& description)
     if (busy())
         return Conflict;
     if (!result)
-        return {-230, {}};
+        return {Scpi::DataStale, {}};
     // The details dialog's preset, where it has one; an attenuator's return loss has none.
     if (description.isEmpty() && result->type == MeasType::AttenuatorRl)
         return Conflict;
@@ -655,7 +656,7 @@ RemoteBench::Refusal BenchSession::hardcopy(const QString& description)
     const std::optional<PrintRow> page = PrintResultForm::PrintPreset(
         source, {text, m_dutId, m_comment, {}, false, true}, *m_desk, nullptr, &failure);
     if (!page)
-        return {-200, failure};
+        return {Scpi::ExecutionError, failure};
     emit printed(*page);
     return {};
 }
@@ -668,10 +669,10 @@ void BenchSession::heard(const OperatorMessage& message)
     case MsgKind::BusError:
     case MsgKind::ReadTimeout:
     case MsgKind::AdapterLost:
-        emit connectionError(m_runConnection, -240, message.text);
+        emit connectionError(m_runConnection, Scpi::HardwareError, message.text);
         break;
     case MsgKind::RefusedValue:
-        emit connectionError(m_runConnection, -222, message.text);
+        emit connectionError(m_runConnection, Scpi::DataOutOfRange, message.text);
         break;
     default:
         break;

@@ -102,6 +102,23 @@ private slots:
         QCOMPARE(records[9].section(u'\t', 2, 5), "ATT-10\tATT\t3\tNONE");
     }
 
+    // As a test executive waits for a run without holding the connection, then reads the
+    // status byte after errors and has register values out of range refused.
+    void statusRegistersByScript()
+    {
+        Home home;
+        QProcess program;
+        const quint16 port = home.start(program, {});
+        QVERIFY(port != 0);
+        QCOMPARE(python({QStringLiteral(VELMORA_SOURCE_DIR "/tests/app/status_poll.py"),
+                         QString::number(port)}),
+                 "0\n1 0;PASS;0,\"No error\"\n100\n48;20\n36;32;-224,\"Illegal parameter value\";"
+                 "-113,\"Undefined header\";-222,\"Data out of range\";-222,\"Data out of range\";"
+                 "-222,\"Data out of range\";0,\"No error\"\n");
+        program.kill();
+        program.waitForFinished(10000);
+    }
+
     // A record handed to the history just before the program ends at a GPIB error's Cancel is
     // in the bench's file afterwards, and the program ends with status 1.
     void fatalEndKeepsTheLastRecord()

@@ -138,9 +138,26 @@ private slots:
             "-224,\"Illegal parameter value\";-102,\"Syntax error\";-102,\"Syntax error\";"
             "-113,\"Undefined header\";-113,\"Undefined header\";0,\"No error\"\n");
         row("queue overflow",
-            QByteArray("FOO;").repeated(40) + "\n" + QByteArray(":SYST:ERR?\n").repeated(33),
+            QByteArray("FOO;").repeated(40) + "\n" + QByteArray(":SYST:ERR?\n").repeated(33) +
+                "*ESR?\n",
             QByteArray("-113,\"Undefined header\"\n").repeated(31) +
-                "-350,\"Queue overflow\"\n0,\"No error\"\n");
+                "-350,\"Queue overflow\"\n0,\"No error\"\n40\n");
+        // Bit 6 of *SRE is ignored; *ESR? clears; message available: an answer of the line.
+        row("status registers",
+            "*ESE?;*SRE?;*ESR?;*STB?\n*ESE 36;*SRE 255;*ESE?;*SRE?\nFOO;:CONF:KIND XYZ\n"
+            "*STB?;*IDN?;*STB?\n*ESR?;*ESR?;*STB?\n"
+            "*ESE 256;*SRE -1;*ESE 1E3;*ESE ON;*ESE 255.4;*ESE?;*SRE 64;*SRE?\n"
+            "SYST:ERR?;ERR?;ERR?;ERR?;ERR?;ERR?;ERR?\n*OPC;*STB?;*ESE 2;*STB?;*CLS;*STB?;*ESR?\n",
+            "0;0;0;16\n36;191\n100;" + Idn +
+                ";116\n48;0;84\n255;0\n"
+                "-113,\"Undefined header\";-224,\"Illegal parameter value\";"
+                "-222,\"Data out of range\";-222,\"Data out of range\";-222,\"Data out of range\";"
+                "-224,\"Illegal parameter value\";0,\"No error\"\n32;16;16;0\n");
+        // *OPC completes when the run ends; *CLS forgets one still waiting.
+        row("operation complete",
+            "SYST:PROM OFF;:CONF:KIND RL;:INIT;*OPC;*ESR?;*OPC?;*ESR?\n"
+            "INIT;*OPC;*CLS;*WAI;*ESR?\n",
+            "0;1;1\n0\n");
         row("reference, termination, fetch",
             "FETC:VERD?;:FETC:REF?\nCONF:KIND RL;STEP 100;DEV TERM\n"
             "SYST:PROM OFF;:INIT;*OPC?;:FETC:REF?\n"
@@ -167,7 +184,7 @@ private slots:
         row("refused while busy, *RST",
             "CONF:KIND RL;:INIT;INIT;CONF:STEP 50;:HCOP;:FETC:DATA?;:STAT:BUSY?\n"
             "*RST;*OPC?;:SYST:ERR?;ERR?;ERR?;ERR?;ERR?;:STAT:BUSY?\n",
-            "1\n1;-221,\"Settings conflict\";-221,\"Settings conflict\";"
+            "1\n1;-213,\"Init ignored\";-221,\"Settings conflict\";"
             "-221,\"Settings conflict\";-230,\"Data corrupt or stale\";0,\"No error\";0\n");
         row("texts cleaned and bounded",
             "CONF:DUT \"A;B\"\"C\";DUT?;COMM 'x\ty''s';COMM?\nHCOP:DESC \"10 dB pad\";DESC?;"
@@ -288,7 +305,7 @@ private slots:
             c->socket.write("*IDN?;:INIT;:SYST:ERR?\n");
         QVERIFY(clients.back()->ask("*OPC?\n", 2));
         QCOMPARE(answers, (QMap<QByteArray, int>{{Idn + ";0,\"No error\"", 1},
-                                                 {Idn + ";-221,\"Settings conflict\"", 49}}));
+                                                 {Idn + ";-213,\"Init ignored\"", 49}}));
         QCOMPARE(clients.back()->lines.last(), "1");
     }
 
