@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -21,6 +22,15 @@ inline void ensureApplication()
     static char* argv[] = {name, nullptr};
     static QCoreApplication* app = new QCoreApplication(argc, argv);
     (void)app;
+}
+
+// A scripted stream's readData: as much of what it has to give as fits, taken off its front.
+inline qint64 takeFront(QByteArray& bytes, char* data, qint64 size)
+{
+    const qint64 n = std::min<qint64>(size, bytes.size());
+    std::copy_n(bytes.constData(), n, data);
+    bytes.remove(0, n);
+    return n;
 }
 
 // One listener at address 5 whose answers are the fuzz input, served in chunks; the first

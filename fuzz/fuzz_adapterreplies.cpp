@@ -37,13 +37,7 @@ public:
     qint64 bytesAvailable() const override { return m_output.size() + QIODevice::bytesAvailable(); }
 
 protected:
-    qint64 readData(char* data, qint64 size) override
-    {
-        const qint64 n = std::min<qint64>(size, m_output.size());
-        std::copy_n(m_output.constData(), n, data);
-        m_output.remove(0, n);
-        return n;
-    }
+    qint64 readData(char* data, qint64 size) override { return takeFront(m_output, data, size); }
     qint64 writeData(const char* data, qint64 size) override
     {
         // Escaped bytes belong to the device's message, not to the line structure.

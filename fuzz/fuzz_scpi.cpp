@@ -136,13 +136,7 @@ public:
     }
 
 protected:
-    qint64 readData(char* data, qint64 size) override
-    {
-        const qint64 n = std::min<qint64>(size, m_available.size());
-        std::copy_n(m_available.constData(), n, data);
-        m_available.remove(0, n);
-        return n;
-    }
+    qint64 readData(char* data, qint64 size) override { return takeFront(m_available, data, size); }
     qint64 writeData(const char* data, qint64 size) override
     {
         m_received.append(data, size);
