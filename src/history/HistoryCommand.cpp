@@ -32,6 +32,41 @@ Opened openForReading(const QString& database, HistoryStore& store, QTextStream&
     return Opened::Yes;
 }
 
+// A field of a --history line: nothing in it can end the field or the line, and a reader
+// undoes the escapes without guessing.
+QString lineField(const QString& text)
+{
+    QString field;
+    field.reserve(text.size());
+    for (const QChar c : text) {
+        switch (const char16_t u = c.unicode()) {
+        case u'\\':
+            field += QLatin1String("\\\\");
+            break;
+        case u'\t':
+            field += QLatin1String("\\t");
+            break;
+        case u'\r':
+            field += QLatin1String("\\r");
+            break;
+        case u'\n':
+            field += QLatin1String("\\n");
+            break;
+        case 0x2028:
+        case 0x2029:
+            field += QStringLiteral("\\u%1").arg(int(u), 4, 16);
+            break;
+        default:
+            // The C0 and C1 controls.
+            if (u < 0x20 || (u >= 0x80 && u <= 0x9f))
+                field += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+            else
+                field += c;
+        }
+    }
+    return field;
+}
+
 int failed(const QString& message, QTextStream& err)
 {
     err << "velmora: " << message << Qt::endl;
@@ -70,7 +105,10 @@ int list(const QString& dutId, const QString& database, QTextStream& out, QTextS
             none ? QString() : Verdict::marginText(r.verdict.marginDb),
             none ? QString() : Verdict::frequencyText(r.verdict.frequencyMHz),
         };
-        out << fields.join(u'\t') << '\n';
+        QStringList line;
+        for (const QString& field : fields)
+            line << lineField(field);
+        out << line.join(u'\t') << '\n';
     }
     out.flush();
     return 0;

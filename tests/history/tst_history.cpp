@@ -252,16 +252,19 @@ private slots:
         MeasurementResult custom = sweep(MeasType::CustomAtt, 0, 7.5f);
         custom.customAttnText = "7.5";
         custom.unattended = true;
-        const MeasurementResult results[] = {sweep(MeasType::Att2X, 1),
-                                             sweep(MeasType::Termination, 3), custom,
-                                             sweep(MeasType::Termination, 0, 0, -2)};
-        for (int day = 0; day < 4; ++day) {
+        const MeasurementResult results[] = {
+            sweep(MeasType::Att2X, 1), sweep(MeasType::Termination, 3), custom,
+            sweep(MeasType::Termination, 0, 0, -2), sweep(MeasType::Termination, 3)};
+        for (int day = 0; day < 5; ++day) {
             HistoryRecord r =
                 HistoryRecord::make(results[day], context(day >= 2, day % 2 ? "T-1" : "AT-7"));
             r.id = QUuid(uuid(day + 1));
             r.result.ended = r.result.ended.addDays(day);
             r.context.startedFrom = day == 2 ? StartedFrom::Batch : StartedFrom::Window;
             r.context.dutId = day == 1 ? "" : r.context.dutId;
+            // Written by a bench that did not clean its texts.
+            if (day == 4)
+                r.context.dutId = "a\\b\tc\r\nd\x01\u0085\u2028e";
             QVERIFY2(store.writeRecord(r), qPrintable(store.lastError()));
             m_records << r;
         }
@@ -409,7 +412,10 @@ private slots:
         const QString four = uuid(4) + "\t2024-03-08T09:03:15Z\tT-1\tRL\tTERM\tFAIL\t-1.00\t1000\n";
         row("all", "list||", 0,
             uuid(1) + "\t2024-03-05T09:03:15Z\tAT-7\tATT\tX2\tPASS\t0.26\t75\n" + two.arg("T-1b") +
-                uuid(3) + "\t2024-03-07T09:03:15Z\tAT-7\tATT\t7.5\tNONE\t\t\n" + four,
+                uuid(3) + "\t2024-03-07T09:03:15Z\tAT-7\tATT\t7.5\tNONE\t\t\n" + four +
+                // One line of eight fields, whatever the DUT ID holds.
+                uuid(5) +
+                "\t2024-03-09T09:03:15Z\ta\\\\b\\tc\\r\\nd\\x01\\x85\\u2028e\tRL\tTERM\tPASS\t1.00\t1000\n",
             "");
         row("an earlier print's DUT ID", "list|T-1|local", 0, two.arg("T-1") + four, "");
         row("csv of a DUT's latest", "export|AT-7||", 0,
@@ -426,8 +432,8 @@ private slots:
             "");
         row("wrong kind", "export|T-1|s2p|", 2, "",
             "velmora: record " + uuid(4) + " is a return loss: write it as csv or s1p, not s2p.\n");
-        row("unknown id", "export|" + uuid(5) + "||", 2, "",
-            "velmora: there is no record with the ID or DUT ID \"" + uuid(5) + "\".\n");
+        row("unknown id", "export|" + uuid(6) + "||", 2, "",
+            "velmora: there is no record with the ID or DUT ID \"" + uuid(6) + "\".\n");
         row("format", "export|AT-7|xls|", 2, "",
             "velmora: the export format \"xls\" is not known: use csv, s1p or s2p.\n");
         row("unreachable", "list||postgresql://bench@/velmora?host=/nonexistent", 2, "",
