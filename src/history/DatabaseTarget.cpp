@@ -7,7 +7,42 @@
 
 QString DatabaseTarget::displayName() const
 {
-    return isShared() ? url : QStringLiteral("the local history file");
+    return isShared() ? shown : QStringLiteral("the local history file");
+}
+
+QString DatabaseTarget::masked(const QString& address)
+{
+    QString text = address;
+    const qsizetype scheme = text.indexOf(QLatin1String("://"));
+    const qsizetype from = scheme < 0 ? 0 : scheme + 3;
+    qsizetype query = text.indexOf(u'?');
+    // The user-info ends at the last "@" before the options: a password may hold "/".
+    const qsizetype at = text.lastIndexOf(u'@', query < 0 ? -1 : query - 1);
+    if (at > from) {
+        const QString userInfo = text.mid(from, at - from);
+        const qsizetype plain = userInfo.indexOf(u':');
+        const qsizetype encoded = userInfo.indexOf(QLatin1String("%3a"), 0, Qt::CaseInsensitive);
+        qsizetype secret = -1; // where the password starts
+        if (plain >= 0 && (encoded < 0 || plain < encoded))
+            secret = plain + 1;
+        else if (encoded >= 0)
+            secret = encoded + 3;
+        if (secret >= 0) {
+            text.replace(from + secret, at - (from + secret), QStringLiteral("***"));
+            query = text.indexOf(u'?');
+        }
+    }
+    if (query < 0)
+        return text;
+    QStringList options = text.mid(query + 1).split(u'&');
+    for (QString& option : options) {
+        const qsizetype equals = option.indexOf(u'=');
+        const QString key = option.left(equals < 0 ? option.size() : equals);
+        if (QUrl::fromPercentEncoding(key.toUtf8())
+                .compare(QLatin1String("password"), Qt::CaseInsensitive) == 0)
+            option = key + QStringLiteral("=***");
+    }
+    return text.left(query + 1) + options.join(u'&');
 }
 
 DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
@@ -19,6 +54,7 @@ DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
         return target;
     target.kind = Kind::Shared;
     target.url = trimmed;
+    target.shown = masked(trimmed);
     auto refuse = [&](const QString& why) {
         target.error = why;
         return target;
@@ -45,9 +81,10 @@ DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
     const qsizetype at = authority.lastIndexOf(u'@');
     const QString userInfo = at < 0 ? QString() : authority.left(at);
     QString hostPort = authority.mid(at + 1);
-    if (userInfo.contains(u':'))
-        return refuse(QStringLiteral("a password does not belong in the address; put it in "
-                                     "~/.pgpass"));
+    const QString noPassword =
+        QStringLiteral("a password does not belong in the address; put it in ~/.pgpass");
+    if (decoded(userInfo).contains(u':'))
+        return refuse(noPassword);
     target.user = decoded(userInfo);
     if (hostPort.startsWith(u'[')) { // [IPv6]:port
         const qsizetype close = hostPort.indexOf(u']');
@@ -85,8 +122,11 @@ DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
         } else if (key == QLatin1String("port") && number && n > 0 && n < 65536 &&
                    target.port < 0) {
             target.port = n;
+        } else if (key.compare(QLatin1String("password"), Qt::CaseInsensitive) == 0) {
+            return refuse(noPassword);
         } else {
-            return refuse(QStringLiteral("the option \"%1=%2\" is not known here").arg(key, value));
+            // Only the name: the value of an option unknown here may be a secret.
+            return refuse(QStringLiteral("the option \"%1\" is not known here").arg(key));
         }
     }
     if (target.host.isEmpty())

@@ -7,6 +7,7 @@ struct DatabaseTarget {
     enum class Kind { Local, Shared };
     Kind kind = Kind::Local;
     QString url;                  // as written; empty for the local file
+    QString shown;                // url with any password as ***: what messages show
     bool fromCommandLine = false; // named by --database for this run
 
     // PostgreSQL connection parts taken from the URL.
@@ -16,8 +17,11 @@ struct DatabaseTarget {
 
     bool isShared() const { return kind == Kind::Shared; }
     bool valid() const { return error.isEmpty(); }
-    // The URL, or "the local history file".
+    // The URL as shown, or "the local history file".
     QString displayName() const;
+    // The address with its password part (user-info after ":", plain or percent-encoded, and a
+    // password= option) replaced by ***.
+    static QString masked(const QString& address);
 
     // "local", or postgresql://USER@HOST[:PORT]/DBNAME[?connect_timeout=N], or
     // postgresql://USER@/DBNAME?host=/socket/dir[&port=N]. A password is refused: it belongs in

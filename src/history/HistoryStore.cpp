@@ -458,7 +458,7 @@ bool HistoryStore::useWriteAheadLog()
 bool HistoryStore::openShared(const DatabaseTarget& target, Access access)
 {
     m_shared = true;
-    m_where = target.url;
+    m_where = target.shown;
     m_user = target.user;
     if (!target.valid()) {
         m_db = QSqlDatabase();
@@ -467,7 +467,7 @@ bool HistoryStore::openShared(const DatabaseTarget& target, Access access)
             QStringLiteral("The history database address \"%1\" is not understood: %2. Write "
                            "postgresql://USER@HOST[:PORT]/DBNAME, "
                            "postgresql://USER@/DBNAME?host=/socket/dir, or \"local\".")
-                .arg(target.url, target.error));
+                .arg(target.shown, target.error));
     }
     if (!open(QStringLiteral("QPSQL")))
         return false;

@@ -279,7 +279,7 @@ void HistoryWorker::sharedOk(int sent)
         return;
     m_sharedDown = false;
     const QString back =
-        QStringLiteral("The shared history database %1 answers again.").arg(m_target.url);
+        QStringLiteral("The shared history database %1 answers again.").arg(m_target.shown);
     emit restored(sent == 0   ? back
                   : sent == 1 ? back + QStringLiteral(" 1 waiting entry was sent.")
                               : back + QStringLiteral(" %1 waiting entries were sent.").arg(sent));
