@@ -29,10 +29,39 @@ QString dbText(double value)
     return text == QLatin1String("-0") ? QStringLiteral("0") : text;
 }
 
-QString oneLine(QString text)
+bool isControl(char16_t c)
 {
-    // A typed comment must not end a metadata line early.
-    return text.replace(u'\r', u' ').replace(u'\n', u' ');
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029;
+}
+
+// A CSV metadata value that neither a spreadsheet nor a reader that skips "#" lines splits: no
+// comma, quote or control character, so the line stays one field.
+QString csvValue(const QString& text)
+{
+    QString value;
+    value.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            value += QLatin1String("\\\\");
+        else if (u == u',' || u == u'"' || (isControl(u) && u <= 0xff))
+            value += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else if (isControl(u))
+            value += QStringLiteral("\\u%1").arg(int(u), 4, 16);
+        else
+            value += c;
+    }
+    return value;
+}
+
+// A Touchstone comment ends at the line's end: no control character may start another line.
+QString commentValue(QString text)
+{
+    for (QChar& c : text) {
+        if (isControl(c.unicode()))
+            c = u' ';
+    }
+    return text;
 }
 
 } // namespace
@@ -95,8 +124,6 @@ QList<std::pair<QString, QString>> metadata(const HistoryRecord& record)
         {"unattended", yesNo(r.unattended)},
         {"program_version", c.programVersion},
     };
-    for (auto& [key, value] : items)
-        value = oneLine(value);
     return items;
 }
 
@@ -110,7 +137,7 @@ QString write(const HistoryRecord& record, Format format)
     QString text;
     if (format == Format::Csv) {
         for (const auto& [key, value] : metadata(record))
-            text += QStringLiteral("# %1: %2\n").arg(key, value);
+            text += QStringLiteral("# %1: %2\n").arg(key, csvValue(value));
         text += QStringLiteral("frequency_mhz,value_db\n");
         for (const MeasuredPoint& point : points) {
             text +=
@@ -121,7 +148,7 @@ QString write(const HistoryRecord& record, Format format)
 
     text += QStringLiteral("! Velmora measurement record, Touchstone 1.1\n");
     for (const auto& [key, value] : metadata(record))
-        text += QStringLiteral("! %1: %2\n").arg(key, value);
+        text += QStringLiteral("! %1: %2\n").arg(key, commentValue(value));
     text += QStringLiteral("! Phase was not measured: every angle is 0.\n");
     if (format == Format::S2p)
         text += QStringLiteral("! Reflection was not measured: S11 and S22 are -200 dB.\n");

@@ -20,7 +20,7 @@ bool fits(Format format, MeasKind kind);
 // The whole file text, "." as decimal point whatever the locale.
 QString write(const HistoryRecord& record, Format format);
 
-// The record's metadata, key and value, in file order.
+// The record's metadata, key and value as recorded, in file order; each format escapes them.
 QList<std::pair<QString, QString>> metadata(const HistoryRecord& record);
 
 } // namespace HistoryExport

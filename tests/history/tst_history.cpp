@@ -263,8 +263,10 @@ private slots:
             r.context.startedFrom = day == 2 ? StartedFrom::Batch : StartedFrom::Window;
             r.context.dutId = day == 1 ? "" : r.context.dutId;
             // Written by a bench that did not clean its texts.
-            if (day == 4)
+            if (day == 4) {
                 r.context.dutId = "a\\b\tc\r\nd\x01\u0085\u2028e";
+                r.context.comments = "c,=\"1+2\"\n@x";
+            }
             QVERIFY2(store.writeRecord(r), qPrintable(store.lastError()));
             m_records << r;
         }
@@ -426,6 +428,44 @@ private slots:
         for (const QString& secret : {password, encoded}) {
             for (qsizetype i = 0; i + 4 <= secret.size(); ++i)
                 QVERIFY2(!seen.contains(secret.mid(i, 4)), qPrintable(seen));
+        }
+    }
+
+    // An export whose texts hold commas, quotes and line breaks reads back as Python's csv
+    // module and a reader that skips "#" lines read it: one field per metadata line, then only
+    // the points. Touchstone comments keep to their lines.
+    void exportsReadBack()
+    {
+        for (const QString format : {"csv", "s1p"}) {
+            QString out, err;
+            QTextStream o(&out), e(&err);
+            QCOMPARE(HistoryCommand::exportRecord(uuid(5), format, {}, o, e), 0);
+            o.flush();
+            QTemporaryFile file;
+            QVERIFY(file.open());
+            file.write(out.toUtf8());
+            file.close();
+            QProcess python;
+            python.start(
+                "/usr/bin/python3",
+                {"-c",
+                 "import csv, sys\n"
+                 "lines = open(sys.argv[1], newline='').read().split('\\n')[:-1]\n"
+                 "if sys.argv[2] == 'csv':\n"
+                 "    rows = list(csv.reader(lines))\n"
+                 "    meta = [r for r in rows if r[0].startswith('#')]\n"
+                 "    assert all(len(r) == 1 for r in meta), meta\n"
+                 "    data = [l for l in lines if not l.startswith('#')]\n"
+                 "    print(len(meta), len(data) - 1, all(len(r.split(',')) == 2 for r in data))\n"
+                 "else:\n"
+                 "    print(all(l.startswith(('!', '#')) or l[0].isdigit() for l in lines))\n",
+                 file.fileName(), format});
+            QVERIFY(python.waitForFinished(30000));
+            const QString said = python.readAll() + python.readAllStandardError();
+            QCOMPARE(said,
+                     format == "csv"
+                         ? QStringLiteral("20 %1 True\n").arg(m_records[4].result.points.size())
+                         : QStringLiteral("True\n"));
         }
     }
 
