@@ -12,6 +12,8 @@ QMessageBox* DesktopDialogs::boxFor(const OperatorMessage& message)
     auto* box = new QMessageBox(QApplication::activeWindow());
     box->setWindowTitle(message.title);
     box->setText(message.text);
+    if (!message.details.isEmpty())
+        box->setDetailedText(message.details);
     switch (message.icon) {
     case MsgIcon::None:
         box->setIcon(QMessageBox::NoIcon);

@@ -92,17 +92,6 @@ QTableWidgetItem* cell(const QString& text)
 }
 
 // A file name from a DUT ID that any file system takes.
-QString fileStem(const RecordSummary& summary)
-{
-    QString stem = summary.dutId.isEmpty() ? QStringLiteral("record") : summary.dutId;
-    for (QChar& c : stem) {
-        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'-' && c != u'.')
-            c = u'_';
-    }
-    return stem + u'_' + kindWord(summary.kind()) + u'_' +
-           summary.ended.toLocalTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-}
-
 HistoryExport::Format formatFor(MeasKind kind, bool touchstone)
 {
     if (!touchstone)
@@ -599,9 +588,13 @@ void HistoryWindow::exportSelected(bool touchstone)
         const QString suffix = HistoryExport::formatName(format);
         const QString filter = touchstone ? QStringLiteral("Touchstone (*.%1)").arg(suffix)
                                           : QStringLiteral("CSV (*.csv)");
-        QString path = QFileDialog::getSaveFileName(
-            this, QStringLiteral("Export Record"),
-            QDir(m_exportFolder).filePath(fileStem(chosen.first()) + u'.' + suffix), filter);
+        QStringList taken;
+        const RecordSummary& one = chosen.first();
+        QString path =
+            QFileDialog::getSaveFileName(this, QStringLiteral("Export Record"),
+                                         HistoryExport::exportPath(one.dutId, one.kind(), one.ended,
+                                                                   suffix, m_exportFolder, taken),
+                                         filter);
         if (path.isEmpty())
             return;
         if (QFileInfo(path).suffix().isEmpty())
@@ -614,26 +607,11 @@ void HistoryWindow::exportSelected(bool touchstone)
         if (folder.isEmpty())
             return;
         m_exportFolder = folder;
-        int existing = 0;
-        for (const RecordSummary& summary : std::as_const(chosen)) {
-            QString name = fileStem(summary);
-            if (paths.contains(QDir(folder).filePath(
-                    name + u'.' +
-                    HistoryExport::formatName(formatFor(summary.kind(), touchstone)))))
-                name += u'_' + summary.id.toString(QUuid::WithoutBraces).left(8);
-            paths << QDir(folder).filePath(
-                name + u'.' + HistoryExport::formatName(formatFor(summary.kind(), touchstone)));
-            existing += QFileInfo::exists(paths.last()) ? 1 : 0;
-        }
-        if (existing > 0 &&
-            m_dialogs.message({MsgKind::Notice, MsgIcon::Question, QStringLiteral("Export Records"),
-                               QStringLiteral("%1 of the %2 files are already in %3.\n\nReplace "
-                                              "them?")
-                                   .arg(existing)
-                                   .arg(chosen.size())
-                                   .arg(QDir::toNativeSeparators(folder)),
-                               MsgButtons::YesNo}) != MsgResult::Yes)
-            return;
+        // Nothing is overwritten: a name taken gets a number.
+        for (const RecordSummary& summary : std::as_const(chosen))
+            HistoryExport::exportPath(
+                summary.dutId, summary.kind(), summary.ended,
+                HistoryExport::formatName(formatFor(summary.kind(), touchstone)), folder, paths);
     }
 
     m_working = true;
@@ -677,24 +655,32 @@ void HistoryWindow::writeExports(const QVector<HistoryRecord>& records, bool tou
                                  const QStringList& paths)
 {
     QStringList failed;
+    QString firstFailed; // a name only, and not too long for the screen
     for (int i = 0; i < records.size() && i < paths.size(); ++i) {
         const HistoryRecord& record = records.at(i);
         const QString text =
             HistoryExport::write(record, formatFor(record.result.kind(), touchstone));
         // Written whole or not at all: a half file would pass for a short sweep.
         QSaveFile file(paths.at(i));
-        if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
-            failed << QDir::toNativeSeparators(paths.at(i)) + QStringLiteral(": ") +
-                          file.errorString();
+        if (file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0 && file.commit())
+            continue;
+        if (firstFailed.isEmpty())
+            firstFailed = fontMetrics().elidedText(
+                QFileInfo(paths.at(i)).fileName() + QStringLiteral(": ") + file.errorString(),
+                Qt::ElideMiddle, 60 * fontMetrics().averageCharWidth());
+        failed << QDir::toNativeSeparators(paths.at(i)) + QStringLiteral(": ") + file.errorString();
     }
     if (!failed.isEmpty()) {
         Label_Status->clear();
-        m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation, QStringLiteral("Export Records"),
-                           QStringLiteral("%1 of %2 files could not be written.\n\n")
-                                   .arg(failed.size())
-                                   .arg(records.size()) +
-                               failed.join(u'\n'),
-                           MsgButtons::Ok});
+        OperatorMessage message{MsgKind::Notice, MsgIcon::Exclamation,
+                                QStringLiteral("Export Records"),
+                                QStringLiteral("%1 of %2 files could not be written.\n\n%3")
+                                    .arg(failed.size())
+                                    .arg(records.size())
+                                    .arg(firstFailed),
+                                MsgButtons::Ok};
+        message.details = failed.join(u'\n');
+        m_dialogs.message(message);
         return;
     }
     Label_Status->setText(

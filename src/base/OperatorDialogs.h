@@ -46,7 +46,8 @@ struct OperatorMessage {
     QString title;
     QString text; // line breaks are single LFs
     MsgButtons buttons = MsgButtons::Ok;
-    Hookup hookup{}; // connection prompts only
+    Hookup hookup{};   // connection prompts only
+    QString details{}; // long particulars, behind the box's "Show Details..."
     // Nobody is at the bench for this run: the box takes its first button without being shown.
     bool unattended = false;
 

@@ -2,6 +2,10 @@
 
 #include "measure/GlobalVar.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
 #include <algorithm>
 
 namespace HistoryExport {
@@ -163,6 +167,37 @@ QString write(const HistoryRecord& record, Format format)
         }
     }
     return text;
+}
+
+QString exportPath(const QString& dutId, MeasKind kind, const QDateTime& ended,
+                   const QString& suffix, const QString& folder, QStringList& taken)
+{
+    constexpr qsizetype Longest = 40;
+    QString id;
+    for (qsizetype i = 0; i < dutId.size() && id.size() < Longest; ++i) {
+        const QChar c = dutId.at(i);
+        if (c.isHighSurrogate() && i + 1 < dutId.size()) {
+            // A letter beyond the basic plane is kept whole, or not at all.
+            const char32_t code = QChar::surrogateToUcs4(c, dutId.at(i + 1));
+            const bool kept = QChar::isLetterOrNumber(code) && id.size() + 2 <= Longest;
+            id += kept ? dutId.mid(i, 2) : QStringLiteral("_");
+            ++i;
+            continue;
+        }
+        const bool kept =
+            c.isLetterOrNumber() || c == u'_' || ((c == u'.' || c == u'-') && !id.isEmpty());
+        id += kept ? c : u'_';
+    }
+    if (id.isEmpty())
+        id = QStringLiteral("record");
+    const QString stem = id + u'_' + kindWord(kind) + u'_' +
+                         ended.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
+    const QDir dir(folder);
+    QString path = dir.filePath(stem + u'.' + suffix);
+    for (int n = 2; taken.contains(path) || QFileInfo::exists(path); ++n)
+        path = dir.filePath(stem + QStringLiteral("_%1.").arg(n) + suffix);
+    taken << path;
+    return path;
 }
 
 } // namespace HistoryExport

@@ -23,4 +23,12 @@ QString write(const HistoryRecord& record, Format format);
 // The record's metadata, key and value as recorded, in file order; each format escapes them.
 QList<std::pair<QString, QString>> metadata(const HistoryRecord& record);
 
+// Where in folder a record's file goes, under a name safe on any file system and in any shell:
+// <DUT ID>_<ATT|RL>_<UTC yyyyMMddTHHmmss>.<suffix>. The DUT ID keeps letters, digits and ". _ -",
+// anything else and a leading "." or "-" becoming "_", at most 40 characters; "record" without
+// one. A name among taken, or of a file already in folder, gets "_2", "_3", ...; the one chosen
+// joins taken.
+QString exportPath(const QString& dutId, MeasKind kind, const QDateTime& ended,
+                   const QString& suffix, const QString& folder, QStringList& taken);
+
 } // namespace HistoryExport

@@ -431,6 +431,47 @@ private slots:
         }
     }
 
+    // Export file names from any DUT ID: no path, no hidden or option-like name, bounded, every
+    // letter kept, and never a file overwritten.
+    void exportNames_data()
+    {
+        QTest::addColumn<QString>("dutId");
+        QTest::addColumn<QString>("stem"); // before _ATT_20240305T090315.csv
+        QTest::newRow("plain") << "AT-1234.b_c"
+                               << "AT-1234.b_c";
+        QTest::newRow("none") << ""
+                              << "record";
+        QTest::newRow("dot") << "."
+                             << "_";
+        QTest::newRow("dots") << ".."
+                              << "_.";
+        QTest::newRow("path") << "../../etc/evil"
+                              << "_._.._etc_evil";
+        QTest::newRow("option-like") << "-2+3"
+                                     << "_2_3";
+        QTest::newRow("letters") << "Ωμέγα 7 \U0001D400"
+                                 << "Ωμέγα_7_\U0001D400";
+        QTest::newRow("10 kB") << QString(10000, u'x') << QString(40, u'x');
+    }
+    void exportNames()
+    {
+        QFETCH(QString, dutId);
+        QFETCH(QString, stem);
+        QTemporaryDir folder;
+        const QDateTime ended = m_records[0].result.ended;
+        QStringList taken;
+        const auto path = [&] {
+            return HistoryExport::exportPath(dutId, MeasKind::Attenuation, ended, "csv",
+                                             folder.path(), taken);
+        };
+        const QString first = path();
+        QCOMPARE(first, folder.filePath(stem + "_ATT_20240305T090315.csv"));
+        QCOMPARE(path(), folder.filePath(stem + "_ATT_20240305T090315_2.csv"));
+        QFile(first).open(QIODevice::WriteOnly);
+        taken.clear();
+        QCOMPARE(path(), folder.filePath(stem + "_ATT_20240305T090315_2.csv"));
+    }
+
     // An export whose texts hold commas, quotes and line breaks reads back as Python's csv
     // module and a reader that skips "#" lines read it: one field per metadata line, then only
     // the points. Touchstone comments keep to their lines.
