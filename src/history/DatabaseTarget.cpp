@@ -1,13 +1,26 @@
 #include "history/DatabaseTarget.h"
 
+#include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <tuple>
+
 QString DatabaseTarget::displayName() const
 {
     return isShared() ? shown : QStringLiteral("the local history file");
+}
+
+bool DatabaseTarget::sameDatabase(const DatabaseTarget& other) const
+{
+    const auto key = [](const DatabaseTarget& t) {
+        // Host names are case-blind; a socket folder is a path.
+        const QString host = t.host.startsWith(u'/') ? QDir::cleanPath(t.host) : t.host.toLower();
+        return std::tuple(t.user, host, t.port < 0 ? 5432 : t.port, t.database);
+    };
+    return isShared() && other.isShared() && valid() && other.valid() && key(*this) == key(other);
 }
 
 QString DatabaseTarget::masked(const QString& address)
@@ -110,12 +123,11 @@ DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
         return refuse(QStringLiteral("it names no database (/DBNAME)"));
 
     QStringList options;
-    int timeout = DefaultConnectTimeout;
     for (const auto& [key, value] : QUrlQuery(queryText).queryItems(QUrl::FullyDecoded)) {
         bool number = false;
         const int n = value.toInt(&number);
         if (key == QLatin1String("connect_timeout") && number && n > 0) {
-            timeout = n;
+            target.connectTimeout = n;
         } else if (key == QLatin1String("host") && value.startsWith(u'/') &&
                    target.host.isEmpty()) {
             target.host = value; // libpq takes a host starting with "/" as a socket directory
@@ -131,7 +143,7 @@ DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
     }
     if (target.host.isEmpty())
         return refuse(QStringLiteral("it names no host (@HOST, or ?host=/socket/dir)"));
-    options << QStringLiteral("connect_timeout=%1").arg(timeout);
+    options << QStringLiteral("connect_timeout=%1").arg(target.connectTimeout);
     if (!target.host.startsWith(u'/')) {
         // A peer that vanishes mid-query is noticed in seconds, not after the system's hours.
         options << QStringLiteral("keepalives=1") << QStringLiteral("keepalives_idle=10")

@@ -4,6 +4,7 @@
 
 // Where records go: the SQLite file of this bench, or a lab's shared PostgreSQL database.
 struct DatabaseTarget {
+    static constexpr int DefaultConnectTimeout = 5; // seconds
     enum class Kind { Local, Shared };
     Kind kind = Kind::Local;
     QString url;                  // as written; empty for the local file
@@ -13,12 +14,16 @@ struct DatabaseTarget {
     // PostgreSQL connection parts taken from the URL.
     QString user, host, database, connectOptions;
     int port = -1;
-    QString error; // why the URL is not understood; empty when it is
+    int connectTimeout = DefaultConnectTimeout; // seconds
+    QString error;                              // why the URL is not understood; empty when it is
 
     bool isShared() const { return kind == Kind::Shared; }
     bool valid() const { return error.isEmpty(); }
     // The URL as shown, or "the local history file".
     QString displayName() const;
+    // Whether both name the same database, however written: user, host or socket folder, port
+    // (5432 when none is given) and database name.
+    bool sameDatabase(const DatabaseTarget& other) const;
     // The address with its password part (user-info after ":", plain or percent-encoded, and a
     // password= option) replaced by ***.
     static QString masked(const QString& address);
@@ -34,5 +39,4 @@ struct DatabaseTarget {
     static QString localPath();
 
     static constexpr const char* SettingsKey = "database/url";
-    static constexpr int DefaultConnectTimeout = 5; // seconds
 };

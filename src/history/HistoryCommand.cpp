@@ -1,35 +1,24 @@
 #include "history/HistoryCommand.h"
 
 #include "history/HistoryExport.h"
-#include "history/HistoryStore.h"
+#include "history/HistoryReading.h"
 
-#include <QFile>
 #include <QTextStream>
 
 namespace HistoryCommand {
 
 namespace {
 
-enum class Opened { Yes, Empty, Failed };
-
-// Reading never makes a file or a schema: a bench that never recorded has an empty history.
-Opened openForReading(const QString& database, HistoryStore& store, QTextStream& err)
+// Opens what the reader asked for; with only this bench's copy of a lab's records, says so.
+bool openForReading(HistoryReading& reading, QTextStream& err)
 {
-    const DatabaseTarget target = DatabaseTarget::choose(database);
-    bool opened = false;
-    if (target.isShared()) {
-        opened = store.openShared(target, HistoryStore::Access::ReadOnly);
-    } else {
-        const QString path = DatabaseTarget::localPath();
-        if (!QFile::exists(path))
-            return Opened::Empty;
-        opened = store.openLocal(path, HistoryStore::Access::ReadOnly);
+    if (!reading.open()) {
+        err << "velmora: " << reading.error() << Qt::endl;
+        return false;
     }
-    if (!opened) {
-        err << "velmora: " << store.lastError() << Qt::endl;
-        return Opened::Failed;
-    }
-    return Opened::Yes;
+    if (reading.source() == HistoryReading::Source::BenchCopy)
+        err << "velmora: " << reading.notice() << Qt::endl;
+    return true;
 }
 
 // A field of a --history line: nothing in it can end the field or the line, and a reader
@@ -77,21 +66,15 @@ int failed(const QString& message, QTextStream& err)
 
 int list(const QString& dutId, const QString& database, QTextStream& out, QTextStream& err)
 {
-    HistoryStore store;
-    switch (openForReading(database, store, err)) {
-    case Opened::Empty:
-        return 0;
-    case Opened::Failed:
+    HistoryReading reading(database);
+    if (!openForReading(reading, err))
         return 2;
-    case Opened::Yes:
-        break;
-    }
     HistoryFilter filter;
     filter.dutId = dutId;
     filter.newestFirst = false;
-    const auto records = store.query(filter);
+    const auto records = reading.query(filter);
     if (!records)
-        return failed(store.lastError(), err);
+        return failed(reading.error(), err);
     for (const RecordSummary& r : *records) {
         const bool none = r.verdict.outcome == Verdict::Outcome::None;
         const QStringList fields{
@@ -123,28 +106,25 @@ int exportRecord(const QString& idOrDutId, const QString& format, const QString&
                           .arg(format),
                       err);
     }
-    HistoryStore store;
-    const Opened opened = openForReading(database, store, err);
-    if (opened == Opened::Failed)
+    HistoryReading reading(database);
+    if (!openForReading(reading, err))
         return 2;
     const QString missing =
         QStringLiteral("there is no record with the ID or DUT ID \"%1\".").arg(idOrDutId);
-    if (opened == Opened::Empty)
-        return failed(missing, err);
 
     QUuid id = QUuid::fromString(idOrDutId);
     std::optional<HistoryRecord> record;
     if (!id.isNull())
-        record = store.load(id);
+        record = reading.load(id);
     // A DUT ID may look like anything, a UUID included.
     if (id.isNull() || (record && record->id.isNull())) {
-        const std::optional<QUuid> latest = store.latestFor(idOrDutId);
+        const std::optional<QUuid> latest = reading.latestFor(idOrDutId);
         if (!latest)
-            return failed(store.lastError(), err);
-        record = latest->isNull() ? HistoryRecord() : store.load(*latest);
+            return failed(reading.error(), err);
+        record = latest->isNull() ? HistoryRecord() : reading.load(*latest);
     }
     if (!record)
-        return failed(store.lastError(), err);
+        return failed(reading.error(), err);
     if (record->id.isNull())
         return failed(missing, err);
     const MeasKind kind = record->result.kind();

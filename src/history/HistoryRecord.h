@@ -93,4 +93,12 @@ struct HistoryFilter {
     std::optional<Verdict::Outcome> outcome;
     bool newestFirst = true;
     int limit = 0; // 0: all
+    // This bench's file only: records it queued for one of these outbox targets, and with
+    // waiting, only those not sent yet.
+    QStringList queuedFor{};
+    bool waiting = false;
+
+    // Two lists as one under this filter's order and limit, each record once (the first's).
+    QVector<RecordSummary> merged(const QVector<RecordSummary>& first,
+                                  const QVector<RecordSummary>& second) const;
 };

@@ -73,6 +73,12 @@ QUuid idOf(const QVariant& value)
     return QUuid::fromString(value.toString());
 }
 
+// "?,?,?" for n values.
+QString placeholders(qsizetype n)
+{
+    return QStringList(n, QStringLiteral("?")).join(u',');
+}
+
 QVariant msOf(const QDateTime& time)
 {
     return time.isValid() ? QVariant(time.toMSecsSinceEpoch())
@@ -321,8 +327,7 @@ void prepareInsert(QSqlQuery& query, const char* table, const Column<Row> (&colu
                    const Row& row)
 {
     query.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (id) DO NOTHING")
-                      .arg(QLatin1String(table), columnList(columns),
-                           QStringList(N, QStringLiteral("?")).join(u',')));
+                      .arg(QLatin1String(table), columnList(columns), placeholders(N)));
     for (const Column<Row>& column : columns)
         query.addBindValue(bound(column.write(row)));
 }
@@ -756,6 +761,14 @@ std::optional<QVector<RecordSummary>> HistoryStore::query(const HistoryFilter& f
         where << QStringLiteral("r.verdict = ?");
         values << Verdict{*filter.outcome, 0, 0}.word();
     }
+    if (!filter.queuedFor.isEmpty()) {
+        where << QStringLiteral("r.id IN (SELECT o.record_id FROM outbox o WHERE o.is_print = 0 "
+                                "AND o.target IN (%1)%2)")
+                     .arg(placeholders(filter.queuedFor.size()),
+                          filter.waiting ? QStringLiteral(" AND o.sent_ms IS NULL") : QString());
+        for (const QString& target : filter.queuedFor)
+            values << target;
+    }
     QString text = QStringLiteral("SELECT %1 FROM records r").arg(columnList(SummaryColumns));
     if (!where.isEmpty())
         text += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
@@ -860,15 +873,20 @@ std::optional<bool> HistoryStore::hasRecord(const QUuid& id)
     return query.next();
 }
 
-std::optional<QVector<HistoryStore::OutboxItem>> HistoryStore::pendingOutbox(const QString& target)
+std::optional<QVector<HistoryStore::OutboxItem>>
+HistoryStore::pendingOutbox(const QStringList& targets)
 {
+    QVector<OutboxItem> items;
+    if (targets.isEmpty())
+        return items;
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("SELECT seq, item_id, record_id, is_print FROM outbox "
-                                 "WHERE target = ? AND sent_ms IS NULL ORDER BY seq"));
-    query.addBindValue(target);
+                                 "WHERE target IN (%1) AND sent_ms IS NULL ORDER BY seq")
+                      .arg(placeholders(targets.size())));
+    for (const QString& target : targets)
+        query.addBindValue(target);
     if (!exec(query, nullptr))
         return std::nullopt;
-    QVector<OutboxItem> items;
     while (query.next()) {
         items.append({query.value(0).toLongLong(), idOf(query.value(1)), idOf(query.value(2)),
                       query.value(3).toInt() != 0});
@@ -883,6 +901,37 @@ bool HistoryStore::markSent(qint64 seq)
     query.addBindValue(QDateTime::currentMSecsSinceEpoch());
     query.addBindValue(seq);
     return exec(query, nullptr);
+}
+
+std::optional<QStringList> HistoryStore::outboxTargetsFor(const DatabaseTarget& target)
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!exec(query, "SELECT DISTINCT target FROM outbox"))
+        return std::nullopt;
+    QStringList same;
+    while (query.next()) {
+        const QString text = query.value(0).toString();
+        if (text == target.url || DatabaseTarget::parse(text).sameDatabase(target))
+            same << text;
+    }
+    return same;
+}
+
+HistoryStore::Handover HistoryStore::handOver(const OutboxItem& item, HistoryStore& shared)
+{
+    if (item.isPrint) {
+        const std::optional<PrintRow> row = loadPrint(item.item);
+        if (!row)
+            return Handover::LocalFailed;
+        return row->id.isNull() || shared.writePrint(item.recordId, *row) ? Handover::Done
+                                                                          : Handover::SharedFailed;
+    }
+    const std::optional<HistoryRecord> record = load(item.item);
+    if (!record)
+        return Handover::LocalFailed;
+    return record->id.isNull() || shared.writeRecord(*record) ? Handover::Done
+                                                              : Handover::SharedFailed;
 }
 
 std::optional<QString> HistoryStore::outboxTargetOf(const QUuid& recordId)

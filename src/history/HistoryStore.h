@@ -69,8 +69,14 @@ public:
         QUuid recordId;
         bool isPrint = false;
     };
-    std::optional<QVector<OutboxItem>> pendingOutbox(const QString& target);
+    std::optional<QVector<OutboxItem>> pendingOutbox(const QStringList& targets);
     bool markSent(qint64 seq);
+    // The outbox's targets naming target's database, however written.
+    std::optional<QStringList> outboxTargetsFor(const DatabaseTarget& target);
+    // Copies an item of this file's outbox to shared, without marking it sent. An item gone
+    // from this file counts as copied.
+    enum class Handover { Done, LocalFailed, SharedFailed };
+    Handover handOver(const OutboxItem& item, HistoryStore& shared);
     // Where a record was queued for, empty when nowhere; nullopt on failure.
     std::optional<QString> outboxTargetOf(const QUuid& recordId);
     std::optional<bool> hasRecord(const QUuid& id);

@@ -209,7 +209,8 @@ void HistoryWorker::sendOutbox()
 {
     if (!sharedWanted() || !m_local.isOpen() || m_localOnly)
         return;
-    const auto items = m_local.pendingOutbox(m_target.url);
+    const std::optional<QStringList> targets = m_local.outboxTargetsFor(m_target);
+    const auto items = targets ? m_local.pendingOutbox(*targets) : std::nullopt;
     if (!items) {
         localFailed();
         return;
@@ -223,33 +224,23 @@ void HistoryWorker::sendOutbox()
     int sent = 0;
     bool reconnected = !wasOpen;
     for (const HistoryStore::OutboxItem& item : *items) {
-        bool delivered = false;
+        HistoryStore::Handover done;
         for (;;) {
-            if (item.isPrint) {
-                const std::optional<PrintRow> row = m_local.loadPrint(item.item);
-                if (!row) {
-                    localFailed();
-                    return;
-                }
-                delivered = row->id.isNull() || m_shared.writePrint(item.recordId, *row);
-            } else {
-                const std::optional<HistoryRecord> record = m_local.load(item.item);
-                if (!record) {
-                    localFailed();
-                    return;
-                }
-                delivered = record->id.isNull() || m_shared.writeRecord(*record);
-            }
+            done = m_local.handOver(item, m_shared);
             // A connection kept from before may have died with a server restart: one fresh
             // connection before calling it an outage.
-            if (delivered || reconnected ||
+            if (done != HistoryStore::Handover::SharedFailed || reconnected ||
                 m_shared.lastProblem() != HistoryStore::Problem::Unreachable)
                 break;
             reconnected = true;
             if (!sharedReady())
                 return;
         }
-        if (!delivered) {
+        if (done == HistoryStore::Handover::LocalFailed) {
+            localFailed();
+            return;
+        }
+        if (done == HistoryStore::Handover::SharedFailed) {
             sharedFailed(m_shared.lastError());
             return;
         }
@@ -289,9 +280,10 @@ QVector<RecordSummary> HistoryWorker::query(const HistoryFilter& filter, QString
 {
     if (sharedWanted() && sharedReady()) {
         if (const auto list = m_shared.query(filter)) {
+            const QVector<RecordSummary> all = filter.merged(*list, waitingFor(filter));
             if (m_sharedDown)
                 sendOutbox();
-            return *list;
+            return all;
         }
         sharedFailed(m_shared.lastError());
     }
@@ -305,6 +297,19 @@ QVector<RecordSummary> HistoryWorker::query(const HistoryFilter& filter, QString
     if (!list)
         *note = m_local.lastError();
     return list.value_or(QVector<RecordSummary>());
+}
+
+QVector<RecordSummary> HistoryWorker::waitingFor(HistoryFilter filter)
+{
+    // Measured here and on its way: the lab's list must not lack it.
+    if (!localReady())
+        return {};
+    const std::optional<QStringList> targets = m_local.outboxTargetsFor(m_target);
+    if (!targets || targets->isEmpty())
+        return {};
+    filter.queuedFor = *targets;
+    filter.waiting = true;
+    return m_local.query(filter).value_or(QVector<RecordSummary>());
 }
 
 HistoryRecord HistoryWorker::load(const QUuid& id, QString* error)

@@ -50,6 +50,8 @@ private:
     void spillToShared();
     bool sharedReady();
     void sendOutbox();
+    // This bench's records for the shared database that have not reached it yet.
+    QVector<RecordSummary> waitingFor(HistoryFilter filter);
     void localFailed();
     void localOk();
     void sharedFailed(const QString& message);
