@@ -21,41 +21,6 @@ bool openForReading(HistoryReading& reading, QTextStream& err)
     return true;
 }
 
-// A field of a --history line: nothing in it can end the field or the line, and a reader
-// undoes the escapes without guessing.
-QString lineField(const QString& text)
-{
-    QString field;
-    field.reserve(text.size());
-    for (const QChar c : text) {
-        switch (const char16_t u = c.unicode()) {
-        case u'\\':
-            field += QLatin1String("\\\\");
-            break;
-        case u'\t':
-            field += QLatin1String("\\t");
-            break;
-        case u'\r':
-            field += QLatin1String("\\r");
-            break;
-        case u'\n':
-            field += QLatin1String("\\n");
-            break;
-        case 0x2028:
-        case 0x2029:
-            field += QStringLiteral("\\u%1").arg(int(u), 4, 16);
-            break;
-        default:
-            // The C0 and C1 controls.
-            if (u < 0x20 || (u >= 0x80 && u <= 0x9f))
-                field += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
-            else
-                field += c;
-        }
-    }
-    return field;
-}
-
 int failed(const QString& message, QTextStream& err)
 {
     err << "velmora: " << message << Qt::endl;
@@ -90,7 +55,7 @@ int list(const QString& dutId, const QString& database, QTextStream& out, QTextS
         };
         QStringList line;
         for (const QString& field : fields)
-            line << lineField(field);
+            line << HistoryExport::escaped(field, HistoryExport::Field::HistoryLine);
         out << line.join(u'\t') << '\n';
     }
     out.flush();

@@ -38,26 +38,6 @@ bool isControl(char16_t c)
     return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029;
 }
 
-// A CSV metadata value that neither a spreadsheet nor a reader that skips "#" lines splits: no
-// comma, quote or control character, so the line stays one field.
-QString csvValue(const QString& text)
-{
-    QString value;
-    value.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'\\')
-            value += QLatin1String("\\\\");
-        else if (u == u',' || u == u'"' || (isControl(u) && u <= 0xff))
-            value += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
-        else if (isControl(u))
-            value += QStringLiteral("\\u%1").arg(int(u), 4, 16);
-        else
-            value += c;
-    }
-    return value;
-}
-
 // A Touchstone comment ends at the line's end: no control character may start another line.
 QString commentValue(QString text)
 {
@@ -69,6 +49,32 @@ QString commentValue(QString text)
 }
 
 } // namespace
+
+QString escaped(const QString& text, Field field)
+{
+    QString out;
+    out.reserve(text.size());
+    const bool line = field == Field::HistoryLine;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            out += QLatin1String("\\\\");
+        else if (line && u == u'\t')
+            out += QLatin1String("\\t");
+        else if (line && u == u'\r')
+            out += QLatin1String("\\r");
+        else if (line && u == u'\n')
+            out += QLatin1String("\\n");
+        // In CSV, a comma or a quote would split the line into fields.
+        else if ((!line && (u == u',' || u == u'"')) || (isControl(u) && u <= 0xff))
+            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else if (isControl(u))
+            out += QStringLiteral("\\u%1").arg(int(u), 4, 16);
+        else
+            out += c;
+    }
+    return out;
+}
 
 std::optional<Format> formatOf(const QString& text)
 {
@@ -141,7 +147,7 @@ QString write(const HistoryRecord& record, Format format)
     QString text;
     if (format == Format::Csv) {
         for (const auto& [key, value] : metadata(record))
-            text += QStringLiteral("# %1: %2\n").arg(key, csvValue(value));
+            text += QStringLiteral("# %1: %2\n").arg(key, escaped(value, Field::CsvMetadata));
         text += QStringLiteral("frequency_mhz,value_db\n");
         for (const MeasuredPoint& point : points) {
             text +=

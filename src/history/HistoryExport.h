@@ -20,6 +20,14 @@ bool fits(Format format, MeasKind kind);
 // The whole file text, "." as decimal point whatever the locale.
 QString write(const HistoryRecord& record, Format format);
 
+// Where an escaped text goes.
+enum class Field { HistoryLine, CsvMetadata };
+// Text that cannot end its field or its line, and that a reader undoes without guessing: "\" as
+// "\\", every control character (C0, DEL, C1, U+2028, U+2029) as \xHH or \uHHHH; in a
+// --history line tab, CR and LF as \t, \r and \n; in a CSV metadata value "," and '"' as \x2c
+// and \x22, so that neither a spreadsheet nor a reader that skips "#" lines splits the line.
+QString escaped(const QString& text, Field field);
+
 // The record's metadata, key and value as recorded, in file order; each format escapes them.
 QList<std::pair<QString, QString>> metadata(const HistoryRecord& record);
 
