@@ -79,7 +79,7 @@ std::optional<QVector<RecordSummary>> HistoryReading::fromBench(HistoryFilter fi
         return QVector<RecordSummary>();
     filter.queuedFor = m_queuedFor;
     filter.waiting = waitingOnly;
-    const auto list = m_local.query(filter);
+    auto list = m_local.query(filter);
     if (!list)
         failed(m_local);
     return list;
@@ -91,7 +91,7 @@ std::optional<QVector<RecordSummary>> HistoryReading::query(const HistoryFilter&
     case Source::Local: {
         if (!m_local.isOpen())
             return QVector<RecordSummary>();
-        const auto list = m_local.query(filter);
+        auto list = m_local.query(filter);
         if (!list)
             failed(m_local);
         return list;
@@ -121,7 +121,7 @@ bool HistoryReading::queuedHere(const QUuid& id)
 std::optional<HistoryRecord> HistoryReading::load(const QUuid& id)
 {
     if (m_source == Source::Shared) {
-        const auto record = m_shared.load(id);
+        auto record = m_shared.load(id);
         if (!record) {
             failed(m_shared);
             return std::nullopt;
@@ -132,7 +132,7 @@ std::optional<HistoryRecord> HistoryReading::load(const QUuid& id)
     // The reader of a shared database sees of this bench's file only what was meant for it.
     if (!m_local.isOpen() || (m_source != Source::Local && !queuedHere(id)))
         return HistoryRecord();
-    const auto record = m_local.load(id);
+    auto record = m_local.load(id);
     if (!record)
         failed(m_local);
     return record;

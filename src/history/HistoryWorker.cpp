@@ -280,7 +280,7 @@ QVector<RecordSummary> HistoryWorker::query(const HistoryFilter& filter, QString
 {
     if (sharedWanted() && sharedReady()) {
         if (const auto list = m_shared.query(filter)) {
-            const QVector<RecordSummary> all = filter.merged(*list, waitingFor(filter));
+            QVector<RecordSummary> all = filter.merged(*list, waitingFor(filter));
             if (m_sharedDown)
                 sendOutbox();
             return all;
