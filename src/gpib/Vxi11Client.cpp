@@ -136,6 +136,27 @@ std::unique_ptr<Vxi11Client> Vxi11Client::connect(const QString& host, quint16 p
     return std::unique_ptr<Vxi11Client>(new Vxi11Client(core, quint16(port)));
 }
 
+std::unique_ptr<Vxi11Client> Vxi11Client::attach(int fd, QString* error)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    sockaddr_in unused{};
+    unused.sin_family = AF_INET;
+    CLIENT* client = clnttcp_create(&unused, CoreProgram, CoreVersion, &fd, 0, 0);
+    if (!client) {
+        *error = QString::fromLocal8Bit(clnt_spcreateerror("no RPC client"));
+        ::close(fd);
+        return nullptr;
+    }
+    clnt_control(client, CLSET_FD_CLOSE, nullptr);
+    return std::unique_ptr<Vxi11Client>(new Vxi11Client(client, 0));
+}
+
+void Vxi11Client::setNextXid(quint32 xid)
+{
+    u_int32_t next = xid;
+    clnt_control(m_client, CLSET_XID, reinterpret_cast<char*>(&next));
+}
+
 Vxi11Client::~Vxi11Client()
 {
     clnt_destroy(m_client);

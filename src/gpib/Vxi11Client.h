@@ -24,6 +24,9 @@ public:
     // step waits at most limit seconds. On failure returns nullptr and says why in error.
     static std::unique_ptr<Vxi11Client> connect(const QString& host, quint16 portmapperPort,
                                                 double limit, QString* error);
+    // Over a stream already connected to a core channel, such as one end of a socket pair;
+    // owns fd from now on.
+    static std::unique_ptr<Vxi11Client> attach(int fd, QString* error);
     ~Vxi11Client();
     Vxi11Client(const Vxi11Client&) = delete;
     Vxi11Client& operator=(const Vxi11Client&) = delete;
@@ -35,6 +38,9 @@ public:
     Outcome call(unsigned long procedure, xdrproc_t in, const void* arguments, xdrproc_t out,
                  void* result, double seconds);
     static void release(xdrproc_t out, void* result);
+    // The transaction id of the next call; each later call takes the one below. A reply that
+    // names another id is skipped.
+    void setNextXid(quint32 xid);
 
 private:
     Vxi11Client(CLIENT* client, quint16 corePort) : m_client(client), m_corePort(corePort) {}

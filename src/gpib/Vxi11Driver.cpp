@@ -114,9 +114,23 @@ std::unique_ptr<Vxi11Driver> Vxi11Driver::open(const QString& text, Clock& clock
     std::unique_ptr<Vxi11Client> client;
     if (address)
         client = Vxi11Client::connect(address->host, address->portmapperPort, AnswerLimit, &reason);
-    std::unique_ptr<Vxi11Driver> driver;
-    if (client) {
-        driver.reset(new Vxi11Driver(text, *address, std::move(client), clock));
+    if (!client) {
+        if (error)
+            *error = address ? QStringLiteral("%1: %2.").arg(text, reason) : reason;
+        return nullptr;
+    }
+    return attach(text, std::move(client), clock, error);
+}
+
+std::unique_ptr<Vxi11Driver> Vxi11Driver::attach(const QString& text,
+                                                 std::unique_ptr<Vxi11Client> client, Clock& clock,
+                                                 QString* error)
+{
+    QString reason;
+    const std::optional<Address> address = parse(text, &reason);
+    if (address) {
+        std::unique_ptr<Vxi11Driver> driver(
+            new Vxi11Driver(text, *address, std::move(client), clock));
         long refused = 0;
         const std::optional<Link> interfaceLink =
             driver->createLink(address->interfaceName, &refused);
@@ -124,14 +138,15 @@ std::unique_ptr<Vxi11Driver> Vxi11Driver::open(const QString& text, Clock& clock
             driver->m_interfaceLink = interfaceLink->lid;
             return driver;
         }
-        reason = refused != NoError
-                     ? QStringLiteral("the gateway refused a link to %1 (VXI-11 error %2)")
-                           .arg(address->interfaceName)
-                           .arg(refused)
-                     : QStringLiteral("the gateway does not answer on its core channel");
+        reason =
+            refused != NoError
+                ? QStringLiteral("%1: the gateway refused a link to %2 (VXI-11 error %3).")
+                      .arg(text, address->interfaceName)
+                      .arg(refused)
+                : QStringLiteral("%1: the gateway does not answer on its core channel.").arg(text);
     }
     if (error)
-        *error = address ? QStringLiteral("%1: %2.").arg(text, reason) : reason;
+        *error = reason;
     return nullptr;
 }
 
@@ -383,7 +398,7 @@ int Vxi11Driver::ibrd(int ud, QByteArray& buffer)
     const unsigned long io = ioTimeoutMs(d->tmo);
     Device_ReadParms parms{};
     parms.lid = link->lid;
-    parms.requestSize = u_long(buffer.size());
+    parms.requestSize = u_long(std::min<qsizetype>(buffer.size(), VXI11_LONGEST_DATA));
     parms.io_timeout = io;
     parms.lock_timeout = 0;
     parms.flags = 0; // no termination character: a message ends with END only

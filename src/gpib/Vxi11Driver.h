@@ -43,6 +43,11 @@ public:
     // error is given, says why.
     static std::unique_ptr<Vxi11Driver> open(const QString& address, Clock& clock,
                                              QString* error = nullptr);
+    // Likewise over a channel already open, such as a scripted gateway; address is used for
+    // its interface, its PAD and messages.
+    static std::unique_ptr<Vxi11Driver> attach(const QString& address,
+                                               std::unique_ptr<Vxi11Client> client, Clock& clock,
+                                               QString* error = nullptr);
     ~Vxi11Driver() override;
 
     QString name() const override;
