@@ -139,9 +139,13 @@ std::unique_ptr<Vxi11Client> Vxi11Client::connect(const QString& host, quint16 p
 std::unique_ptr<Vxi11Client> Vxi11Client::attach(int fd, QString* error)
 {
     std::signal(SIGPIPE, SIG_IGN);
-    sockaddr_in unused{};
-    unused.sin_family = AF_INET;
-    CLIENT* client = clnttcp_create(&unused, CoreProgram, CoreVersion, &fd, 0, 0);
+    // The peer's address, whose port keeps libtirpc from asking a portmapper for one.
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size);
+    if (peer.sin_port == 0)
+        peer.sin_port = htons(1);
+    CLIENT* client = clnttcp_create(&peer, CoreProgram, CoreVersion, &fd, 0, 0);
     if (!client) {
         *error = QString::fromLocal8Bit(clnt_spcreateerror("no RPC client"));
         ::close(fd);
