@@ -412,19 +412,20 @@ QByteArray GatewayServer::coreCall(unsigned long procedure, const QByteArray& ar
         Link* link = linkOf(parms.lid);
         long error = link ? NoError : InvalidLink;
         char statusByte = 0;
-        if (link && link->pad < 0) {
+        // The interface, and an analyser without trigger or front panel, take none of the rest.
+        const bool served =
+            link && link->pad >= 0 && (procedure == device_readstb || procedure == device_clear);
+        if (link && !served) {
             error = NotSupported;
-        } else if (link && procedure == device_readstb) {
-            if (!present(link->pad) && !m_faults.slowAbsent)
+        } else if (served && procedure == device_readstb) {
+            const bool answers = present(link->pad) || m_faults.slowAbsent;
+            if (!answers ||
+                (m_bench.ibrsp(descriptorAt(link->pad, parms.io_timeout), &statusByte) & ERR))
                 error = IoTimeout;
-            else if (m_bench.ibrsp(descriptorAt(link->pad, parms.io_timeout), &statusByte) & ERR)
-                error = IoTimeout;
-        } else if (link && procedure == device_clear) {
+        } else if (served) {
             link->unended.clear();
             if (m_bench.ibclr(descriptorAt(link->pad, parms.io_timeout)) & ERR)
                 error = IoError;
-        } else if (link) {
-            error = NotSupported; // the bench's analyser has no trigger nor front panel
         }
         if (procedure != device_readstb)
             return encode(xdr_Device_Error, deviceError(error));
