@@ -4,6 +4,7 @@
 #include "gpib/AdapterDriver.h"
 #include "gpib/LinuxGpibDriver.h"
 #include "gpib/TracingDriver.h"
+#include "gpib/Vxi11Driver.h"
 #include "sim/BenchScenario.h"
 #include "sim/SimulatedBench.h"
 #include "sim/SimulatedOperator.h"
@@ -40,6 +41,23 @@ bool BenchConnection::open(const BusChoice& choice, OperatorDialogs& operatorDia
         m_driver = std::move(bench);
         m_interface = BenchInterface::Simulated;
         m_address = choice.scenario;
+    } else if (Vxi11Driver::isGatewayAddress(choice.adapter)) {
+        m_clock = std::make_unique<SteadyClock>();
+        QString error;
+        m_driver = Vxi11Driver::open(choice.adapter, *m_clock, &error);
+        if (!m_driver) {
+            *refusal = {QStringLiteral("GPIB gateway not reached"),
+                        QStringLiteral("The GPIB gateway could not be used.\n%1\n\nCheck the "
+                                       "address, that the gateway is powered and that the "
+                                       "network lets through TCP port 111 (or the portmapper "
+                                       "port given) and the gateway's VXI-11 core port. "
+                                       "velmora-bench --vxi11 serves a simulated bench as a "
+                                       "gateway to try this without hardware.")
+                            .arg(error)};
+            return false;
+        }
+        m_interface = BenchInterface::Adapter;
+        m_address = choice.adapter;
     } else if (!choice.adapter.isEmpty()) {
         m_clock = std::make_unique<SteadyClock>();
         QString error;

@@ -18,7 +18,7 @@ class TracingDriver;
 struct BusChoice {
     bool simulate = false;
     QString scenario; // the simulated bench's words
-    QString adapter;  // device or tcp:// address; empty when not used
+    QString adapter;  // device, tcp:// or vxi11:// address; empty when not used
     QString gpibLibrary;
     QString tracePath;
 };

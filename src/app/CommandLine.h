@@ -28,11 +28,15 @@ struct Options {
         QStringLiteral("adapter"),
         QStringLiteral("Reach the bus through a USB or Ethernet GPIB adapter that takes \"++\" "
                        "commands instead of linux-gpib: a serial DEVICE such as /dev/ttyUSB0, or "
-                       "tcp://HOST[:PORT] (port %1 when not given).")
+                       "tcp://HOST[:PORT] (port %1 when not given); or through a LAN/GPIB "
+                       "gateway that speaks VXI-11: vxi11://HOST[:PORTMAPPER-PORT]"
+                       "[/INTERFACE[,PAD]] (port 111 and gpib0 when not given; with PAD only "
+                       "that address is searched).")
             .arg(AdapterLink::DefaultPort),
-        QStringLiteral("DEVICE|tcp://HOST[:PORT]")};
+        QStringLiteral("DEVICE|tcp://HOST[:PORT]|vxi11://HOST[:PORT][/INTERFACE[,PAD]]")};
     QCommandLineOption trace{QStringLiteral("trace"),
-                             QStringLiteral("Write every GPIB driver call to FILE."),
+                             QStringLiteral("Write every GPIB driver call, and a "
+                                            "gateway's VXI-11 calls, to FILE."),
                              QStringLiteral("FILE")};
     QCommandLineOption database{
         QStringLiteral("database"),

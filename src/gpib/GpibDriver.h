@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 class QThread;
 
 // The NI-488.2 names the program relies on: status bits, error codes and time-out codes.
@@ -106,6 +108,18 @@ public:
     virtual bool reconnect() { return false; }
     // That address as it was given; empty for a driver without a link.
     virtual QString linkAddress() const { return {}; }
+
+    // Why the bus cannot be used after all, found while it was brought up (a gateway with no
+    // link free for an instrument): a title and a text for the operator; empty when nothing.
+    struct Refusal {
+        QString title;
+        QString text;
+    };
+    virtual Refusal refusal() const { return {}; }
+
+    // A driver that speaks a protocol of its own to reach the bus hands each exchange to line,
+    // as one line of text without a line end, from the thread that calls it.
+    virtual void traceProtocol(std::function<void(const QByteArray&)> line) { (void)line; }
 
     // Every call comes from thread from now on; a driver whose link is a Qt object moves it
     // there. Called on the thread that made the calls so far.

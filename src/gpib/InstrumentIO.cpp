@@ -275,6 +275,15 @@ void InstrumentIO::GpibInit(qint16 mode)
     m_bus.ibsre(0, 1);
     QVector<short> found(int(Listeners.size()), 0);
     m_bus.FindLstn(0, addresses, found, int(Listeners.size()));
+    // A bus found unusable while it was searched (a gateway with no link to spare) ends the
+    // program as one that could not be reached at all.
+    const GpibDriver::Refusal refusal = m_driver.refusal();
+    if (!refusal.text.isEmpty()) {
+        m_dialogs.message(
+            {MsgKind::Fatal, MsgIcon::Critical, refusal.title, refusal.text, MsgButtons::Ok});
+        endProgram();
+        return;
+    }
 
     const NiGlobal& s = m_bus.status();
     if (!s.error()) {

@@ -15,7 +15,22 @@ QByteArray hex(unsigned value)
 
 TracingDriver::TracingDriver(GpibDriver& inner, Clock& clock, QIODevice& out)
     : m_inner(inner), m_clock(clock), m_out(out), m_start(clock.now())
-{}
+{
+    // The protocol's own exchanges go in between, each before the call it belongs to.
+    m_inner.traceProtocol([this](const QByteArray& line) { write(line); });
+}
+
+TracingDriver::~TracingDriver()
+{
+    m_inner.traceProtocol({});
+}
+
+void TracingDriver::write(const QByteArray& text)
+{
+    m_out.write(QByteArray::number(m_clock.now() - m_start, 'f', 3) + ' ' + text + '\n');
+    if (auto* file = qobject_cast<QFileDevice*>(&m_out))
+        file->flush();
+}
 
 QString TracingDriver::name() const
 {
@@ -79,17 +94,14 @@ void TracingDriver::trace(const char* operation, int ud, const QByteArray& argum
                           const QByteArray* data)
 {
     const GpibStatus s = m_inner.status();
-    QByteArray line = QByteArray::number(m_clock.now() - m_start, 'f', 3) + ' ' + operation +
-                      " ud=" + QByteArray::number(ud);
+    QByteArray line = operation + QByteArray(" ud=") + QByteArray::number(ud);
     if (!argument.isEmpty())
         line += ' ' + argument;
     if (data)
         line += " \"" + escaped(*data) + '"';
     line += " ibsta=" + hex(unsigned(s.ibsta)) + " iberr=" + QByteArray::number(s.iberr) +
-            " ibcnt=" + QByteArray::number(qint64(s.ibcntl)) + '\n';
-    m_out.write(line);
-    if (auto* file = qobject_cast<QFileDevice*>(&m_out))
-        file->flush();
+            " ibcnt=" + QByteArray::number(qint64(s.ibcntl));
+    write(line);
 }
 
 int TracingDriver::ibdev(int board, int pad, int sad, int tmo, int eot, int eos)

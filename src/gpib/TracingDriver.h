@@ -7,12 +7,14 @@ class QIODevice;
 
 // Passes every call on to another driver and writes one line per call to a device:
 //   <seconds> <operation> ud=<descriptor> [<argument>] ["<data>"] ibsta=0x.. iberr=.. ibcnt=..
-// Seconds count from construction. Each line is flushed at once so a program that ends
-// abruptly still leaves a complete trace.
-// Owns nothing: the inner driver, the clock and the device must outlive the TracingDriver.
+// A driver with a protocol of its own adds a line per exchange, "<seconds> vxi11 ...", before
+// the call's line. Seconds count from construction. Each line is flushed at once so a program that
+// ends abruptly still leaves a complete trace. Owns nothing: the inner driver, the clock and the
+// device must outlive the TracingDriver.
 class TracingDriver : public GpibDriver {
 public:
     TracingDriver(GpibDriver& inner, Clock& clock, QIODevice& out);
+    ~TracingDriver() override;
 
     // The inner driver's name: tracing does not change which library talks to the bus.
     QString name() const override;
@@ -35,12 +37,15 @@ public:
     bool linkLost() const override;
     bool reconnect() override;
     QString linkAddress() const override;
+    Refusal refusal() const override { return m_inner.refusal(); }
     void callFrom(QThread* thread) override { m_inner.callFrom(thread); }
 
     // Bytes as C-escaped text: \r \n \t \" \\ and \xNN for anything else not printable.
     static QByteArray escaped(const QByteArray& bytes);
 
 private:
+    // One line, after the seconds since construction.
+    void write(const QByteArray& text);
     void trace(const char* operation, int ud, const QByteArray& argument,
                const QByteArray* data = nullptr);
 

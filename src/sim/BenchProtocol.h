@@ -60,6 +60,10 @@ public:
 
     const Settings& settings() const { return m_settings; }
 
+    // The bench's operator at work on a message for the analyser, as it goes to the bus: the
+    // gateway's bench, which speaks another protocol, has its messages connected here too.
+    void connectWhatIsAsked(const QByteArray& message);
+
 private:
     enum class Until { TimeOut, Eoi, Character };
     struct Address {
@@ -80,7 +84,6 @@ private:
     int descriptorAt(int pad);
     bool serviceRequested();
     QByteArray listeners();
-    void connectWhatIsAsked(const QByteArray& message);
 
     Clock& m_clock;
     SimulatedBench& m_bench;

@@ -1,13 +1,46 @@
 // velmora-bench: the simulated bench as a GPIB adapter on a local TCP port or a
-// pseudo-terminal, for `velmora --adapter`.
+// pseudo-terminal, or as a VXI-11 LAN/GPIB gateway on 127.0.0.1, for `velmora --adapter`.
 
 #include "base/Clock.h"
 #include "sim/BenchServer.h"
+#include "sim/GatewayServer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
 #include <cstdio>
+
+namespace {
+
+int serveGateway(const QString& scenario, const QString& portText)
+{
+    const std::optional<GatewayServer::Scenario> words = GatewayServer::parse(scenario);
+    if (!words) {
+        std::fprintf(stderr, "velmora-bench: unknown scenario: %s\n", qPrintable(scenario));
+        return 2;
+    }
+    bool portOk = false;
+    const uint portNumber = portText.toUInt(&portOk);
+    if (!portOk || portNumber > 65535) {
+        std::fprintf(stderr, "velmora-bench: no TCP port: %s\n", qPrintable(portText));
+        return 2;
+    }
+    SteadyClock clock;
+    GatewayServer server(clock, *words);
+    QString error;
+    if (!server.listen(quint16(portNumber), &error)) {
+        std::fprintf(stderr, "velmora-bench: cannot serve on %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("velmora-bench listening on %s (portmapper on TCP port %u, VXI-11 core channel "
+                "on TCP port %u)\n",
+                qPrintable(server.address()), unsigned(server.portmapperPort()),
+                unsigned(server.corePort()));
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -19,7 +52,9 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(
         QStringLiteral("Serves Velmora's simulated bench as a GPIB adapter of the \"++\" command "
                        "kind, on 127.0.0.1 or on a pseudo-terminal. Start velmora with --adapter "
-                       "and the address printed at start.\n\nThe adapter starts with ") +
+                       "and the address printed at start; with --vxi11, as a VXI-11 gateway "
+                       "with interface gpib0 and its own portmapper.\n\nThe adapter starts "
+                       "with ") +
         BenchProtocol::describe(BenchProtocol::Settings{}) +
         QStringLiteral(", as a new one does; refused values are answered \"Unrecognized "
                        "command\" and change nothing."));
@@ -37,8 +72,23 @@ int main(int argc, char* argv[])
         QStringLiteral("Comma-separated words: the simulated bench's\n") + BenchScenario::help() +
             QStringLiteral("and the adapter link's\n") + BenchServer::help(),
         QStringLiteral("WORDS"));
-    parser.addOptions({port, pty, scenario});
+    const QCommandLineOption vxi11(
+        QStringLiteral("vxi11"),
+        QStringLiteral("Serve as a VXI-11 LAN/GPIB gateway on 127.0.0.1 instead: the portmapper "
+                       "on --portmapper-port, the core channel on a free port. Its scenario "
+                       "words besides the bench's:\n") +
+            GatewayServer::help());
+    const QCommandLineOption portmapperPort(
+        QStringLiteral("portmapper-port"),
+        QStringLiteral("With --vxi11: the portmapper's TCP port (default %1, which needs root; 0 "
+                       "picks a free one).")
+            .arg(GatewayServer::DefaultPortmapperPort),
+        QStringLiteral("N"), QString::number(GatewayServer::DefaultPortmapperPort));
+    parser.addOptions({port, pty, scenario, vxi11, portmapperPort});
     parser.process(app);
+
+    if (parser.isSet(vxi11))
+        return serveGateway(parser.value(scenario), parser.value(portmapperPort));
 
     const std::optional<BenchServer::Scenario> words = BenchServer::parse(parser.value(scenario));
     if (!words) {
