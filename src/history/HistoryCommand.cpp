@@ -75,7 +75,7 @@ int failed(const QString& message, QTextStream& err)
 
 } // namespace
 
-int list(const QString& dutId, const QString& database, QTextStream& out, QTextStream& err)
+int list(const HistoryFilter& filter, const QString& database, QTextStream& out, QTextStream& err)
 {
     HistoryStore store;
     switch (openForReading(database, store, err)) {
@@ -86,10 +86,9 @@ int list(const QString& dutId, const QString& database, QTextStream& out, QTextS
     case Opened::Yes:
         break;
     }
-    HistoryFilter filter;
-    filter.dutId = dutId;
-    filter.newestFirst = false;
-    const auto records = store.query(filter);
+    HistoryFilter oldestFirst = filter;
+    oldestFirst.newestFirst = false;
+    const auto records = store.query(oldestFirst);
     if (!records)
         return failed(store.lastError(), err);
     for (const RecordSummary& r : *records) {
@@ -98,7 +97,7 @@ int list(const QString& dutId, const QString& database, QTextStream& out, QTextS
             r.id.toString(QUuid::WithoutBraces),
             r.ended.toUTC().toString(Qt::ISODate),
             // Found through a print's DUT ID, the line names the DUT asked for.
-            dutId.isEmpty() ? r.dutId : dutId,
+            filter.dutId.isEmpty() || filter.dutPrefix ? r.dutId : filter.dutId,
             kindWord(r.kind()),
             r.device,
             r.verdict.word(),

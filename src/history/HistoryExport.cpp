@@ -38,6 +38,18 @@ bool isControl(char16_t c)
     return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029;
 }
 
+// A Touchstone comment ends at the line's end: no control character may start another line.
+QString commentValue(QString text)
+{
+    for (QChar& c : text) {
+        if (isControl(c.unicode()))
+            c = u' ';
+    }
+    return text;
+}
+
+} // namespace
+
 // A CSV metadata value that neither a spreadsheet nor a reader that skips "#" lines splits: no
 // comma, quote or control character, so the line stays one field.
 QString csvValue(const QString& text)
@@ -57,18 +69,6 @@ QString csvValue(const QString& text)
     }
     return value;
 }
-
-// A Touchstone comment ends at the line's end: no control character may start another line.
-QString commentValue(QString text)
-{
-    for (QChar& c : text) {
-        if (isControl(c.unicode()))
-            c = u' ';
-    }
-    return text;
-}
-
-} // namespace
 
 std::optional<Format> formatOf(const QString& text)
 {

@@ -20,6 +20,10 @@ bool fits(Format format, MeasKind kind);
 // The whole file text, "." as decimal point whatever the locale.
 QString write(const HistoryRecord& record, Format format);
 
+// A CSV metadata value that neither a spreadsheet nor a reader that skips "#" lines splits: "\\"
+// for a backslash, "\\xHH" for a comma, a quote or a control character.
+QString csvValue(const QString& text);
+
 // The record's metadata, key and value as recorded, in file order; each format escapes them.
 QList<std::pair<QString, QString>> metadata(const HistoryRecord& record);
 

@@ -86,11 +86,31 @@ struct RecordSummary {
     MeasKind kind() const { return kindOf(type); }
 };
 
+// Which records a list or the statistics take. Shared by the window and the command line.
 struct HistoryFilter {
-    QString dutId;      // exact, the record's own or a print's; empty: any
-    QDateTime from, to; // sweep end within [from, to]; invalid: open
+    QString dutId;          // the record's own or a print's; empty: any
+    bool dutPrefix = false; // dutId is a prefix, matched literally and case-sensitively
+    QDateTime from, to;     // sweep end within [from, to]; invalid: open
     std::optional<MeasKind> kind;
+    QString device; // deviceWord(); empty: any
     std::optional<Verdict::Outcome> outcome;
+    bool includeSimulated = true;
     bool newestFirst = true;
     int limit = 0; // 0: all
+
+    // A DUT ID as typed: a final "*" asks for a prefix, "\*" is a literal star.
+    void setDutPattern(const QString& text);
 };
+
+// The filter's options as a script writes them; each empty when not given.
+struct FilterWords {
+    QString dut, from, to, kind, device, verdict;
+    bool includeSimulated = false;
+};
+
+// The filter from the command line's words, days as UTC days; nullopt and one line in error
+// when a word is not understood or the dates are reversed.
+std::optional<HistoryFilter> filterOf(const FilterWords& words, QString* error);
+// The device word of a device as a script or the window names it ("x2", "TERM", "7.50"), empty
+// when it is none of the kind's, or of any kind when kind is not given.
+QString deviceOf(const QString& text, std::optional<MeasKind> kind = std::nullopt);
