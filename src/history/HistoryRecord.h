@@ -88,15 +88,15 @@ struct RecordSummary {
 
 // Which records a list or the statistics take. Shared by the window and the command line.
 struct HistoryFilter {
-    QString dutId;          // the record's own or a print's; empty: any
-    bool dutPrefix = false; // dutId is a prefix, matched literally and case-sensitively
-    QDateTime from, to;     // sweep end within [from, to]; invalid: open
+    QString dutId;      // the record's own or a print's; empty: any
+    QDateTime from, to; // sweep end within [from, to]; invalid: open
     std::optional<MeasKind> kind;
-    QString device; // deviceWord(); empty: any
     std::optional<Verdict::Outcome> outcome;
-    bool includeSimulated = true;
     bool newestFirst = true;
-    int limit = 0; // 0: all
+    int limit = 0;                // 0: all
+    bool dutPrefix = false;       // dutId is a prefix, matched literally and case-sensitively
+    QString device = QString();   // deviceWord(); empty: any
+    bool includeSimulated = true; // false: the simulated bench's records are left out
 
     // A DUT ID as typed: a final "*" asks for a prefix, "\*" is a literal star.
     void setDutPattern(const QString& text);
