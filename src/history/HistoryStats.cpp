@@ -1,5 +1,6 @@
 #include "history/HistoryStats.h"
 
+#include "history/HistoryExport.h"
 #include "history/HistoryStore.h"
 
 #include <QFile>
@@ -182,6 +183,18 @@ QStringList fields(const Group& g)
             g.worst ? Verdict::frequencyText(g.worstMHz) : QString(),
             g.first.toString(Qt::ISODate),
             g.last.toString(Qt::ISODate)};
+}
+
+QString csv(const QVector<Group>& groups, const QList<std::pair<QString, QString>>& metadata)
+{
+    QString text;
+    for (const auto& [key, value] : metadata)
+        text += QStringLiteral("# %1: %2\n").arg(key, HistoryExport::csvValue(value));
+    text += header().join(u',') + u'\n';
+    // Words, numbers and ISO times only: no field needs quoting.
+    for (const Group& group : groups)
+        text += fields(group).join(u',') + u'\n';
+    return text;
 }
 
 std::optional<Histogram> histogram(HistoryStore& store, const HistoryFilter& filter,

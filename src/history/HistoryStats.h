@@ -42,6 +42,10 @@ std::optional<QVector<Group>> groups(HistoryStore& store, const HistoryFilter& f
 QStringList header();
 QStringList fields(const Group& group);
 
+// The groups as CSV: "# key: value" lines (values escaped as a record's export does), the
+// header and one row a group, "." as decimal point.
+QString csv(const QVector<Group>& groups, const QList<std::pair<QString, QString>>& metadata);
+
 // A worst-margin histogram of one group: bins of width dB from index * width.
 struct Histogram {
     double width = 0;

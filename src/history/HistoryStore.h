@@ -30,7 +30,7 @@ public:
         Damaged,     // not a database, or a corrupt one
         Other,
     };
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     HistoryStore();
     ~HistoryStore();

@@ -753,7 +753,7 @@ private slots:
              "NULL) ^ (42501)). The database must be owned by the lab's role: ALTER DATABASE name "
              "OWNER TO visitor."},
             {"bench", "newer",
-             "was written by a newer Velmora (schema 99; this one knows up to 1). Update Velmora "
+             "was written by a newer Velmora (schema 99; this one knows up to 2). Update Velmora "
              "on this bench."}};
         for (auto [user, database, error] : cases) {
             HistoryStore store;
