@@ -212,7 +212,9 @@ QWidget* HistoryWindow::buildFilters()
     Text_DutId->setObjectName(QStringLiteral("Text_DutId"));
     Text_DutId->setPlaceholderText(QStringLiteral("any"));
     Text_DutId->setClearButtonEnabled(true);
-    Text_DutId->setToolTip(QStringLiteral("The DUT ID exactly: the record's own or a printed one"));
+    Text_DutId->setToolTip(
+        QStringLiteral("The DUT ID exactly, or a prefix ending in *: the record's own or a "
+                       "printed one (\\* for a star)"));
     Text_DutId->setMinimumWidth(Text_DutId->fontMetrics().horizontalAdvance(QString(16, u'X')));
     caption(QStringLiteral("&DUT ID:"), Text_DutId);
     row->addSpacing(12);

@@ -54,11 +54,13 @@ void MarginHistogram::setBins(double width, const QVector<Bin>& bins)
 {
     QChart* c = chart();
     c->removeAllSeries();
-    for (QAbstractAxis* axis : c->axes())
-        c->removeAxis(axis), delete axis;
+    for (QAbstractAxis* axis : c->axes()) {
+        c->removeAxis(axis);
+        delete axis;
+    }
     auto* x = new QValueAxis;
     x->setTitleText(QStringLiteral("Worst margin (dB)"));
-    x->setLabelFormat(QStringLiteral("%g"));
+    x->setLabelFormat(QStringLiteral("%.2f"));
     auto* y = new QValueAxis;
     y->setTitleText(QStringLiteral("Records"));
     y->setLabelFormat(QStringLiteral("%d"));
@@ -97,7 +99,7 @@ void MarginHistogram::setBins(double width, const QVector<Bin>& bins)
     zero->attachAxis(y);
     x->setRange(std::min(lowest, -1) * width, std::max(highest, 1) * width);
     x->applyNiceNumbers();
-    y->setRange(0, most + (most + 9) / 10);
+    y->setRange(0, double(most) * 1.1);
     y->setTickCount(std::min(most + 1, 6) + 1);
     y->applyNiceNumbers();
 }
@@ -112,8 +114,10 @@ void MarginTrend::setPoints(const QVector<Point>& points, bool daily)
 {
     QChart* c = chart();
     c->removeAllSeries();
-    for (QAbstractAxis* axis : c->axes())
-        c->removeAxis(axis), delete axis;
+    for (QAbstractAxis* axis : c->axes()) {
+        c->removeAxis(axis);
+        delete axis;
+    }
     auto* x = new QDateTimeAxis;
     x->setTitleText(daily ? QStringLiteral("Day (lowest, median, highest)")
                           : QStringLiteral("Sweep end"));
@@ -121,7 +125,8 @@ void MarginTrend::setPoints(const QVector<Point>& points, bool daily)
     x->setTickCount(5);
     auto* y = new QValueAxis;
     y->setTitleText(QStringLiteral("Worst margin (dB)"));
-    y->setLabelFormat(QStringLiteral("%g"));
+    // Fixed decimals: a nice-number range puts 0 at 1e-17 otherwise.
+    y->setLabelFormat(QStringLiteral("%.2f"));
     c->addAxis(x, Qt::AlignBottom);
     c->addAxis(y, Qt::AlignLeft);
 
@@ -130,8 +135,10 @@ void MarginTrend::setPoints(const QVector<Point>& points, bool daily)
     qint64 first = points.isEmpty() ? now.addDays(-1).toMSecsSinceEpoch()
                                     : points.first().at.toMSecsSinceEpoch();
     qint64 last = points.isEmpty() ? now.toMSecsSinceEpoch() : points.last().at.toMSecsSinceEpoch();
-    if (last - first < 3600000)
-        first -= 1800000, last += 1800000; // a single moment still gets a width
+    if (last - first < 3600000) { // a single moment still gets a width
+        first -= 1800000;
+        last += 1800000;
+    }
     const auto attach = [&](QXYSeries* series) {
         c->addSeries(series);
         series->attachAxis(x);
