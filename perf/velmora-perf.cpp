@@ -6,12 +6,14 @@
 //
 // Prints one line per figure, "name value unit goal", then how many figures miss their goal.
 
+#include "app/HistoryWindow.h"
 #include "app/MainForm.h"
 #include "base/Clock.h"
 #include "base/OperatorDialogs.h"
 #include "chart/Chart.h"
 #include "gpib/InstrumentIO.h"
 #include "history/History.h"
+#include "history/HistoryStats.h"
 #include "history/HistoryStore.h"
 #include "remote/RemoteServer.h"
 #include "report/PrintResultForm.h"
@@ -31,9 +33,13 @@
 #include <QLabel>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTabWidget>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -458,6 +464,139 @@ HistoryFigures historyFigures()
     return figures;
 }
 
+// A lab's history of a million records, made once: 48 records written through the store (four
+// devices, custom limits and none among them), then copied by one bulk insert with new ids,
+// DUT IDs, end times a minute apart and margins spread over +-0.1 dB.
+struct StatsFigures {
+    double makeSeconds = 0, fileMegabytes = 0, commandMs = 0, windowMs = 0, viewMs = 0;
+    double memoryMegabytes = 0;
+};
+
+bool makeMillion(const QString& path, double& seconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    HistoryStore store;
+    if (!store.openLocal(path))
+        return false;
+    RunContext context;
+    context.bench = {QStringLiteral("2712"), QStringLiteral("ID TEK/2712,V1.04"),
+                     BenchInterface::Board, QStringLiteral("GPIB0::1")};
+    const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-700);
+    const MeasType types[] = {MeasType::Att2X, MeasType::Att5X, MeasType::Termination,
+                              MeasType::CustomAtt};
+    for (int i = 0; i < 48; ++i) {
+        MeasurementResult r;
+        r.type = types[i % 4];
+        r.stepIndex = 2;
+        r.stepMult = r.reference.stepMult = 4;
+        r.nominalDb = r.type == MeasType::CustomAtt ? 7.5f : measInfo(r.type).nominalDb;
+        r.limitsShown = r.type != MeasType::CustomAtt || i % 8 == 3;
+        r.customLimits = i % 8 == 3 || i % 12 == 1;
+        r.limitDb = r.customLimits ? (r.kind() == MeasKind::ReturnLoss ? 25.0f : 0.25f)
+                                   : measInfo(r.type).limitDb;
+        const bool rl = r.kind() == MeasKind::ReturnLoss;
+        for (int row = 4; row <= 80; row += 4) {
+            const float wobble = 0.02f * float((row + i) % 9) - 0.08f;
+            r.points.append({row * 12.5, rl ? 28.0f - float(row) * 0.05f + wobble * 10 : wobble});
+            r.reference.points.append({row * 12.5, -20.0f - float(row) * 0.04f});
+        }
+        r.reference.taken = r.started = r.ended = start;
+        context.dutId = QStringLiteral("BASE-%1").arg(i);
+        if (!store.writeRecord(HistoryRecord::make(r, context)))
+            return false;
+    }
+    QSqlQuery query(store.connection());
+    query.exec(QStringLiteral("PRAGMA table_info(records)"));
+    QStringList columns, values;
+    while (query.next()) {
+        const QString name = query.value(1).toString();
+        columns << name;
+        if (name == QLatin1String("id"))
+            values << QStringLiteral(
+                "lower(hex(randomblob(4)) || '-' || hex(randomblob(2)) || '-4' || "
+                "substr(hex(randomblob(2)), 2) || '-a' || substr(hex(randomblob(2)), 2) || '-' || "
+                "hex(randomblob(6)))");
+        else if (name == QLatin1String("dut_id"))
+            values << QStringLiteral("'AT-' || (n.i % 4000) || '-' || r.rowid");
+        else if (name == QLatin1String("margin_db"))
+            values << QStringLiteral("r.margin_db + ((n.i * 7 + r.rowid) % 41 - 20) * 0.005");
+        else if (name == QLatin1String("verdict"))
+            values << QStringLiteral(
+                "CASE WHEN r.margin_db IS NULL THEN r.verdict WHEN r.margin_db + ((n.i * 7 + "
+                "r.rowid) % 41 - 20) * 0.005 < 0 THEN 'FAIL' ELSE 'PASS' END");
+        else if (name == QLatin1String("ended_ms"))
+            values << QStringLiteral("r.ended_ms + (n.i * 48 + r.rowid) * 60000");
+        else
+            values << QStringLiteral("r.") + name;
+    }
+    query.exec(QStringLiteral("PRAGMA synchronous=OFF"));
+    const bool ok = query.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT "
+                                              "i + 1 FROM n WHERE i < 20833) INSERT INTO records "
+                                              "(%1) SELECT %2 FROM n, records r")
+                                   .arg(columns.join(u','), values.join(u',')));
+    query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    seconds = timer.nsecsElapsed() / 1e9;
+    return ok;
+}
+
+template <typename Signal>
+double millisecondsUntil(HistoryWindow& window, Signal signal, const std::function<void()>& start)
+{
+    bool done = false;
+    const QMetaObject::Connection c = QObject::connect(&window, signal, [&done] { done = true; });
+    QElapsedTimer timer;
+    timer.start();
+    start();
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QObject::disconnect(c);
+    return timer.nsecsElapsed() / 1e6;
+}
+
+StatsFigures statsFigures()
+{
+    StatsFigures figures;
+    QTemporaryDir home;
+    const QString path = home.filePath(QStringLiteral("Velmora/Velmora/history.sqlite"));
+    if (!makeMillion(path, figures.makeSeconds))
+        return figures;
+    figures.fileMegabytes = double(QFileInfo(path).size()) / 1e6;
+
+    // --stats as a script runs it: the program's start included.
+    QProcess command;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.path());
+    command.setProcessEnvironment(environment);
+    QElapsedTimer timer;
+    timer.start();
+    command.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../src/velmora"),
+                  {QStringLiteral("--stats"), QStringLiteral("--include-simulated")});
+    command.waitForFinished(60000);
+    figures.commandMs = timer.nsecsElapsed() / 1e6;
+    if (command.exitCode() != 0 || command.readAllStandardOutput().count('\n') < 5)
+        figures.commandMs = 1e9;
+
+    SteadyClock clock;
+    History history(clock, DatabaseTarget::parse(QStringLiteral("local")), path);
+    FirstButtonDialogs answers;
+    HistoryWindow window(history, answers);
+    figures.windowMs =
+        millisecondsUntil(window, &HistoryWindow::listShown, [&window] { window.showWindow(); });
+    // One group: the 2 X attenuators with their default limit.
+    window.Combo_Kind->setCurrentIndex(1);
+    window.Combo_Device->setCurrentText(QStringLiteral("X2"));
+    QCoreApplication::processEvents();
+    history.drain();
+    QCoreApplication::processEvents();
+    figures.viewMs = millisecondsUntil(window, &HistoryWindow::groupShown,
+                                       [&window] { window.Tab_Views->setCurrentIndex(1); });
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    figures.memoryMegabytes = usage.ru_maxrss / 1024.0;
+    return figures;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -471,8 +610,29 @@ int main(int argc, char* argv[])
                                   QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption slow(QStringLiteral("with-12.5"),
                                   QStringLiteral("Also time the 12.5 MHz sweep (about 70 s)."));
-    parser.addOptions({runs, slow});
+    const QCommandLineOption onlyStats(
+        QStringLiteral("history-stats"),
+        QStringLiteral("Only the figures of a million-record history (also part of a full run)."));
+    parser.addOptions({runs, slow, onlyStats});
     parser.process(app);
+    if (parser.isSet(onlyStats)) {
+        // A process of its own, so that its peak memory is the statistics' alone.
+        const StatsFigures s = statsFigures();
+        const Figure figures[] = {
+            {"history-1m-make", s.makeSeconds, "s", 60},
+            {"history-1m-file", s.fileMegabytes, "MB", 4000},
+            {"history-1m-stats-command", s.commandMs, "ms", 1000},
+            {"history-1m-window-open", s.windowMs, "ms", 300},
+            {"history-1m-statistics-view", s.viewMs, "ms", 500},
+            {"history-1m-memory-peak", s.memoryMegabytes, "MB", 150},
+        };
+        int missed = 0;
+        for (const Figure& f : figures) {
+            std::printf("%s %.4g %s %g\n", qPrintable(f.name), f.value, qPrintable(f.unit), f.goal);
+            missed += f.met() ? 0 : 1;
+        }
+        return missed;
+    }
     const int n = std::max(1, parser.value(runs).toInt());
 
     // Start-up: this process up to the main window's first paint, before its intro window.
@@ -530,6 +690,12 @@ int main(int argc, char* argv[])
         std::printf("%s %.4g %s %g\n", qPrintable(f.name), f.value, qPrintable(f.unit), f.goal);
         missed += f.met() ? 0 : 1;
     }
+    std::fflush(stdout);
+    QProcess stats;
+    stats.setProcessChannelMode(QProcess::ForwardedChannels);
+    stats.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--history-stats")});
+    stats.waitForFinished(-1);
+    missed += stats.exitStatus() == QProcess::NormalExit ? stats.exitCode() : 1;
     std::printf("missed %d\n", missed);
     return missed == 0 ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include "app/BenchConnection.h"
 #include "gpib/AdapterLink.h"
 #include "gpib/LinuxGpibDriver.h"
+#include "history/HistoryRecord.h"
 #include "sim/BenchScenario.h"
 
 #include <QCommandLineOption>
@@ -48,7 +49,27 @@ struct Options {
     QCommandLineOption history{
         QStringLiteral("history"),
         QStringLiteral("Print the records, one tab-separated line each, of every DUT or of the "
-                       "DUT-ID given, and end.")};
+                       "DUT-ID given (or the filter's), and end.")};
+    QCommandLineOption stats{
+        QStringLiteral("stats"),
+        QStringLiteral("Print yield and margin figures of the records the filter takes, one "
+                       "tab-separated line for each kind, device and limit, after a header "
+                       "line, and end.")};
+    QCommandLineOption from{QStringLiteral("from"),
+                            QStringLiteral("With --history and --stats: sweeps ended on this UTC "
+                                           "day or later."),
+                            QStringLiteral("YYYY-MM-DD")};
+    QCommandLineOption to{QStringLiteral("to"),
+                          QStringLiteral("With --history and --stats: sweeps ended on this UTC "
+                                         "day or earlier."),
+                          QStringLiteral("YYYY-MM-DD")};
+    QCommandLineOption verdict{QStringLiteral("verdict"),
+                               QStringLiteral("With --history and --stats: records of this "
+                                              "verdict only."),
+                               QStringLiteral("pass|fail|none")};
+    QCommandLineOption includeSimulated{
+        QStringLiteral("include-simulated"),
+        QStringLiteral("With --stats: count the simulated bench's records too.")};
     QCommandLineOption exportRecord{
         QStringLiteral("export"),
         QStringLiteral("Write the record with this id, or the DUT's latest record, to standard "
@@ -77,19 +98,24 @@ struct Options {
                        "for FAIL, 2 for an error. Needs --kind, --device, --freq-step and "
                        "--dut.")};
     QCommandLineOption kind{QStringLiteral("kind"),
-                            QStringLiteral("With --batch: att (attenuation) or rl (return loss)."),
+                            QStringLiteral("With --batch: att (attenuation) or rl (return loss). "
+                                           "With --history and --stats: that kind only."),
                             QStringLiteral("att|rl")};
     QCommandLineOption device{
         QStringLiteral("device"),
         QStringLiteral("With --batch: the device. Attenuation: X1 (cable), X2, X2P5, X5, X10 or "
                        "a custom attenuation in dB; return loss: TERM (termination) or PAD (an "
-                       "attenuator closed by a good termination)."),
+                       "attenuator closed by a good termination). With --history and --stats: "
+                       "that device only."),
         QStringLiteral("WORD|dB")};
     QCommandLineOption freqStep{QStringLiteral("freq-step"),
                                 QStringLiteral("With --batch: the frequency step in MHz."),
                                 QStringLiteral("12.5|25|50|100")};
     QCommandLineOption dut{QStringLiteral("dut"),
-                           QStringLiteral("With --batch: the DUT ID the record is kept under."),
+                           QStringLiteral("With --batch: the DUT ID the record is kept under. "
+                                          "With --history and --stats: records of that DUT, "
+                                          "their own or printed; ID* for a prefix, \\* for a "
+                                          "star."),
                            QStringLiteral("ID")};
     QCommandLineOption limit{
         QStringLiteral("limit"),
@@ -107,12 +133,24 @@ struct Options {
     void addTo(QCommandLineParser& parser) const
     {
         parser.addOptions({simulate, gpibLibrary, adapter, trace, database, history, exportRecord,
-                           format, remote, remoteListen});
+                           format, remote, remoteListen, stats, from, to, verdict,
+                           includeSimulated});
         parser.addOptions({batch, kind, device, freqStep, dut, limit, comment, yes});
         parser.addPositionalArgument(
             QStringLiteral("DUT-ID"),
             QStringLiteral("With --history: the DUT whose records to list."),
             QStringLiteral("[DUT-ID]"));
+    }
+
+    FilterWords filter(const QCommandLineParser& parser) const
+    {
+        return {parser.value(dut),
+                parser.value(from),
+                parser.value(to),
+                parser.value(kind),
+                parser.value(device),
+                parser.value(verdict),
+                parser.isSet(includeSimulated)};
     }
 
     BusChoice bus(const QCommandLineParser& parser) const

@@ -3,6 +3,7 @@
 #include "app/DatabaseDialog.h"
 #include "base/OperatorDialogs.h"
 #include "chart/Chart.h"
+#include "chart/MarginCharts.h"
 #include "history/History.h"
 #include "measure/FrequencyStep.h"
 #include "measure/GlobalVar.h"
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -159,9 +161,13 @@ HistoryWindow::HistoryWindow(History& history, OperatorDialogs& dialogs, QWidget
     bottom->addWidget(Command_Export);
     bottom->addWidget(close);
 
+    Tab_Views = new QTabWidget(this);
+    Tab_Views->setObjectName(QStringLiteral("Tab_Views"));
+    Tab_Views->addTab(splitter, QStringLiteral("&Records"));
+    Tab_Views->addTab(buildStatsPane(), QStringLiteral("St&atistics"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(filters);
-    layout->addWidget(splitter, 1);
+    layout->addWidget(Tab_Views, 1);
     layout->addLayout(bottom);
     resize(1180, 720);
 
@@ -178,6 +184,13 @@ HistoryWindow::HistoryWindow(History& history, OperatorDialogs& dialogs, QWidget
     connect(Command_Reprint, &QPushButton::clicked, this, &HistoryWindow::Command_Reprint_Click);
     connect(Command_Database, &QPushButton::clicked, this, &HistoryWindow::Command_Database_Click);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(Tab_Views, &QTabWidget::currentChanged, this, [this](int tab) {
+        // The list shows every run, as it always did; production figures leave the simulated
+        // bench's out unless asked.
+        const QSignalBlocker block(Check_Simulated);
+        Check_Simulated->setChecked(tab == 0);
+        query();
+    });
     clearRecord(QStringLiteral("Choose a record to see its chart and prints."));
     updateButtons();
 }
@@ -199,7 +212,9 @@ QWidget* HistoryWindow::buildFilters()
     Text_DutId->setObjectName(QStringLiteral("Text_DutId"));
     Text_DutId->setPlaceholderText(QStringLiteral("any"));
     Text_DutId->setClearButtonEnabled(true);
-    Text_DutId->setToolTip(QStringLiteral("The DUT ID exactly: the record's own or a printed one"));
+    Text_DutId->setToolTip(
+        QStringLiteral("The DUT ID exactly, or a prefix ending in *: the record's own or a "
+                       "printed one (\\* for a star)"));
     Text_DutId->setMinimumWidth(Text_DutId->fontMetrics().horizontalAdvance(QString(16, u'X')));
     caption(QStringLiteral("&DUT ID:"), Text_DutId);
     row->addSpacing(12);
@@ -234,12 +249,25 @@ QWidget* HistoryWindow::buildFilters()
     Combo_Kind->setObjectName(QStringLiteral("Combo_Kind"));
     Combo_Kind->addItems({"Any", "Attenuation", "Return loss"});
     caption(QStringLiteral("&Kind:"), Combo_Kind);
+    Combo_Device = new QComboBox(box);
+    Combo_Device->setObjectName(QStringLiteral("Combo_Device"));
+    Combo_Device->setEditable(true);
+    Combo_Device->setInsertPolicy(QComboBox::NoInsert);
+    Combo_Device->addItems({"Any", "X1", "X2", "X2P5", "X5", "X10", "TERM", "PAD"});
+    Combo_Device->setToolTip(QStringLiteral("A device, or a custom attenuation in dB"));
+    caption(QStringLiteral("D&evice:"), Combo_Device);
     Combo_Verdict = new QComboBox(box);
     Combo_Verdict->setObjectName(QStringLiteral("Combo_Verdict"));
     Combo_Verdict->addItems({"Any", "PASS", "FAIL", "NONE"});
     caption(QStringLiteral("&Verdict:"), Combo_Verdict);
-    for (QComboBox* combo : {Combo_Kind, Combo_Verdict})
+    for (QComboBox* combo : {Combo_Kind, Combo_Device, Combo_Verdict})
         connect(combo, &QComboBox::currentIndexChanged, this, &HistoryWindow::query);
+    Check_Simulated = new QCheckBox(QStringLiteral("Si&mulated runs"), box);
+    Check_Simulated->setObjectName(QStringLiteral("Check_Simulated"));
+    Check_Simulated->setChecked(true);
+    Check_Simulated->setToolTip(QStringLiteral("Include the records of the simulated bench"));
+    row->addWidget(Check_Simulated);
+    connect(Check_Simulated, &QCheckBox::toggled, this, &HistoryWindow::query);
 
     Command_Search = new QPushButton(QStringLiteral("&Search"), box);
     Command_Search->setObjectName(QStringLiteral("Command_Search"));
@@ -309,10 +337,10 @@ void HistoryWindow::setRunBusy(bool busy)
     updateButtons();
 }
 
-void HistoryWindow::query()
+HistoryFilter HistoryWindow::currentFilter() const
 {
     HistoryFilter filter;
-    filter.dutId = Text_DutId->text().trimmed();
+    filter.setDutPattern(Text_DutId->text().trimmed());
     // Whole local days, both ends included.
     if (Check_From->isChecked())
         filter.from = QDateTime(Date_From->date(), QTime(0, 0)).toUTC();
@@ -325,6 +353,22 @@ void HistoryWindow::query()
                                          Verdict::Outcome::None};
     if (Combo_Verdict->currentIndex() > 0)
         filter.outcome = outcomes[Combo_Verdict->currentIndex() - 1];
+    const QString device = Combo_Device->currentText().trimmed();
+    if (!device.isEmpty() && device.compare(QLatin1String("Any"), Qt::CaseInsensitive) != 0) {
+        // A word that is no device finds nothing rather than everything.
+        filter.device = deviceOf(device, filter.kind);
+        if (filter.device.isEmpty())
+            filter.device = QStringLiteral("?");
+    }
+    filter.includeSimulated = Check_Simulated->isChecked();
+    return filter;
+}
+
+void HistoryWindow::query()
+{
+    if (Tab_Views && Tab_Views->currentIndex() == 1)
+        queryStats();
+    HistoryFilter filter = currentFilter();
     filter.limit = ListLimit;
     const int serial = ++m_querySerial;
     m_history.query(filter, this,
@@ -699,4 +743,226 @@ void HistoryWindow::Command_Database_Click()
     if (dialog.exec() == QDialog::Accepted && dialog.changed())
         Label_Status->setText(QStringLiteral("The database setting is saved; it takes effect "
                                              "when Velmora is next started."));
+}
+
+QWidget* HistoryWindow::buildStatsPane()
+{
+    auto* pane = new QWidget(this);
+    auto* column = new QVBoxLayout(pane);
+    QStringList headers;
+    for (const char* caption : {"Kind", "Device", "Limit dB", "Limit", "Records", "DUTs", "Pass",
+                                "Fail", "None", "Yield %", "First-pass %", "Final %", "Median dB",
+                                "Worst dB", "Worst MHz", "First", "Last"})
+        headers << QLatin1String(caption);
+    Table_Stats = table(pane, "Table_Stats", headers);
+    Table_Stats->setSelectionMode(QAbstractItemView::SingleSelection);
+    Table_Stats->setAccessibleName(QStringLiteral("Statistics by kind, device and limit"));
+    Table_Stats->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The --stats words, for whoever knows the command line's columns.
+    const QStringList words = HistoryStats::header();
+    for (int c = 0; c < Table_Stats->columnCount(); ++c)
+        Table_Stats->horizontalHeaderItem(c)->setToolTip(words.value(c));
+    column->addWidget(Table_Stats, 2);
+
+    auto* row = new QHBoxLayout;
+    Label_Stats = new QLabel(pane);
+    Label_Stats->setObjectName(QStringLiteral("Label_Stats"));
+    Label_Stats->setWordWrap(true);
+    Label_Stats->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Command_ExportStats = new QPushButton(QStringLiteral("Export &CSV..."), pane);
+    Command_ExportStats->setObjectName(QStringLiteral("Command_ExportStats"));
+    Command_ExportStats->setAutoDefault(false);
+    Command_ExportStats->setToolTip(QStringLiteral("Write the table to a CSV file"));
+    row->addWidget(Label_Stats, 1);
+    row->addWidget(Command_ExportStats);
+    column->addLayout(row);
+
+    auto* charts = new QSplitter(Qt::Horizontal, pane);
+    m_histogram = new MarginHistogram(charts);
+    m_histogram->setObjectName(QStringLiteral("Chart_Histogram"));
+    m_histogram->setAccessibleName(QStringLiteral("Histogram of worst margins"));
+    m_histogram->setFocusPolicy(Qt::TabFocus);
+    m_trend = new MarginTrend(charts);
+    m_trend->setObjectName(QStringLiteral("Chart_Trend"));
+    m_trend->setAccessibleName(QStringLiteral("Worst margin against sweep end"));
+    m_trend->setFocusPolicy(Qt::TabFocus);
+    for (QWidget* chart : {static_cast<QWidget*>(m_histogram), static_cast<QWidget*>(m_trend)})
+        chart->setMinimumSize(320, 220);
+    charts->setChildrenCollapsible(false);
+    column->addWidget(charts, 3);
+
+    connect(Table_Stats, &QTableWidget::currentCellChanged, this,
+            [this](int row, int, int previous) {
+                if (row != previous)
+                    loadGroup();
+            });
+    connect(Command_ExportStats, &QPushButton::clicked, this, &HistoryWindow::exportStats);
+    Command_ExportStats->setEnabled(false);
+    return pane;
+}
+
+void HistoryWindow::queryStats()
+{
+    const HistoryFilter filter = currentFilter();
+    const int serial = ++m_statsSerial;
+    Label_Stats->setText(QStringLiteral("Counting..."));
+    m_history.stats(
+        filter, this,
+        [this, serial, filter](const QVector<HistoryStats::Group>& groups, const QString& error) {
+            if (serial != m_statsSerial)
+                return;
+            m_statsFilter = filter;
+            showStats(groups, error);
+        });
+}
+
+void HistoryWindow::showStats(const QVector<HistoryStats::Group>& groups, const QString& error)
+{
+    const int kept = Table_Stats->currentRow();
+    const HistoryStats::Group chosen =
+        kept >= 0 && kept < m_groups.size() ? m_groups.at(kept) : HistoryStats::Group();
+    m_groups = error.isEmpty() ? groups : QVector<HistoryStats::Group>();
+    const QSignalBlocker block(Table_Stats);
+    Table_Stats->clearContents();
+    Table_Stats->setRowCount(int(m_groups.size()));
+    int current = m_groups.isEmpty() ? -1 : 0;
+    for (int r = 0; r < m_groups.size(); ++r) {
+        const HistoryStats::Group& g = m_groups.at(r);
+        QStringList texts = HistoryStats::fields(g);
+        texts[15] = localTime(g.first, false);
+        texts[16] = localTime(g.last, false);
+        for (int c = 0; c < texts.size(); ++c) {
+            QTableWidgetItem* item = cell(texts.at(c));
+            if (c >= 4 && c <= 14)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            // What a screen reader says for the cell: the column with the number.
+            item->setData(Qt::AccessibleTextRole,
+                          Table_Stats->horizontalHeaderItem(c)->text() + u' ' +
+                              (texts.at(c).isEmpty() ? QStringLiteral("none") : texts.at(c)));
+            Table_Stats->setItem(r, c, item);
+        }
+        if (g.sameGroup(chosen))
+            current = r;
+    }
+    Command_ExportStats->setEnabled(error.isEmpty());
+    if (!error.isEmpty()) {
+        Label_Stats->setText(error);
+        m_histogram->setBins(0.05, {});
+        m_trend->setPoints({}, false);
+        m_histogram->setAccessibleDescription(QString());
+        m_trend->setAccessibleDescription(QString());
+    } else if (m_groups.isEmpty()) {
+        Label_Stats->setText(QStringLiteral("No records in %1 for this filter.")
+                                 .arg(m_history.target().displayName()));
+        m_histogram->setBins(0.05, {});
+        m_trend->setPoints({}, false);
+    }
+    if (current >= 0)
+        Table_Stats->setCurrentCell(current, 0);
+    emit statsShown();
+    if (current >= 0)
+        loadGroup();
+}
+
+void HistoryWindow::loadGroup()
+{
+    const int row = Table_Stats->currentRow();
+    if (row < 0 || row >= m_groups.size())
+        return;
+    const HistoryStats::Group group = m_groups.at(row);
+    const int serial = ++m_groupSerial;
+    const int offset = QDateTime::currentDateTime().offsetFromUtc();
+    Label_Stats->setText(group.name());
+    m_history.groupFigures(m_statsFilter, group, offset, this,
+                           [this, serial](const HistoryStats::Histogram& histogram,
+                                          const HistoryStats::Trend& trend, const QString& error) {
+                               if (serial == m_groupSerial)
+                                   showGroup(histogram, trend, error);
+                           });
+}
+
+void HistoryWindow::showGroup(const HistoryStats::Histogram& histogram,
+                              const HistoryStats::Trend& trend, const QString& error)
+{
+    const int row = Table_Stats->currentRow();
+    if (!error.isEmpty() || row < 0 || row >= m_groups.size()) {
+        Label_Stats->setText(error);
+        m_histogram->setBins(0.05, {});
+        m_trend->setPoints({}, false);
+        emit groupShown();
+        return;
+    }
+    const HistoryStats::Group& group = m_groups.at(row);
+    QVector<MarginHistogram::Bin> bins;
+    QStringList binTexts;
+    for (const auto& [index, count] : histogram.bins) {
+        bins.append({index, count});
+        binTexts << QStringLiteral("%1 to %2 dB: %3")
+                        .arg(HistoryStats::rounded(index * histogram.width, 2),
+                             HistoryStats::rounded((index + 1) * histogram.width, 2))
+                        .arg(count);
+    }
+    m_histogram->setBins(histogram.width, bins);
+    m_histogram->setAccessibleDescription(
+        QStringLiteral("%1, records by worst margin: %2.").arg(group.name(), binTexts.join("; ")));
+
+    QVector<MarginTrend::Point> points;
+    for (const HistoryStats::Trend::Point& p : trend.points)
+        points.append({p.at, p.low, p.median, p.high});
+    m_trend->setPoints(points, trend.daily);
+    const QString worst = group.worst ? HistoryStats::rounded(*group.worst, 2) : QString();
+    m_trend->setAccessibleDescription(
+        QStringLiteral("%1: %2 %3 from %4 to %5; worst margin %6 dB, median %7 dB.")
+            .arg(group.name())
+            .arg(points.size())
+            .arg(trend.daily ? QStringLiteral("days") : QStringLiteral("records"),
+                 localTime(group.first, false), localTime(group.last, false), worst,
+                 group.median ? HistoryStats::rounded(*group.median, 2) : QString()));
+    Label_Stats->setText(
+        QStringLiteral("%1: histogram of %2 worst margins, bins of %3 dB; trend %4.")
+            .arg(group.name())
+            .arg(group.pass + group.fail)
+            .arg(histogram.width)
+            .arg(trend.daily ? QStringLiteral("each day's lowest, median and highest")
+                             : QStringLiteral("each record")));
+    emit groupShown();
+}
+
+void HistoryWindow::exportStats()
+{
+    if (m_groups.isEmpty() && Table_Stats->rowCount() == 0 && !Command_ExportStats->isEnabled())
+        return;
+    QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export Statistics"),
+        QDir(m_exportFolder).filePath(QStringLiteral("statistics.csv")),
+        QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".csv");
+    m_exportFolder = QFileInfo(path).absolutePath();
+    const HistoryFilter& f = m_statsFilter;
+    const auto day = [](const QDateTime& t) {
+        return t.isValid() ? t.toLocalTime().date().toString(Qt::ISODate) : QString();
+    };
+    const QList<std::pair<QString, QString>> metadata{
+        {"database", m_history.target().displayName()},
+        {"dut_id", f.dutId + (f.dutPrefix ? QStringLiteral("*") : QString())},
+        {"from", day(f.from)},
+        {"to", day(f.to)},
+        {"kind", f.kind ? kindWord(*f.kind) : QString()},
+        {"device", f.device},
+        {"verdict", f.outcome ? Verdict{*f.outcome, 0, 0}.word() : QString()},
+        {"simulated_runs", f.includeSimulated ? QStringLiteral("yes") : QStringLiteral("no")},
+    };
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) &&
+        file.write(HistoryStats::csv(m_groups, metadata).toUtf8()) >= 0 && file.commit()) {
+        Label_Status->setText(QStringLiteral("Written to %1.").arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation, QStringLiteral("Export Statistics"),
+                       QStringLiteral("The file could not be written.\n\n%1: %2")
+                           .arg(QFileInfo(path).fileName(), file.errorString()),
+                       MsgButtons::Ok});
 }

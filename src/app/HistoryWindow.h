@@ -2,12 +2,15 @@
 
 #include "history/HistoryExport.h"
 #include "history/HistoryRecord.h"
+#include "history/HistoryStats.h"
 
 #include <QDialog>
 #include <QUuid>
 
 class Chart;
 class History;
+class MarginHistogram;
+class MarginTrend;
 class OperatorDialogs;
 class QCheckBox;
 class QComboBox;
@@ -16,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
+class QTabWidget;
 class QVBoxLayout;
 
 // The measurement history beside the main window: records filtered by DUT, dates, kind and
@@ -43,7 +47,9 @@ public:
     QCheckBox* Check_To = nullptr;
     QDateEdit* Date_To = nullptr;
     QComboBox* Combo_Kind = nullptr;
+    QComboBox* Combo_Device = nullptr;
     QComboBox* Combo_Verdict = nullptr;
+    QCheckBox* Check_Simulated = nullptr;
     QPushButton* Command_Search = nullptr;
     QTableWidget* Table_Records = nullptr;
     QLabel* Label_Record = nullptr;
@@ -52,6 +58,12 @@ public:
     QPushButton* Command_Export = nullptr;
     QPushButton* Command_Database = nullptr;
     QLabel* Label_Status = nullptr;
+    QTabWidget* Tab_Views = nullptr; // the records, the statistics
+    QTableWidget* Table_Stats = nullptr;
+    QLabel* Label_Stats = nullptr; // why there are no figures, or which group the charts show
+    QPushButton* Command_ExportStats = nullptr;
+    MarginHistogram* histogram() const { return m_histogram; }
+    MarginTrend* trend() const { return m_trend; }
     Chart* chart() const { return m_chart; }
     // The record the chart and the prints show; null id before one has arrived.
     const HistoryRecord& shownRecord() const { return m_record; }
@@ -60,11 +72,21 @@ signals:
     // After every answer to a list or a record, for whoever waits on it.
     void listShown();
     void recordShown();
+    void statsShown();
+    void groupShown();
 
 private:
     QWidget* buildFilters();
     QWidget* buildRecordPane();
+    QWidget* buildStatsPane();
+    HistoryFilter currentFilter() const;
     void query();
+    void queryStats();
+    void showStats(const QVector<HistoryStats::Group>& groups, const QString& error);
+    void loadGroup();
+    void showGroup(const HistoryStats::Histogram& histogram, const HistoryStats::Trend& trend,
+                   const QString& error);
+    void exportStats();
     void showList(const QVector<RecordSummary>& records, const QString& note);
     void loadCurrent();
     void showRecord(const HistoryRecord& record, const QString& error);
@@ -85,6 +107,12 @@ private:
     QLabel* m_busyNote = nullptr;
     HistoryRecord m_record;
     QVector<RecordSummary> m_list;
+    MarginHistogram* m_histogram = nullptr;
+    MarginTrend* m_trend = nullptr;
+    QVector<HistoryStats::Group> m_groups;
+    HistoryFilter m_statsFilter; // the filter m_groups were counted for
+    int m_statsSerial = 0;
+    int m_groupSerial = 0;
     int m_querySerial = 0; // an answer to an older question is dropped
     int m_loadSerial = 0;
     bool m_runBusy = false;

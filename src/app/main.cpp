@@ -8,6 +8,7 @@
 #include "gpib/InstrumentIO.h"
 #include "history/History.h"
 #include "history/HistoryCommand.h"
+#include "history/StatsCommand.h"
 #include "remote/RemoteServer.h"
 #include "session/BenchSession.h"
 #include "session/SweepRecorder.h"
@@ -31,7 +32,7 @@ int refuseToStart(OperatorDialogs& dialogs, const BenchConnection::Refusal& refu
     return FatalStatus;
 }
 
-// --history, --export, --help and --version: answers for scripts, without a window or a
+// --history, --stats, --export, --help and --version: answers for scripts, without a window or a
 // display.
 int answerWithoutWindow(int argc, char* argv[])
 {
@@ -43,8 +44,28 @@ int answerWithoutWindow(int argc, char* argv[])
     parser.process(withOptionalValues(QCoreApplication::arguments()));
     QTextStream out(stdout), err(stderr);
     const QString database = parser.value(options.database);
-    if (parser.isSet(options.history))
-        return HistoryCommand::list(parser.positionalArguments().value(0), database, out, err);
+    if (parser.isSet(options.history) || parser.isSet(options.stats)) {
+        FilterWords words = options.filter(parser);
+        const QString dutId = parser.positionalArguments().value(0);
+        QString error;
+        if (!dutId.isEmpty() && (parser.isSet(options.dut) || parser.isSet(options.stats)))
+            error = parser.isSet(options.stats)
+                        ? QStringLiteral("--stats takes the DUT ID as --dut ID.")
+                        : QStringLiteral("give the DUT ID once: as --dut ID or after --history.");
+        // The DUT ID after --history is exact, as it always was: a star in it is a star.
+        if (!dutId.isEmpty())
+            words.dut = QString(dutId).replace(u'*', QLatin1String("\\*"));
+        std::optional<HistoryFilter> filter = filterOf(words, &error);
+        if (!filter || !error.isEmpty()) {
+            err << "velmora: " << error << Qt::endl;
+            return 2;
+        }
+        if (parser.isSet(options.stats))
+            return StatsCommand::stats(*filter, database, out, err);
+        // The list shows simulated runs as it always did.
+        filter->includeSimulated = true;
+        return HistoryCommand::list(*filter, database, out, err);
+    }
     return HistoryCommand::exportRecord(parser.value(options.exportRecord),
                                         parser.value(options.format), database, out, err);
 }
@@ -53,7 +74,7 @@ int answerWithoutWindow(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
-    if (asked(argc, argv, {"--history", "--export", "--help", "-h", "--version", "-v"}))
+    if (asked(argc, argv, {"--history", "--stats", "--export", "--help", "-h", "--version", "-v"}))
         return answerWithoutWindow(argc, argv);
     if (asked(argc, argv, {"--batch"}))
         return BatchRun::main(argc, argv);

@@ -71,6 +71,33 @@ void History::load(const QUuid& id, QObject* context, LoadAnswer answer)
         });
 }
 
+void History::stats(const HistoryFilter& filter, QObject* context, StatsAnswer answer)
+{
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, filter, to = QPointer<QObject>(context),
+                                         answer = std::move(answer)] {
+        QString error;
+        const QVector<HistoryStats::Group> groups = w->stats(filter, &error);
+        if (to)
+            QMetaObject::invokeMethod(to, [groups, error, answer] { answer(groups, error); });
+    });
+}
+
+void History::groupFigures(const HistoryFilter& filter, const HistoryStats::Group& group,
+                           int utcOffsetSeconds, QObject* context, GroupAnswer answer)
+{
+    QMetaObject::invokeMethod(m_worker, [w = m_worker, filter, group, utcOffsetSeconds,
+                                         to = QPointer<QObject>(context),
+                                         answer = std::move(answer)] {
+        QString error;
+        HistoryStats::Histogram histogram;
+        HistoryStats::Trend trend;
+        w->groupFigures(filter, group, utcOffsetSeconds, &histogram, &trend, &error);
+        if (to)
+            QMetaObject::invokeMethod(
+                to, [histogram, trend, error, answer] { answer(histogram, trend, error); });
+    });
+}
+
 void History::keepLocalOnly()
 {
     m_worker->keepLocalOnly();

@@ -2,6 +2,7 @@
 
 #include "history/DatabaseTarget.h"
 #include "history/HistoryRecord.h"
+#include "history/HistoryStats.h"
 
 #include <QObject>
 #include <QThread>
@@ -43,6 +44,17 @@ public:
     // A full record with its prints; a null id and the reason when it cannot be had.
     using LoadAnswer = std::function<void(const HistoryRecord& record, const QString& error)>;
     void load(const QUuid& id, QObject* context, LoadAnswer answer);
+
+    // Yield and margin figures of the filter's records; error: why there are none (a shared
+    // database that does not answer, or records for it still waiting here).
+    using StatsAnswer =
+        std::function<void(const QVector<HistoryStats::Group>& groups, const QString& error)>;
+    void stats(const HistoryFilter& filter, QObject* context, StatsAnswer answer);
+    // One group's histogram and trend; utcOffsetSeconds decides where a local day begins.
+    using GroupAnswer = std::function<void(const HistoryStats::Histogram& histogram,
+                                           const HistoryStats::Trend& trend, const QString& error)>;
+    void groupFigures(const HistoryFilter& filter, const HistoryStats::Group& group,
+                      int utcOffsetSeconds, QObject* context, GroupAnswer answer);
 
     // Blocks until the worker has done all that was handed over so far. For shutdown and
     // tests; the window never calls it.

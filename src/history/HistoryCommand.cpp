@@ -29,15 +29,14 @@ int failed(const QString& message, QTextStream& err)
 
 } // namespace
 
-int list(const QString& dutId, const QString& database, QTextStream& out, QTextStream& err)
+int list(const HistoryFilter& filter, const QString& database, QTextStream& out, QTextStream& err)
 {
     HistoryReading reading(database);
     if (!openForReading(reading, err))
         return 2;
-    HistoryFilter filter;
-    filter.dutId = dutId;
-    filter.newestFirst = false;
-    const auto records = reading.query(filter);
+    HistoryFilter oldestFirst = filter;
+    oldestFirst.newestFirst = false;
+    const auto records = reading.query(oldestFirst);
     if (!records)
         return failed(reading.error(), err);
     for (const RecordSummary& r : *records) {
@@ -46,7 +45,7 @@ int list(const QString& dutId, const QString& database, QTextStream& out, QTextS
             r.id.toString(QUuid::WithoutBraces),
             r.ended.toUTC().toString(Qt::ISODate),
             // Found through a print's DUT ID, the line names the DUT asked for.
-            dutId.isEmpty() ? r.dutId : dutId,
+            filter.dutId.isEmpty() || filter.dutPrefix ? r.dutId : filter.dutId,
             kindWord(r.kind()),
             r.device,
             r.verdict.word(),

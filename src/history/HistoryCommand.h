@@ -1,5 +1,7 @@
 #pragma once
 
+#include "history/HistoryRecord.h"
+
 #include <QString>
 
 class QTextStream;
@@ -9,10 +11,10 @@ class QTextStream;
 namespace HistoryCommand {
 
 // One tab-separated line a record, oldest first: record id, sweep end (UTC, ISO 8601), DUT ID,
-// ATT or RL, device word, verdict, worst margin and its frequency (both empty for NONE). An
-// empty dutId lists every record; otherwise the records with exactly that DUT ID, their own
-// or a print's. No record: no line, exit 0.
-int list(const QString& dutId, const QString& database, QTextStream& out, QTextStream& err);
+// ATT or RL, device word, verdict, worst margin and its frequency (both empty for NONE): the
+// records the filter takes. Found through a print's DUT ID, a record's line names the DUT asked
+// for. No record: no line, exit 0.
+int list(const HistoryFilter& filter, const QString& database, QTextStream& out, QTextStream& err);
 
 // The record with that id, or the DUT's latest record, as csv (default), s1p or s2p.
 int exportRecord(const QString& idOrDutId, const QString& format, const QString& database,

@@ -64,6 +64,19 @@ void HistoryReading::send(const QVector<HistoryStore::OutboxItem>& items)
     }
 }
 
+HistoryStore* HistoryReading::store()
+{
+    switch (m_source) {
+    case Source::Shared:
+        return &m_shared;
+    case Source::Local:
+        return m_local.isOpen() ? &m_local : nullptr;
+    case Source::BenchCopy:
+        break;
+    }
+    return nullptr;
+}
+
 QString HistoryReading::notice() const
 {
     return QStringLiteral("%1 did not answer in %2 s; listing this bench's copy only")

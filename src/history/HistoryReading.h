@@ -25,6 +25,9 @@ public:
     QString notice() const;
     // This bench's outbox items for the shared database that are still not there.
     int waiting() const { return m_waiting; }
+    // The database read whole: the shared one, or this bench's file; null when there is none or
+    // only this bench's copy of a lab's records.
+    HistoryStore* store();
 
     std::optional<QVector<RecordSummary>> query(const HistoryFilter& filter);
     // The record with its prints; a null id when there is none.

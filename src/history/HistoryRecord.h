@@ -86,19 +86,38 @@ struct RecordSummary {
     MeasKind kind() const { return kindOf(type); }
 };
 
+// Which records a list or the statistics take. Shared by the window and the command line.
 struct HistoryFilter {
-    QString dutId;      // exact, the record's own or a print's; empty: any
+    QString dutId;      // the record's own or a print's; empty: any
     QDateTime from, to; // sweep end within [from, to]; invalid: open
     std::optional<MeasKind> kind;
     std::optional<Verdict::Outcome> outcome;
     bool newestFirst = true;
-    int limit = 0; // 0: all
+    int limit = 0;                // 0: all
+    bool dutPrefix = false;       // dutId is a prefix, matched literally and case-sensitively
+    QString device = QString();   // deviceWord(); empty: any
+    bool includeSimulated = true; // false: the simulated bench's records are left out
     // This bench's file only: records it queued for one of these outbox targets, and with
     // waiting, only those not sent yet.
     QStringList queuedFor{};
     bool waiting = false;
 
+    // A DUT ID as typed: a final "*" asks for a prefix, "\\*" is a literal star.
+    void setDutPattern(const QString& text);
     // Two lists as one under this filter's order and limit, each record once (the first's).
     QVector<RecordSummary> merged(const QVector<RecordSummary>& first,
                                   const QVector<RecordSummary>& second) const;
 };
+
+// The filter's options as a script writes them; each empty when not given.
+struct FilterWords {
+    QString dut, from, to, kind, device, verdict;
+    bool includeSimulated = false;
+};
+
+// The filter from the command line's words, days as UTC days; nullopt and one line in error
+// when a word is not understood or the dates are reversed.
+std::optional<HistoryFilter> filterOf(const FilterWords& words, QString* error);
+// The device word of a device as a script or the window names it ("x2", "TERM", "7.50"), empty
+// when it is none of the kind's, or of any kind when kind is not given.
+QString deviceOf(const QString& text, std::optional<MeasKind> kind = std::nullopt);

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QtEndian>
 
 namespace {
@@ -58,6 +59,11 @@ const SchemaStep Steps[] = {
      " target TEXT NOT NULL, queued_ms BIGINT NOT NULL, sent_ms BIGINT)"},
     {1, true, "CREATE INDEX outbox_pending ON outbox (target, sent_ms)"},
     {1, true, "CREATE INDEX outbox_record_id ON outbox (record_id)"},
+    // Every column the yield and margin figures read, so that counting a million records reads
+    // this index and not the sweeps' points.
+    {2, false,
+     "CREATE INDEX records_stats ON records (kind, meas_type, device, limit_set, limit_db,"
+     " simulated, verdict, margin_db, margin_mhz, ended_ms, nominal_db, dut_id, id)"},
 };
 
 const char* const InterfaceWords[] = {"board", "adapter", "simulated"};
@@ -733,45 +739,66 @@ bool HistoryStore::queueOutbox(const QUuid& itemId, const QUuid& recordId, bool 
     return exec(query, nullptr);
 }
 
-std::optional<QVector<RecordSummary>> HistoryStore::query(const HistoryFilter& filter)
+FilterClause filterClause(const HistoryFilter& filter)
 {
-    QVector<RecordSummary> list;
-    if (!m_hasSchema)
-        return list;
+    FilterClause clause;
     QStringList where;
-    QVariantList values;
     if (!filter.dutId.isEmpty()) {
-        where << QStringLiteral("(r.dut_id = ? OR r.id IN "
-                                "(SELECT p.record_id FROM prints p WHERE p.dut_id = ?))");
-        values << filter.dutId << filter.dutId;
+        // substr() rather than LIKE: literal and case-sensitive on both databases. It counts
+        // characters, as toUcs4() does.
+        const auto match = [&filter](const char* column) {
+            return filter.dutPrefix ? QStringLiteral("substr(%1, 1, %2) = ?")
+                                          .arg(QLatin1String(column))
+                                          .arg(filter.dutId.toUcs4().size())
+                                    : QStringLiteral("%1 = ?").arg(QLatin1String(column));
+        };
+        where << QStringLiteral("(%1 OR r.id IN (SELECT p.record_id FROM prints p WHERE %2))")
+                     .arg(match("r.dut_id"), match("p.dut_id"));
+        clause.values << filter.dutId << filter.dutId;
     }
     if (filter.from.isValid()) {
         where << QStringLiteral("r.ended_ms >= ?");
-        values << filter.from.toMSecsSinceEpoch();
+        clause.values << filter.from.toMSecsSinceEpoch();
     }
     if (filter.to.isValid()) {
         where << QStringLiteral("r.ended_ms <= ?");
-        values << filter.to.toMSecsSinceEpoch();
+        clause.values << filter.to.toMSecsSinceEpoch();
     }
     if (filter.kind) {
         where << QStringLiteral("r.kind = ?");
-        values << int(*filter.kind);
+        clause.values << int(*filter.kind);
+    }
+    if (!filter.device.isEmpty()) {
+        where << QStringLiteral("r.device = ?");
+        clause.values << filter.device;
     }
     if (filter.outcome) {
         where << QStringLiteral("r.verdict = ?");
-        values << Verdict{*filter.outcome, 0, 0}.word();
+        clause.values << Verdict{*filter.outcome, 0, 0}.word();
     }
+    if (!filter.includeSimulated)
+        where << QStringLiteral("r.simulated = 0");
     if (!filter.queuedFor.isEmpty()) {
         where << QStringLiteral("r.id IN (SELECT o.record_id FROM outbox o WHERE o.is_print = 0 "
                                 "AND o.target IN (%1)%2)")
                      .arg(placeholders(filter.queuedFor.size()),
                           filter.waiting ? QStringLiteral(" AND o.sent_ms IS NULL") : QString());
         for (const QString& target : filter.queuedFor)
-            values << target;
+            clause.values << target;
     }
-    QString text = QStringLiteral("SELECT %1 FROM records r").arg(columnList(SummaryColumns));
     if (!where.isEmpty())
-        text += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+        clause.sql = QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    return clause;
+}
+
+std::optional<QVector<RecordSummary>> HistoryStore::query(const HistoryFilter& filter)
+{
+    QVector<RecordSummary> list;
+    if (!m_hasSchema)
+        return list;
+    const FilterClause where = filterClause(filter);
+    QString text =
+        QStringLiteral("SELECT %1 FROM records r").arg(columnList(SummaryColumns)) + where.sql;
     text += filter.newestFirst ? QStringLiteral(" ORDER BY r.ended_ms DESC, r.id")
                                : QStringLiteral(" ORDER BY r.ended_ms, r.id");
     if (filter.limit > 0)
@@ -780,7 +807,7 @@ std::optional<QVector<RecordSummary>> HistoryStore::query(const HistoryFilter& f
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
     query.prepare(text);
-    for (const QVariant& value : values)
+    for (const QVariant& value : where.values)
         query.addBindValue(value);
     if (!exec(query, nullptr))
         return std::nullopt;
@@ -851,6 +878,30 @@ std::optional<PrintRow> HistoryStore::loadPrint(const QUuid& printId)
             return row;
     }
     return PrintRow{};
+}
+
+std::optional<QVector<QVariantList>> HistoryStore::rows(const QString& text,
+                                                        const QVariantList& values)
+{
+    QVector<QVariantList> rows;
+    if (!m_hasSchema)
+        return rows;
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    query.prepare(text);
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!exec(query, nullptr))
+        return std::nullopt;
+    const int columns = query.record().count();
+    while (query.next()) {
+        QVariantList row;
+        row.reserve(columns);
+        for (int i = 0; i < columns; ++i)
+            row << query.value(i);
+        rows << row;
+    }
+    return rows;
 }
 
 std::optional<int> HistoryStore::recordCount()

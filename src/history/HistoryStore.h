@@ -30,7 +30,7 @@ public:
         Damaged,     // not a database, or a corrupt one
         Other,
     };
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     HistoryStore();
     ~HistoryStore();
@@ -82,6 +82,10 @@ public:
     std::optional<bool> hasRecord(const QUuid& id);
     std::optional<PrintRow> loadPrint(const QUuid& printId);
 
+    // The rows of a read-only statement, each column in order; nullopt on failure. Empty
+    // when the database has no history tables yet.
+    std::optional<QVector<QVariantList>> rows(const QString& text, const QVariantList& values);
+
     QSqlDatabase connection() const { return m_db; }
     // The file, or the URL.
     QString where() const { return m_where; }
@@ -113,6 +117,13 @@ private:
     QString m_error;
     Problem m_problem = Problem::None;
 };
+
+// A filter as SQL over the records r: " WHERE ..." (empty for none) and its values in order.
+struct FilterClause {
+    QString sql;
+    QVariantList values;
+};
+FilterClause filterClause(const HistoryFilter& filter);
 
 // A sweep's points as stored: little-endian float32 pairs, frequency in MHz and value in dB.
 // The grid's frequencies (multiples of 12.5 MHz) are exact in float32, and two records of the

@@ -335,3 +335,61 @@ HistoryRecord HistoryWorker::load(const QUuid& id, QString* error)
         *error = QStringLiteral("There is no record %1.").arg(id.toString(QUuid::WithoutBraces));
     return record.value_or(HistoryRecord());
 }
+
+HistoryStore* HistoryWorker::figuresStore(QString* error)
+{
+    if (!localReady() && !sharedWanted()) {
+        *error = m_local.lastError();
+        return nullptr;
+    }
+    if (!sharedWanted())
+        return &m_local;
+    // The window sends what waits first; only what is still left after that refuses.
+    sendOutbox();
+    if (!sharedReady()) {
+        *error = m_shared.lastError();
+        return nullptr;
+    }
+    const std::optional<QStringList> names =
+        m_local.isOpen() ? m_local.outboxTargetsFor(m_target) : QStringList();
+    const auto waiting = names ? m_local.pendingOutbox(*names) : std::nullopt;
+    if (!waiting) {
+        *error = m_local.lastError();
+        return nullptr;
+    }
+    if (const std::optional<QString> why =
+            HistoryStats::notTheLabsFigures(m_target, waiting->size())) {
+        *error = *why;
+        return nullptr;
+    }
+    return &m_shared;
+}
+
+QVector<HistoryStats::Group> HistoryWorker::stats(const HistoryFilter& filter, QString* error)
+{
+    HistoryStore* store = figuresStore(error);
+    if (!store)
+        return {};
+    const auto groups = HistoryStats::groups(*store, filter);
+    if (!groups)
+        *error = store->lastError();
+    return groups.value_or(QVector<HistoryStats::Group>());
+}
+
+void HistoryWorker::groupFigures(const HistoryFilter& filter, const HistoryStats::Group& group,
+                                 int utcOffsetSeconds, HistoryStats::Histogram* histogram,
+                                 HistoryStats::Trend* trend, QString* error)
+{
+    HistoryStore* store = figuresStore(error);
+    if (!store)
+        return;
+    const auto bins = HistoryStats::histogram(*store, filter, group);
+    const auto points =
+        bins ? HistoryStats::trend(*store, filter, group, utcOffsetSeconds) : std::nullopt;
+    if (!bins || !points) {
+        *error = store->lastError();
+        return;
+    }
+    *histogram = *bins;
+    *trend = *points;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/DatabaseTarget.h"
+#include "history/HistoryStats.h"
 #include "history/HistoryStore.h"
 
 #include <QList>
@@ -22,6 +23,10 @@ public:
     void retry();
     QVector<RecordSummary> query(const HistoryFilter& filter, QString* note);
     HistoryRecord load(const QUuid& id, QString* error);
+    QVector<HistoryStats::Group> stats(const HistoryFilter& filter, QString* error);
+    void groupFigures(const HistoryFilter& filter, const HistoryStats::Group& group,
+                      int utcOffsetSeconds, HistoryStats::Histogram* histogram,
+                      HistoryStats::Trend* trend, QString* error);
 
 signals:
     // recordsAtRisk: this bench's own file cannot be written; records wait in memory.
@@ -56,6 +61,9 @@ private:
     void localOk();
     void sharedFailed(const QString& message);
     void sharedOk(int sent);
+    // Where the figures come from: the lab's database once this bench's waiting records have
+    // reached it, else this bench's file; null with error set when neither may give them.
+    HistoryStore* figuresStore(QString* error);
 
     DatabaseTarget m_target;
     QString m_localPath;

@@ -2,7 +2,9 @@
 #include "history/History.h"
 #include "history/HistoryCommand.h"
 #include "history/HistoryExport.h"
+#include "history/HistoryStats.h"
 #include "history/HistoryStore.h"
+#include "history/StatsCommand.h"
 
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -217,11 +219,11 @@ struct PgServer {
         if (geteuid() == 0)
             QProcess::execute("chown", {"-R", "postgres:postgres", dir.path()});
         QStringList sql{"-h", path("sock"), "-U", "postgres", "-v", "ON_ERROR_STOP=1"};
-        for (const char* s :
-             {"ROLE bench LOGIN PASSWORD 'pw'", "ROLE visitor LOGIN PASSWORD 'pw'",
-              "ROLE intruder LOGIN PASSWORD 'right'", "DATABASE velmora OWNER bench",
-              "DATABASE benches OWNER bench", "DATABASE newer OWNER bench",
-              "DATABASE roundtrip OWNER bench", "DATABASE foreign_db"})
+        for (const char* s : {"ROLE bench LOGIN PASSWORD 'pw'", "ROLE visitor LOGIN PASSWORD 'pw'",
+                              "ROLE intruder LOGIN PASSWORD 'right'",
+                              "DATABASE velmora OWNER bench", "DATABASE benches OWNER bench",
+                              "DATABASE newer OWNER bench", "DATABASE roundtrip OWNER bench",
+                              "DATABASE stats OWNER bench", "DATABASE foreign_db"})
             sql << "-c" << QString("CREATE ") + s;
         run("initdb", {"-D", path("data"), "-U", "postgres", "-A", "scram-sha-256", "--pwfile",
                        path("pw"), "-E", "UTF8", "--locale=C", "--no-sync"}) &&
@@ -233,6 +235,52 @@ struct PgServer {
             pgCtl("stop");
     }
 };
+
+// The hand-worked records of the statistics test: verdict, margin and MHz as given.
+void writeStatsTable(HistoryStore& store)
+{
+    struct Row {
+        MeasType type;
+        float nominal, limit; // 0: the device's own
+        const char* dut;
+        int day;
+        Verdict::Outcome outcome;
+        double margin, mhz;
+        bool simulated = false;
+    };
+    using O = Verdict::Outcome;
+    const Row rows[] = {
+        {MeasType::Att2X, 0, 0, "D1", 1, O::Fail, -0.05, 100},
+        {MeasType::Att2X, 0, 0, "D1", 3, O::Pass, 0.10, 200},
+        {MeasType::Att2X, 0, 0, "D2", 2, O::Pass, 0.20, 300},
+        {MeasType::Att2X, 0, 0, "D3", 2, O::Pass, 0.05, 400},
+        {MeasType::Att2X, 0, 0, "", 4, O::Fail, -0.05, 500},
+        {MeasType::Att2X, 0, 0.3f, "D4", 1, O::Fail, -0.12, 50},
+        {MeasType::Att2X, 0, 0.3f, "D4", 2, O::Fail, -0.13, 60},
+        {MeasType::CustomAtt, 12.25f, -1, "", 5, O::None, 0, 0},
+        {MeasType::CustomAtt, 7.5f, 0.5f, "D5", 3, O::Pass, 0.20, 70},
+        {MeasType::Termination, 0, 0, "T1", 6, O::Pass, 3.0, 1000},
+        {MeasType::Termination, 0, 0, "T1", 7, O::Fail, -1.5, 900},
+        {MeasType::Att2X, 0, 0, "D9", 2, O::Pass, 0.15, 800, true},
+    };
+    for (const Row& row : rows) {
+        MeasurementResult result = sweep(row.type, 3, row.nominal);
+        result.customLimits = row.limit > 0;
+        result.limitsShown = row.limit >= 0 && (row.limit > 0 || result.limitsShown);
+        if (row.limit > 0)
+            result.limitDb = row.limit;
+        // Noon, but for the return loss either side of midnight UTC.
+        result.ended = row.type == MeasType::Termination
+                           ? QDateTime(QDate(2025, 1, row.day), QTime(0, 0), Qt::UTC)
+                                 .addMSecs(row.day == 6 ? 86399999 : 0)
+                           : QDateTime(QDate(2025, 1, row.day), QTime(12, 0), Qt::UTC);
+        HistoryRecord record = HistoryRecord::make(result, context(row.simulated, row.dut));
+        record.verdict = {row.outcome, row.margin, row.mhz};
+        QVERIFY2(store.writeRecord(record), qPrintable(store.lastError()));
+        if (row.type == MeasType::CustomAtt && row.limit < 0)
+            QVERIFY(store.writePrint(record.id, print("P1", result.points)));
+    }
+}
 
 } // namespace
 
@@ -564,7 +612,9 @@ private slots:
         QString outText, errText;
         QTextStream o(&outText), e(&errText);
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        const int exit = a[0] == "list" ? HistoryCommand::list(a[1], a[2], o, e)
+        HistoryFilter dut;
+        dut.dutId = a[1];
+        const int exit = a[0] == "list" ? HistoryCommand::list(dut, a[2], o, e)
                                         : HistoryCommand::exportRecord(a[1], a[2], a[3], o, e);
         QLocale::setDefault(QLocale::c());
         QTEST(errText, "err");
@@ -701,7 +751,7 @@ private slots:
              "NULL) ^ (42501)). The database must be owned by the lab's role: ALTER DATABASE name "
              "OWNER TO visitor."},
             {"bench", "newer",
-             "was written by a newer Velmora (schema 99; this one knows up to 1). Update Velmora "
+             "was written by a newer Velmora (schema 99; this one knows up to 2). Update Velmora "
              "on this bench."}};
         for (auto [user, database, error] : cases) {
             HistoryStore store;
@@ -797,7 +847,9 @@ private slots:
         const auto run = [&](bool list) {
             QString out, err;
             QTextStream o(&out), e(&err);
-            const int exit = list ? HistoryCommand::list("OB-1", url, o, e)
+            HistoryFilter dut;
+            dut.dutId = "OB-1";
+            const int exit = list ? HistoryCommand::list(dut, url, o, e)
                                   : HistoryCommand::exportRecord("OB-1", "csv", url, o, e);
             return QStringList{QString::number(exit), list ? out : out.section('\n', 0, 0), err};
         };
@@ -822,6 +874,127 @@ private slots:
 
     // Two benches at once: this program again, twice, each writing 100 records; on the server
     // neither finds the tables and both make them at once.
+    // Records with verdicts and margins set by hand, written through the store in 2025 (the
+    // records above are of 2024). Group X2 0.3 default: D1 fails, then passes after repair;
+    // one record has no DUT ID and ties the worst margin later. Custom values: a custom
+    // 0.3 dB limit on X2, the nominals 7.5 and 12.25 (ordered as numbers), one without limits
+    // whose DUT ID is only printed. Return loss on both sides of midnight UTC; one simulated run.
+    void statistics_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("words"); // dut|from|to|kind|device|verdict|simulated
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QString>("out"); // lines after the header, or the error
+        const QString x2 = "ATT\tX2\t0.3\tdefault\t";
+        const QString x2Custom =
+            "ATT\tX2\t0.3\tcustom\t2\t1\t0\t2\t0\t0.0\t0.0\t0.0\t-0.13\t-0.13\t"
+            "60\t2025-01-01T12:00:00Z\t2025-01-02T12:00:00Z\n";
+        const QString att75 = "ATT\t7.5\t0.5\tcustom\t1\t1\t1\t0\t0\t100.0\t100.0\t100.0\t0.20\t0."
+                              "20\t70\t2025-01-03T12:00:00Z\t2025-01-03T12:00:00Z\n";
+        const QString att1225 =
+            "ATT\t12.25\t\tdefault\t1\t1\t0\t0\t1\t\t\t\t\t\t\t2025-01-05T12:00:00Z\t2025-01-05T12:"
+            "00:00Z\n";
+        for (const QString where : {"sqlite", "postgresql"}) {
+            const auto row = [&](const char* name, const QString& words, int exit,
+                                 const QString& out) {
+                QTest::addRow("%s %s", qPrintable(where), name) << where << words << exit << out;
+            };
+            row("all", "|2025-01-01|||||", 0,
+                x2 +
+                    "5\t3\t3\t2\t0\t60.0\t66.7\t100.0\t0.05\t-0.05\t500\t2025-01-01T12:00:"
+                    "00Z\t2025-"
+                    "01-04T12:00:00Z\n" +
+                    x2Custom + att75 + att1225 +
+                    "RL\tTERM\t21\tdefault\t2\t1\t1\t1\t0\t50.0\t100.0\t0.0\t0.75\t-1."
+                    "50\t900\t2025-"
+                    "01-06T23:59:59Z\t2025-01-07T00:00:00Z\n");
+            row("prefix, simulated too", "D*|2025-01-01|||||1", 0,
+                x2 +
+                    "5\t4\t4\t1\t0\t80.0\t75.0\t100.0\t0.10\t-0.05\t100\t2025-01-01T12:00:"
+                    "00Z\t2025-"
+                    "01-03T12:00:00Z\n" +
+                    x2Custom + att75);
+            row("prefix is case-sensitive", "d*|2025-01-01|||||1", 0, "");
+            row("a printed DUT ID", "P*|2025-01-01|||||", 0, att1225);
+            row("to a UTC day", "|2025-01-01|2025-01-06|rl|||", 0,
+                "RL\tTERM\t21\tdefault\t1\t1\t1\t0\t0\t100.0\t100.0\t100.0\t3.00\t3.00\t1000\t2025-"
+                "01-06T23:59:59Z\t2025-01-06T23:59:59Z\n");
+            row("device and verdict", "|2025-01-01||att|x2|fail|", 0,
+                x2 +
+                    "2\t1\t0\t2\t0\t0.0\t0.0\t0.0\t-0.05\t-0.05\t500\t2025-01-01T12:00:00Z\t2025-"
+                    "01-04T12:00:00Z\n" +
+                    x2Custom);
+        }
+        const auto refused = [](const char* name, const QString& words, const QString& error) {
+            QTest::newRow(name) << "sqlite" << words << 2 << "velmora: " + error + "\n";
+        };
+        refused("no such day", "|2025-02-30|||||",
+                "--from takes a date YYYY-MM-DD, not \"2025-02-30\".");
+        refused("reversed", "|2025-01-02|2025-01-01||||",
+                "--from 2025-01-02 is after --to 2025-01-01.");
+        refused("verdict", "|||||ok|", "--verdict takes pass, fail or none, not \"ok\".");
+        refused("device of another kind", "|||rl|X2||",
+                "--device takes X1, X2, X2P5, X5, X10, TERM, PAD or an attenuation in dB of that "
+                "--kind, not \"X2\".");
+    }
+    void statistics()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, words);
+        QFETCH(QString, out);
+        const bool pg = where == "postgresql";
+        QVERIFY2(!pg || m_pg.error.isEmpty(), qPrintable(m_pg.error));
+        const QString database = pg ? m_pg.url("bench", "stats") : QString();
+        static QStringList written;
+        if (!written.contains(where)) {
+            HistoryStore store;
+            QVERIFY(openAt(store, pg ? database : DatabaseTarget::localPath()));
+            writeStatsTable(store);
+            written << where;
+        }
+        const QStringList w = words.split('|');
+        QString error, outText, errText;
+        QTextStream o(&outText), e(&errText);
+        int exit = 2;
+        if (const auto filter = filterOf({w[0], w[1], w[2], w[3], w[4], w[5], w[6] == "1"}, &error))
+            exit = StatsCommand::stats(*filter, database, o, e);
+        else
+            e << "velmora: " << error << "\n";
+        e.flush();
+        QTEST(exit, "exit");
+        QCOMPARE(exit ? errText : outText,
+                 exit ? out : HistoryStats::header().join('\t') + '\n' + out);
+    }
+
+    // Figures from a lab's database count what this bench still holds for it, sent first; a
+    // database that does not answer gives none, lest one bench's figures pass for the lab's.
+    void statisticsRefused()
+    {
+        QVERIFY2(m_pg.error.isEmpty(), qPrintable(m_pg.error));
+        const QString lab = m_pg.url("bench", "stats");
+        const HistoryRecord waiting = HistoryRecord::make(sweep(MeasType::Att2X, 3), context());
+        {
+            HistoryStore store;
+            QVERIFY(store.openLocal(DatabaseTarget::localPath()) &&
+                    store.writeRecord(waiting, lab));
+        }
+        const QString down = "postgresql://bench@/velmora?host=/nonexistent";
+        for (const QString& database : {down, lab}) {
+            QString outText, errText;
+            QTextStream o(&outText), e(&errText);
+            QCOMPARE(StatsCommand::stats(HistoryFilter(), database, o, e), database == lab ? 0 : 2);
+            e.flush();
+            QCOMPARE(errText, database == lab ? ""
+                                              : "velmora: " + down +
+                                                    " did not answer in 5 s: the lab's figures "
+                                                    "cannot be had now; --database local gives "
+                                                    "this bench's own figures.\n");
+        }
+        HistoryStore shared;
+        QVERIFY(openAt(shared, lab, Access::ReadOnly));
+        QCOMPARE(shared.load(waiting.id)->id, waiting.id);
+    }
+
     void twoBenchesAtOnce_data()
     {
         QTest::addColumn<bool>("shared");

@@ -1,0 +1,289 @@
+#include "history/HistoryStats.h"
+
+#include "history/HistoryExport.h"
+#include "history/HistoryStore.h"
+
+#include <QFile>
+
+#include <cmath>
+
+namespace HistoryStats {
+
+namespace {
+
+// One record as the figures see it. Counting devices goes by the record's own DUT ID, else
+// its latest printed one.
+const char* const Selected =
+    "SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.nominal_db AS nominal,"
+    " r.limit_set AS lset, CASE WHEN r.limit_set = 'NONE' THEN NULL ELSE r.limit_db END AS lim,"
+    " r.verdict AS verdict, r.margin_db AS margin, r.margin_mhz AS mhz, r.ended_ms AS ended,"
+    " r.id AS id,"
+    " CASE WHEN r.dut_id <> '' THEN r.dut_id ELSE COALESCE((SELECT p.dut_id FROM prints p"
+    "  WHERE p.record_id = r.id AND p.dut_id <> '' ORDER BY p.printed_ms DESC LIMIT 1), '')"
+    " END AS dut"
+    " FROM records r";
+
+// Margins rank from the lowest, NONE's empty margin last, and a tie goes to the latest record:
+// rank 1 is the worst, and the median is the mean of ranks (n+1)/2 and (n+2)/2. A DUT's first
+// and last record go by end time.
+const char* const Groups =
+    "WITH sel AS (%1),"
+    " w AS (SELECT sel.*,"
+    "  ROW_NUMBER() OVER (PARTITION BY kind, mt, device, lset, lim ORDER BY"
+    "   CASE WHEN margin IS NULL THEN 1 ELSE 0 END, margin, ended DESC, id DESC) AS mrank,"
+    "  COUNT(margin) OVER (PARTITION BY kind, mt, device, lset, lim) AS mcount,"
+    "  ROW_NUMBER() OVER (PARTITION BY kind, mt, device, lset, lim, dut"
+    "   ORDER BY ended, id) AS firstrank,"
+    "  ROW_NUMBER() OVER (PARTITION BY kind, mt, device, lset, lim, dut"
+    "   ORDER BY ended DESC, id DESC) AS lastrank"
+    "  FROM sel)"
+    " SELECT kind, device, lset, lim, count(*),"
+    "  count(DISTINCT CASE WHEN dut <> '' THEN dut END),"
+    "  sum(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END),"
+    "  sum(CASE WHEN verdict = 'FAIL' THEN 1 ELSE 0 END),"
+    "  sum(CASE WHEN verdict = 'NONE' THEN 1 ELSE 0 END),"
+    "  sum(CASE WHEN dut <> '' AND firstrank = 1 AND verdict <> 'NONE' THEN 1 ELSE 0 END),"
+    "  sum(CASE WHEN dut <> '' AND firstrank = 1 AND verdict = 'PASS' THEN 1 ELSE 0 END),"
+    "  sum(CASE WHEN dut <> '' AND lastrank = 1 AND verdict <> 'NONE' THEN 1 ELSE 0 END),"
+    "  sum(CASE WHEN dut <> '' AND lastrank = 1 AND verdict = 'PASS' THEN 1 ELSE 0 END),"
+    "  avg(CASE WHEN margin IS NOT NULL AND mrank IN ((mcount + 1) / 2, (mcount + 2) / 2)"
+    "   THEN margin END),"
+    "  max(CASE WHEN mrank = 1 THEN margin END), max(CASE WHEN mrank = 1 THEN mhz END),"
+    "  min(ended), max(ended)"
+    " FROM w GROUP BY kind, mt, device, lset, lim"
+    " ORDER BY kind, mt, min(nominal), CASE WHEN lim IS NULL THEN 0 ELSE 1 END, lim,"
+    "  CASE WHEN lset = 'CUSTOM' THEN 1 ELSE 0 END";
+
+QDateTime utcOf(const QVariant& ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms.toLongLong(), Qt::UTC);
+}
+
+std::optional<double> realOf(const QVariant& value)
+{
+    return value.isNull() ? std::nullopt : std::optional<double>(value.toDouble());
+}
+
+// "12.5", or empty when nothing counts.
+QString percent(int part, int whole)
+{
+    if (whole <= 0)
+        return {};
+    // Tenths of a percent, half away from zero, in integers: no binary fraction to mislead.
+    const qint64 tenths = (2000 * qint64(part) + whole) / (2 * qint64(whole));
+    return QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10);
+}
+
+// The filter with the group's own terms, for the records of one group.
+FilterClause groupClause(const HistoryFilter& filter, const Group& group)
+{
+    FilterClause clause = filterClause(filter);
+    clause.sql += clause.sql.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ");
+    clause.sql += QStringLiteral("r.kind = ? AND r.device = ? AND r.margin_db IS NOT NULL AND ");
+    clause.values << int(group.kind) << group.device;
+    if (!group.limit) {
+        clause.sql += QStringLiteral("r.limit_set = 'NONE'");
+    } else {
+        clause.sql += group.customLimit ? QStringLiteral("r.limit_set = 'CUSTOM'")
+                                        : QStringLiteral("r.limit_set NOT IN ('CUSTOM', 'NONE')");
+        clause.sql += QStringLiteral(" AND r.limit_db = ?");
+        clause.values << *group.limit;
+    }
+    return clause;
+}
+
+} // namespace
+
+QString Group::name() const
+{
+    QString text = kindWord(kind) + u' ' + device;
+    if (limit) {
+        text += QStringLiteral(" %1 dB").arg(floatText(float(*limit)));
+        text += customLimit ? QStringLiteral(" (custom)") : QStringLiteral(" (default)");
+    }
+    return text;
+}
+
+bool Group::sameGroup(const Group& other) const
+{
+    return kind == other.kind && device == other.device && limit == other.limit &&
+           customLimit == other.customLimit;
+}
+
+std::optional<QVector<Group>> groups(HistoryStore& store, const HistoryFilter& filter)
+{
+    const FilterClause where = filterClause(filter);
+    const auto rows = store.rows(
+        QString::fromLatin1(Groups).arg(QString::fromLatin1(Selected) + where.sql), where.values);
+    if (!rows)
+        return std::nullopt;
+    QVector<Group> list;
+    for (const QVariantList& row : *rows) {
+        Group g;
+        g.kind = MeasKind(row[0].toInt());
+        g.device = row[1].toString();
+        g.customLimit = row[2].toString() == QLatin1String("CUSTOM");
+        g.limit = realOf(row[3]);
+        g.records = row[4].toInt();
+        g.duts = row[5].toInt();
+        g.pass = row[6].toInt();
+        g.fail = row[7].toInt();
+        g.none = row[8].toInt();
+        g.firstCounted = row[9].toInt();
+        g.firstPass = row[10].toInt();
+        g.finalCounted = row[11].toInt();
+        g.finalPass = row[12].toInt();
+        g.median = realOf(row[13]);
+        g.worst = realOf(row[14]);
+        g.worstMHz = row[15].toDouble();
+        g.first = utcOf(row[16]);
+        g.last = utcOf(row[17]);
+        list << g;
+    }
+    return list;
+}
+
+QStringList header()
+{
+    return {"kind",
+            "device",
+            "limit_db",
+            "limit_source",
+            "records",
+            "duts",
+            "pass",
+            "fail",
+            "none",
+            "yield_percent",
+            "first_pass_yield_percent",
+            "final_yield_percent",
+            "median_margin_db",
+            "worst_margin_db",
+            "worst_margin_mhz",
+            "first_utc",
+            "last_utc"};
+}
+
+QStringList fields(const Group& g)
+{
+    return {kindWord(g.kind),
+            g.device,
+            g.limit ? floatText(float(*g.limit)) : QString(),
+            g.customLimit ? QStringLiteral("custom") : QStringLiteral("default"),
+            QString::number(g.records),
+            QString::number(g.duts),
+            QString::number(g.pass),
+            QString::number(g.fail),
+            QString::number(g.none),
+            percent(g.pass, g.pass + g.fail),
+            percent(g.firstPass, g.firstCounted),
+            percent(g.finalPass, g.finalCounted),
+            g.median ? rounded(*g.median, 2) : QString(),
+            g.worst ? rounded(*g.worst, 2) : QString(),
+            g.worst ? Verdict::frequencyText(g.worstMHz) : QString(),
+            g.first.toString(Qt::ISODate),
+            g.last.toString(Qt::ISODate)};
+}
+
+QString csv(const QVector<Group>& groups, const QList<std::pair<QString, QString>>& metadata)
+{
+    QString text;
+    for (const auto& [key, value] : metadata)
+        text += QStringLiteral("# %1: %2\n")
+                    .arg(key, HistoryExport::escaped(value, HistoryExport::Field::CsvMetadata));
+    text += header().join(u',') + u'\n';
+    // Words, numbers and ISO times only: no field needs quoting.
+    for (const Group& group : groups)
+        text += fields(group).join(u',') + u'\n';
+    return text;
+}
+
+std::optional<Histogram> histogram(HistoryStore& store, const HistoryFilter& filter,
+                                   const Group& group)
+{
+    Histogram h;
+    h.width = group.kind == MeasKind::ReturnLoss ? 0.5 : 0.05;
+    FilterClause where = groupClause(filter, group);
+    // A margin on an edge belongs to the bin above it; the nudge keeps 0.15 / 0.05 there.
+    const QString floor = store.isShared()
+                              ? QStringLiteral("floor(x)")
+                              : QStringLiteral("CAST(x AS INTEGER) - (x < CAST(x AS INTEGER))");
+    where.values.prepend(h.width);
+    const auto rows =
+        store.rows(QStringLiteral("SELECT %1 AS bin, count(*) FROM (SELECT r.margin_db / ? + "
+                                  "1e-9 AS x FROM records r%2) m GROUP BY bin ORDER BY bin")
+                       .arg(floor, where.sql),
+                   where.values);
+    if (!rows)
+        return std::nullopt;
+    for (const QVariantList& row : *rows)
+        h.bins.append({row[0].toInt(), row[1].toInt()});
+    return h;
+}
+
+std::optional<Trend> trend(HistoryStore& store, const HistoryFilter& filter, const Group& group,
+                           int utcOffsetSeconds)
+{
+    Trend t;
+    FilterClause where = groupClause(filter, group);
+    t.daily = group.pass + group.fail > Trend::PerRecordLimit;
+    if (!t.daily) {
+        const auto rows = store.rows(QStringLiteral("SELECT r.ended_ms, r.margin_db FROM records "
+                                                    "r%1 ORDER BY r.ended_ms, r.id")
+                                         .arg(where.sql),
+                                     where.values);
+        if (!rows)
+            return std::nullopt;
+        for (const QVariantList& row : *rows) {
+            const double margin = row[1].toDouble();
+            t.points.append({utcOf(row[0]), margin, margin, margin});
+        }
+        return t;
+    }
+    constexpr qint64 DayMs = 86400000;
+    where.values.prepend(qint64(utcOffsetSeconds) * 1000);
+    const auto rows = store.rows(
+        QStringLiteral("WITH d AS (SELECT (r.ended_ms + ?) / %1 AS day, r.margin_db AS margin "
+                       "FROM records r%2),"
+                       " w AS (SELECT day, margin, ROW_NUMBER() OVER (PARTITION BY day ORDER BY "
+                       "margin) AS rn, COUNT(*) OVER (PARTITION BY day) AS n FROM d)"
+                       " SELECT day, min(margin), avg(CASE WHEN rn IN ((n + 1) / 2, (n + 2) / 2) "
+                       "THEN margin END), max(margin) FROM w GROUP BY day ORDER BY day")
+            .arg(DayMs)
+            .arg(where.sql),
+        where.values);
+    if (!rows)
+        return std::nullopt;
+    for (const QVariantList& row : *rows) {
+        const qint64 noon =
+            row[0].toLongLong() * DayMs + DayMs / 2 - qint64(utcOffsetSeconds) * 1000;
+        t.points.append({QDateTime::fromMSecsSinceEpoch(noon, Qt::UTC), row[1].toDouble(),
+                         row[2].toDouble(), row[3].toDouble()});
+    }
+    return t;
+}
+
+QString rounded(double value, int decimals)
+{
+    const double scale = std::pow(10.0, decimals);
+    const double scaled = std::fabs(value) * scale;
+    double whole = std::floor(scaled);
+    // A tie as the binary value shows it (0.125 may be 0.12499999) goes away from zero.
+    if (scaled - whole >= 0.5 - 1e-9)
+        whole += 1;
+    const QString digits = QString::number(whole / scale, 'f', decimals);
+    return value < 0 ? u'-' + digits : digits;
+}
+
+std::optional<QString> notTheLabsFigures(const DatabaseTarget& target, qsizetype waiting)
+{
+    if (!target.isShared() || waiting == 0)
+        return std::nullopt;
+    return QStringLiteral("%1 for the shared history database %2 still wait in this bench's "
+                          "history file: the lab's figures would miss them. Try again when they "
+                          "have been sent; --database local gives this bench's own figures.")
+        .arg(waiting == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(waiting),
+             target.shown);
+}
+
+} // namespace HistoryStats
