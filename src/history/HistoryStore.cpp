@@ -58,6 +58,8 @@ const SchemaStep Steps[] = {
      " target TEXT NOT NULL, queued_ms BIGINT NOT NULL, sent_ms BIGINT)"},
     {1, true, "CREATE INDEX outbox_pending ON outbox (target, sent_ms)"},
     {1, true, "CREATE INDEX outbox_record_id ON outbox (record_id)"},
+    // Null for the prints made before: they show the basic page.
+    {2, false, "ALTER TABLE prints ADD COLUMN page_layout INTEGER"},
 };
 
 const char* const InterfaceWords[] = {"board", "adapter", "simulated"};
@@ -274,6 +276,16 @@ const Column<StoredPrint> PrintColumns[] = {
      [](StoredPrint& p, const QVariant& v) { p.row.destination = v.toString(); }},
     {"printed_ms", [](const StoredPrint& p) -> QVariant { return msOrNow(p.row.printed); },
      [](StoredPrint& p, const QVariant& v) { p.row.printed = timeOf(v); }},
+    // Last: a schema without it reads NULL in its place.
+    {"page_layout",
+     [](const StoredPrint& p) -> QVariant {
+         return p.row.layout == PageLayout::Basic ? QVariant() : QVariant(int(p.row.layout));
+     },
+     [](StoredPrint& p, const QVariant& v) {
+         // A layout this program does not know is shown as the basic page.
+         p.row.layout = v.toInt() == int(PageLayout::VerdictLine) ? PageLayout::VerdictLine
+                                                                  : PageLayout::Basic;
+     }},
 };
 
 // The history list's columns: expressions over the records r, read into a summary and never
@@ -389,6 +401,7 @@ bool HistoryStore::open(const QString& driver)
     m_error.clear();
     m_problem = Problem::None;
     m_hasSchema = false;
+    m_version = 0;
     m_db = QSqlDatabase::addDatabase(driver, m_name);
     if (!m_db.isValid()) {
         return failWith(Problem::Other,
@@ -545,6 +558,7 @@ bool HistoryStore::prepareSchema(Access access)
                             .arg(SchemaVersion));
     }
     m_hasSchema = *version > 0 || access == Access::ReadWrite;
+    m_version = access == Access::ReadWrite ? SchemaVersion : *version;
     return true;
 }
 
@@ -805,9 +819,12 @@ std::optional<HistoryRecord> HistoryStore::load(const QUuid& id)
         return record;
     readRow(query, RecordColumns, record);
 
+    QString printColumns = columnList(PrintColumns);
+    if (m_version < 2)
+        printColumns.replace(QStringLiteral("page_layout"), QStringLiteral("NULL"));
     query.prepare(
         QStringLiteral("SELECT %1 FROM prints WHERE record_id = ? ORDER BY printed_ms, id")
-            .arg(columnList(PrintColumns)));
+            .arg(printColumns));
     query.addBindValue(idText(id));
     if (!exec(query, nullptr))
         return std::nullopt;

@@ -30,7 +30,7 @@ public:
         Damaged,     // not a database, or a corrupt one
         Other,
     };
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     HistoryStore();
     ~HistoryStore();
@@ -103,6 +103,7 @@ private:
     QString m_user;
     bool m_shared = false;
     bool m_hasSchema = false;
+    int m_version = 0; // of the schema as opened: a read-only open does not migrate
     bool m_inTransaction = false;
     QString m_error;
     Problem m_problem = Problem::None;
