@@ -15,9 +15,10 @@ QString DatabaseTarget::masked(const QString& address)
     QString text = address;
     const qsizetype scheme = text.indexOf(QLatin1String("://"));
     const qsizetype from = scheme < 0 ? 0 : scheme + 3;
-    qsizetype query = text.indexOf(u'?');
-    // The user-info ends at the last "@" before the options: a password may hold "/".
-    const qsizetype at = text.lastIndexOf(u'@', query < 0 ? -1 : query - 1);
+    // The user-info ends at the last "@": a password may hold "/", "?" or "@" unencoded. An "@"
+    // in an option makes more than the password hidden, never less.
+    const qsizetype at = text.lastIndexOf(u'@');
+    qsizetype rest = from;
     if (at > from) {
         const QString userInfo = text.mid(from, at - from);
         const qsizetype plain = userInfo.indexOf(u':');
@@ -29,18 +30,24 @@ QString DatabaseTarget::masked(const QString& address)
             secret = encoded + 3;
         if (secret >= 0) {
             text.replace(from + secret, at - (from + secret), QStringLiteral("***"));
-            query = text.indexOf(u'?');
+            rest = from + secret + 4;
         }
     }
+    const qsizetype query = text.indexOf(u'?', rest);
     if (query < 0)
         return text;
     QStringList options = text.mid(query + 1).split(u'&');
-    for (QString& option : options) {
+    for (qsizetype i = 0; i < options.size(); ++i) {
+        const QString& option = options.at(i);
         const qsizetype equals = option.indexOf(u'=');
         const QString key = option.left(equals < 0 ? option.size() : equals);
         if (QUrl::fromPercentEncoding(key.toUtf8())
-                .compare(QLatin1String("password"), Qt::CaseInsensitive) == 0)
-            option = key + QStringLiteral("=***");
+                .compare(QLatin1String("password"), Qt::CaseInsensitive) == 0) {
+            // Everything after: a password may hold "&" unencoded.
+            options = options.mid(0, i);
+            options << key + QStringLiteral("=***");
+            break;
+        }
     }
     return text.left(query + 1) + options.join(u'&');
 }
@@ -68,23 +75,26 @@ DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
     else
         return refuse(QStringLiteral("it is neither \"local\" nor starts with postgresql://"));
     const auto decoded = [](QStringView part) { return QUrl::fromPercentEncoding(part.toUtf8()); };
+    // The user-info ends at the last "@", as masked() has it: a password holding "/" or "?" must
+    // not be read as a host, a port, a database or an option, which a message would quote.
+    const QString noPassword =
+        QStringLiteral("a password does not belong in the address; put it in ~/.pgpass");
+    if (const qsizetype at = rest.lastIndexOf(u'@');
+        at >= 0 && decoded(QStringView(rest).left(at)).contains(u':'))
+        return refuse(noPassword);
     QString queryText;
     if (const qsizetype q = rest.indexOf(u'?'); q >= 0) {
         queryText = rest.mid(q + 1);
         rest.truncate(q);
     }
+    const qsizetype at = rest.lastIndexOf(u'@');
+    const QString userInfo = at < 0 ? QString() : rest.left(at);
+    rest.remove(0, at + 1);
     const qsizetype slash = rest.indexOf(u'/');
     if (slash < 0)
         return refuse(QStringLiteral("it names no database (/DBNAME)"));
     target.database = decoded(QStringView(rest).mid(slash + 1));
-    const QString authority = rest.left(slash);
-    const qsizetype at = authority.lastIndexOf(u'@');
-    const QString userInfo = at < 0 ? QString() : authority.left(at);
-    QString hostPort = authority.mid(at + 1);
-    const QString noPassword =
-        QStringLiteral("a password does not belong in the address; put it in ~/.pgpass");
-    if (decoded(userInfo).contains(u':'))
-        return refuse(noPassword);
+    QString hostPort = rest.left(slash);
     target.user = decoded(userInfo);
     if (hostPort.startsWith(u'[')) { // [IPv6]:port
         const qsizetype close = hostPort.indexOf(u']');
