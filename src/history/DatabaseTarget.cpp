@@ -12,44 +12,50 @@ QString DatabaseTarget::displayName() const
 
 QString DatabaseTarget::masked(const QString& address)
 {
-    QString text = address;
-    const qsizetype scheme = text.indexOf(QLatin1String("://"));
+    const qsizetype scheme = address.indexOf(QLatin1String("://"));
     const qsizetype from = scheme < 0 ? 0 : scheme + 3;
-    // The user-info ends at the last "@": a password may hold "/", "?" or "@" unencoded. An "@"
-    // in an option makes more than the password hidden, never less.
-    const qsizetype at = text.lastIndexOf(u'@');
-    qsizetype rest = from;
+    // What is hidden runs from hideFrom to hideTo, both parts' spans joined: a password may hold
+    // "/", "?", "@" or "&" unencoded, so each part is taken at its widest. Too much hidden does
+    // no harm.
+    qsizetype hideFrom = address.size(), hideTo = -1;
+    QString replacement = QStringLiteral("***");
+    // The user-info's password: from its ":" to the last "@".
+    const qsizetype at = address.lastIndexOf(u'@');
     if (at > from) {
-        const QString userInfo = text.mid(from, at - from);
+        const QString userInfo = address.mid(from, at - from);
         const qsizetype plain = userInfo.indexOf(u':');
         const qsizetype encoded = userInfo.indexOf(QLatin1String("%3a"), 0, Qt::CaseInsensitive);
-        qsizetype secret = -1; // where the password starts
         if (plain >= 0 && (encoded < 0 || plain < encoded))
-            secret = plain + 1;
+            hideFrom = from + plain + 1;
         else if (encoded >= 0)
-            secret = encoded + 3;
-        if (secret >= 0) {
-            text.replace(from + secret, at - (from + secret), QStringLiteral("***"));
-            rest = from + secret + 4;
-        }
+            hideFrom = from + encoded + 3;
+        if (hideFrom < address.size())
+            hideTo = at;
     }
-    const qsizetype query = text.indexOf(u'?', rest);
-    if (query < 0)
-        return text;
-    QStringList options = text.mid(query + 1).split(u'&');
-    for (qsizetype i = 0; i < options.size(); ++i) {
-        const QString& option = options.at(i);
-        const qsizetype equals = option.indexOf(u'=');
-        const QString key = option.left(equals < 0 ? option.size() : equals);
+    // A password option, and everything after it. Options end at "&", and here at a stray "?"
+    // too, so that none hides behind one.
+    const qsizetype query = address.indexOf(u'?', from);
+    for (qsizetype start = query + 1; query >= 0 && start <= address.size();) {
+        qsizetype end = start;
+        while (end < address.size() && address.at(end) != u'&' && address.at(end) != u'?')
+            ++end;
+        const qsizetype equals = address.indexOf(u'=', start);
+        const qsizetype keyEnd = equals >= 0 && equals < end ? equals : end;
+        const QString key = address.mid(start, keyEnd - start);
         if (QUrl::fromPercentEncoding(key.toUtf8())
                 .compare(QLatin1String("password"), Qt::CaseInsensitive) == 0) {
-            // Everything after: a password may hold "&" unencoded.
-            options = options.mid(0, i);
-            options << key + QStringLiteral("=***");
+            if (keyEnd < hideFrom) {
+                hideFrom = keyEnd;
+                replacement = QStringLiteral("=***");
+            }
+            hideTo = address.size();
             break;
         }
+        start = end + 1;
     }
-    return text.left(query + 1) + options.join(u'&');
+    if (hideTo < 0)
+        return address;
+    return address.left(hideFrom) + replacement + address.mid(hideTo);
 }
 
 DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
@@ -79,8 +85,9 @@ DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
     // not be read as a host, a port, a database or an option, which a message would quote.
     const QString noPassword =
         QStringLiteral("a password does not belong in the address; put it in ~/.pgpass");
-    if (const qsizetype at = rest.lastIndexOf(u'@');
-        at >= 0 && decoded(QStringView(rest).left(at)).contains(u':'))
+    // Both as written and decoded: a stray "%" decodes the ":" after it away.
+    if (const QStringView userInfo = QStringView(rest).left(rest.lastIndexOf(u'@'));
+        rest.contains(u'@') && (userInfo.contains(u':') || decoded(userInfo).contains(u':')))
         return refuse(noPassword);
     QString queryText;
     if (const qsizetype q = rest.indexOf(u'?'); q >= 0) {
