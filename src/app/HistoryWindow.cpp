@@ -1,6 +1,7 @@
 #include "app/HistoryWindow.h"
 
 #include "app/DatabaseDialog.h"
+#include "app/VerdictColour.h"
 #include "base/OperatorDialogs.h"
 #include "chart/Chart.h"
 #include "chart/MarginCharts.h"
@@ -56,19 +57,6 @@ QString localTime(const QDateTime& utc, bool seconds = true)
                ? utc.toLocalTime().toString(seconds ? QStringLiteral("yyyy-MM-dd HH:mm:ss")
                                                     : QStringLiteral("yyyy-MM-dd HH:mm"))
                : QString();
-}
-
-QColor verdictColour(Verdict::Outcome outcome)
-{
-    switch (outcome) {
-    case Verdict::Outcome::Pass:
-        return QColor(0, 120, 40);
-    case Verdict::Outcome::Fail:
-        return QColor(200, 0, 0);
-    case Verdict::Outcome::None:
-        break;
-    }
-    return QColor(100, 100, 100);
 }
 
 QTableWidget* table(QWidget* parent, const char* name, const QStringList& headers)
@@ -590,7 +578,13 @@ void HistoryWindow::Command_Reprint_Click()
     globals.MeasType = result.type;
     for (int i = 0; i < FrequencyStep::Count; ++i)
         globals.StepMult[size_t(i)] = FrequencyStep::at(i).multiplier;
-    const ReportSource source{page, step, row.stepText, globals, result.customAttnText, pos()};
+    // A page printed before the verdict line was is printed again as it was.
+    std::optional<PageRecord> record;
+    if (row.layout == PageLayout::VerdictLine)
+        record = PageRecord{recordId, m_record.verdict, m_record.context.operatorLogin,
+                            result.stepIndex};
+    const ReportSource source{page,  step,  row.stepText, globals, result.customAttnText,
+                              pos(), record};
     const PresetPage preset{row.dutDescription,     row.dutId,
                             row.comments,           row.dateText,
                             /*askForPrinter*/ true, /*saveComments*/ false};

@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/IntroForm.h"
+#include "app/VerdictColour.h"
 #include "base/Clock.h"
 #include "chart/Chart.h"
 #include "gpib/InstrumentIO.h"
@@ -240,9 +241,19 @@ QWidget* MainForm::buildStatusLine(const Twips& tw)
     return line;
 }
 
-void MainForm::showVerdict(const QString& text)
+void MainForm::showVerdict(const std::optional<Verdict>& verdict)
 {
+    const QString text = verdict ? verdict->text() : QString();
+    // The text says PASS or FAIL itself; the colour only helps the eye find it.
+    QPalette colours = palette();
+    if (verdict && verdict->outcome != Verdict::Outcome::None)
+        colours.setColor(QPalette::WindowText, verdictColour(verdict->outcome));
+    Label_Verdict->setPalette(colours);
     Label_Verdict->setText(text);
+    // A screen reader hears the change of name.
+    Label_Verdict->setAccessibleName(text.isEmpty() ? QString()
+                                                    : QStringLiteral("Verdict ") + text);
+    Label_Verdict->setAccessibleDescription(text);
 }
 
 void MainForm::showStatus(const QString& text)
@@ -307,10 +318,12 @@ void MainForm::connectControls()
     // Whoever started the run: the window follows it as if its own buttons had been used.
     connect(&m_session, &BenchSession::runStarting, this, [this] {
         Command_History->setEnabled(false);
-        Label_Verdict->clear();
+        showVerdict(std::nullopt);
         emit runStarting();
     });
     connect(&m_session, &RemoteBench::runFinished, this, &MainForm::runEnded);
+    connect(&m_session, &BenchSession::sweepCompleted, this,
+            [this](const MeasurementResult& result) { showVerdict(Verdict::of(result)); });
 }
 
 void MainForm::showSession()
@@ -503,8 +516,13 @@ void MainForm::runEnded()
 
 ReportSource MainForm::reportSource() const
 {
-    return {m_session.grid(), Combo_FreqStep->currentIndex(), Combo_FreqStep->currentText(),
-            Globals,          Text_CustomAttn->text(),        pos()};
+    return {m_session.grid(),
+            Combo_FreqStep->currentIndex(),
+            Combo_FreqStep->currentText(),
+            Globals,
+            Text_CustomAttn->text(),
+            pos(),
+            m_session.lastRecord()};
 }
 
 void MainForm::Command_Print_Click()

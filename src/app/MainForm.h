@@ -84,7 +84,8 @@ public:
     QLabel* Label_Status = nullptr;
     QPushButton* Command_History = nullptr;
 
-    void showVerdict(const QString& text);
+    // The last sweep's verdict, coloured by its outcome; none: the line is empty.
+    void showVerdict(const std::optional<Verdict>& verdict);
     // What the Print button gives the report: the chart and the selection as they are now.
     ReportSource reportSource() const;
     void showStatus(const QString& text);

@@ -102,8 +102,6 @@ int main(int argc, char* argv[])
     MainForm form(session, connection.dialogs());
     History history(connection.clock(), DatabaseTarget::choose(parser.value(options.database)));
     SweepRecorder recorder(history, session, connection.interface(), connection.address());
-    QObject::connect(&recorder, &SweepRecorder::recorded, &form,
-                     [&form](const Verdict& verdict) { form.showVerdict(verdict.text()); });
     QObject::connect(&form, &MainForm::reportPrinted, &recorder, &SweepRecorder::recordPrint);
     QObject::connect(&history, &History::outage, &form, &MainForm::showStatus);
     QObject::connect(&history, &History::restored, &form, &MainForm::showStatus);

@@ -25,37 +25,50 @@ bool DatabaseTarget::sameDatabase(const DatabaseTarget& other) const
 
 QString DatabaseTarget::masked(const QString& address)
 {
-    QString text = address;
-    const qsizetype scheme = text.indexOf(QLatin1String("://"));
+    const qsizetype scheme = address.indexOf(QLatin1String("://"));
     const qsizetype from = scheme < 0 ? 0 : scheme + 3;
-    qsizetype query = text.indexOf(u'?');
-    // The user-info ends at the last "@" before the options: a password may hold "/".
-    const qsizetype at = text.lastIndexOf(u'@', query < 0 ? -1 : query - 1);
+    // What is hidden runs from hideFrom to hideTo, both parts' spans joined: a password may hold
+    // "/", "?", "@" or "&" unencoded, so each part is taken at its widest. Too much hidden does
+    // no harm.
+    qsizetype hideFrom = address.size(), hideTo = -1;
+    QString replacement = QStringLiteral("***");
+    // The user-info's password: from its ":" to the last "@".
+    const qsizetype at = address.lastIndexOf(u'@');
     if (at > from) {
-        const QString userInfo = text.mid(from, at - from);
+        const QString userInfo = address.mid(from, at - from);
         const qsizetype plain = userInfo.indexOf(u':');
         const qsizetype encoded = userInfo.indexOf(QLatin1String("%3a"), 0, Qt::CaseInsensitive);
-        qsizetype secret = -1; // where the password starts
         if (plain >= 0 && (encoded < 0 || plain < encoded))
-            secret = plain + 1;
+            hideFrom = from + plain + 1;
         else if (encoded >= 0)
-            secret = encoded + 3;
-        if (secret >= 0) {
-            text.replace(from + secret, at - (from + secret), QStringLiteral("***"));
-            query = text.indexOf(u'?');
-        }
+            hideFrom = from + encoded + 3;
+        if (hideFrom < address.size())
+            hideTo = at;
     }
-    if (query < 0)
-        return text;
-    QStringList options = text.mid(query + 1).split(u'&');
-    for (QString& option : options) {
-        const qsizetype equals = option.indexOf(u'=');
-        const QString key = option.left(equals < 0 ? option.size() : equals);
+    // A password option, and everything after it. Options end at "&", and here at a stray "?"
+    // too, so that none hides behind one.
+    const qsizetype query = address.indexOf(u'?', from);
+    for (qsizetype start = query + 1; query >= 0 && start <= address.size();) {
+        qsizetype end = start;
+        while (end < address.size() && address.at(end) != u'&' && address.at(end) != u'?')
+            ++end;
+        const qsizetype equals = address.indexOf(u'=', start);
+        const qsizetype keyEnd = equals >= 0 && equals < end ? equals : end;
+        const QString key = address.mid(start, keyEnd - start);
         if (QUrl::fromPercentEncoding(key.toUtf8())
-                .compare(QLatin1String("password"), Qt::CaseInsensitive) == 0)
-            option = key + QStringLiteral("=***");
+                .compare(QLatin1String("password"), Qt::CaseInsensitive) == 0) {
+            if (keyEnd < hideFrom) {
+                hideFrom = keyEnd;
+                replacement = QStringLiteral("=***");
+            }
+            hideTo = address.size();
+            break;
+        }
+        start = end + 1;
     }
-    return text.left(query + 1) + options.join(u'&');
+    if (hideTo < 0)
+        return address;
+    return address.left(hideFrom) + replacement + address.mid(hideTo);
 }
 
 DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
@@ -81,23 +94,27 @@ DatabaseTarget DatabaseTarget::parse(const QString& text, bool fromCommandLine)
     else
         return refuse(QStringLiteral("it is neither \"local\" nor starts with postgresql://"));
     const auto decoded = [](QStringView part) { return QUrl::fromPercentEncoding(part.toUtf8()); };
+    // The user-info ends at the last "@", as masked() has it: a password holding "/" or "?" must
+    // not be read as a host, a port, a database or an option, which a message would quote.
+    const QString noPassword =
+        QStringLiteral("a password does not belong in the address; put it in ~/.pgpass");
+    // Both as written and decoded: a stray "%" decodes the ":" after it away.
+    if (const QStringView userInfo = QStringView(rest).left(rest.lastIndexOf(u'@'));
+        rest.contains(u'@') && (userInfo.contains(u':') || decoded(userInfo).contains(u':')))
+        return refuse(noPassword);
     QString queryText;
     if (const qsizetype q = rest.indexOf(u'?'); q >= 0) {
         queryText = rest.mid(q + 1);
         rest.truncate(q);
     }
+    const qsizetype at = rest.lastIndexOf(u'@');
+    const QString userInfo = at < 0 ? QString() : rest.left(at);
+    rest.remove(0, at + 1);
     const qsizetype slash = rest.indexOf(u'/');
     if (slash < 0)
         return refuse(QStringLiteral("it names no database (/DBNAME)"));
     target.database = decoded(QStringView(rest).mid(slash + 1));
-    const QString authority = rest.left(slash);
-    const qsizetype at = authority.lastIndexOf(u'@');
-    const QString userInfo = at < 0 ? QString() : authority.left(at);
-    QString hostPort = authority.mid(at + 1);
-    const QString noPassword =
-        QStringLiteral("a password does not belong in the address; put it in ~/.pgpass");
-    if (decoded(userInfo).contains(u':'))
-        return refuse(noPassword);
+    QString hostPort = rest.left(slash);
     target.user = decoded(userInfo);
     if (hostPort.startsWith(u'[')) { // [IPv6]:port
         const qsizetype close = hostPort.indexOf(u']');

@@ -34,6 +34,10 @@ struct RunContext {
     static QString defaultVersion();
 };
 
+// Which page a print showed: the basic one, or the page grown by the verdict line, with the
+// DUT ID and comments printed whole. A print stored without a layout is Basic.
+enum class PageLayout { Basic = 0, VerdictLine = 1 };
+
 // One print of a record's sweep, as the operator typed and the page showed it.
 struct PrintRow {
     QUuid id; // made by appendPrint when null
@@ -45,6 +49,7 @@ struct PrintRow {
     QVector<MeasuredPoint> cells; // the page's curve, possibly another step's column
     QString destination;          // printer name or file path
     QDateTime printed;            // UTC
+    PageLayout layout = PageLayout::Basic;
 };
 
 // A completed device sweep as kept: never edited, prints only appended.
@@ -71,6 +76,14 @@ QString deviceWord(MeasType type, float nominalDb);
 QString kindWord(MeasKind kind);
 // Shortest text that reads back as the same float, "." as decimal point in every locale.
 QString floatText(float value);
+
+// What a printed page tells of its record, under the DUT's texts.
+struct PageRecord {
+    QUuid id;
+    Verdict verdict;
+    QString operatorLogin;
+    int stepIndex = 0; // the step the record was swept at, 0..3
+};
 
 // One line of the history list.
 struct RecordSummary {

@@ -59,9 +59,23 @@ const SchemaStep Steps[] = {
      " target TEXT NOT NULL, queued_ms BIGINT NOT NULL, sent_ms BIGINT)"},
     {1, true, "CREATE INDEX outbox_pending ON outbox (target, sent_ms)"},
     {1, true, "CREATE INDEX outbox_record_id ON outbox (record_id)"},
+};
+
+// Added since schema 1 in ways a bench not yet updated still reads and writes through: a
+// nullable column, an index. They leave the version as it is, since such a bench refuses a
+// newer one, and are made by the first bench of this version that writes.
+struct Addition {
+    const char* table;
+    const char* name; // of the column or the index
+    bool isIndex;
+    const char* sql;
+};
+const Addition Additions[] = {
+    // Null for the prints made before, or by a bench not yet updated: they show the basic page.
+    {"prints", "page_layout", false, "ALTER TABLE prints ADD COLUMN page_layout INTEGER"},
     // Every column the yield and margin figures read, so that counting a million records reads
     // this index and not the sweeps' points.
-    {2, false,
+    {"records", "records_stats", true,
      "CREATE INDEX records_stats ON records (kind, meas_type, device, limit_set, limit_db,"
      " simulated, verdict, margin_db, margin_mhz, ended_ms, nominal_db, dut_id, id)"},
 };
@@ -286,6 +300,16 @@ const Column<StoredPrint> PrintColumns[] = {
      [](StoredPrint& p, const QVariant& v) { p.row.destination = v.toString(); }},
     {"printed_ms", [](const StoredPrint& p) -> QVariant { return msOrNow(p.row.printed); },
      [](StoredPrint& p, const QVariant& v) { p.row.printed = timeOf(v); }},
+    // Last: a schema without it reads NULL in its place.
+    {"page_layout",
+     [](const StoredPrint& p) -> QVariant {
+         return p.row.layout == PageLayout::Basic ? QVariant() : QVariant(int(p.row.layout));
+     },
+     [](StoredPrint& p, const QVariant& v) {
+         // A layout this program does not know is shown as the basic page.
+         p.row.layout = v.toInt() == int(PageLayout::VerdictLine) ? PageLayout::VerdictLine
+                                                                  : PageLayout::Basic;
+     }},
 };
 
 // The history list's columns: expressions over the records r, read into a summary and never
@@ -400,6 +424,7 @@ bool HistoryStore::open(const QString& driver)
     m_error.clear();
     m_problem = Problem::None;
     m_hasSchema = false;
+    m_absentColumns.clear();
     m_db = QSqlDatabase::addDatabase(driver, m_name);
     if (!m_db.isValid()) {
         return failWith(Problem::Other,
@@ -529,15 +554,8 @@ bool HistoryStore::prepareSchema(Access access)
         return false;
     if (*version < SchemaVersion && access == Access::ReadWrite) {
         // Another bench may be doing the same right now: lock, then look again.
-        if (!begin())
+        if (!lockSchema())
             return false;
-        QSqlQuery lock(m_db);
-        if (m_shared) {
-            lock.prepare(QStringLiteral("SELECT pg_advisory_xact_lock(?)"));
-            lock.addBindValue(SchemaLockKey);
-            if (!exec(lock, nullptr))
-                return false;
-        }
         if (!(version = schemaVersion()))
             return false;
         if (*version < SchemaVersion && !migrate())
@@ -556,6 +574,74 @@ bool HistoryStore::prepareSchema(Access access)
                             .arg(SchemaVersion));
     }
     m_hasSchema = *version > 0 || access == Access::ReadWrite;
+    return !m_hasSchema || addMissing(access);
+}
+
+bool HistoryStore::lockSchema()
+{
+    if (!begin())
+        return false;
+    if (!m_shared)
+        return true; // BEGIN IMMEDIATE holds the file's write lock
+    QSqlQuery lock(m_db);
+    lock.prepare(QStringLiteral("SELECT pg_advisory_xact_lock(?)"));
+    lock.addBindValue(SchemaLockKey);
+    return exec(lock, nullptr);
+}
+
+std::optional<bool> HistoryStore::has(const char* table, const char* name, bool isIndex)
+{
+    const char* text =
+        m_shared ? (isIndex ? "SELECT count(*) FROM pg_indexes WHERE schemaname = "
+                              "current_schema() AND tablename = ? AND indexname = ?"
+                            : "SELECT count(*) FROM information_schema.columns WHERE "
+                              "table_schema = current_schema() AND table_name = ? AND "
+                              "column_name = ?")
+                 : (isIndex ? "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND "
+                              "tbl_name = ? AND name = ?"
+                            : "SELECT count(*) FROM pragma_table_info(?) WHERE name = ?");
+    QSqlQuery query(m_db);
+    query.prepare(QString::fromLatin1(text));
+    query.addBindValue(QString::fromLatin1(table));
+    query.addBindValue(QString::fromLatin1(name));
+    if (!exec(query, nullptr) || !query.next())
+        return std::nullopt;
+    return query.value(0).toInt() > 0;
+}
+
+bool HistoryStore::addMissing(Access access)
+{
+    const auto missing = [this]() -> std::optional<QVector<const Addition*>> {
+        QVector<const Addition*> list;
+        for (const Addition& addition : Additions) {
+            const std::optional<bool> there = has(addition.table, addition.name, addition.isIndex);
+            if (!there)
+                return std::nullopt;
+            if (!*there)
+                list << &addition;
+        }
+        return list;
+    };
+    std::optional<QVector<const Addition*>> todo = missing();
+    if (!todo)
+        return false;
+    if (!todo->isEmpty() && access == Access::ReadWrite) {
+        if (!lockSchema() || !(todo = missing()))
+            return false;
+        for (const Addition* addition : std::as_const(*todo)) {
+            QSqlQuery query(m_db);
+            if (!query.exec(QString::fromLatin1(addition->sql)))
+                return fail(query.lastError());
+        }
+        if (!commit())
+            return false;
+        todo->clear();
+    }
+    m_absentColumns.clear();
+    for (const Addition* addition : std::as_const(*todo)) {
+        if (!addition->isIndex)
+            m_absentColumns << QLatin1String(addition->name);
+    }
     return true;
 }
 
@@ -845,9 +931,12 @@ std::optional<HistoryRecord> HistoryStore::load(const QUuid& id)
         return record;
     readRow(query, RecordColumns, record);
 
+    QString printColumns = columnList(PrintColumns);
+    for (const QString& column : std::as_const(m_absentColumns))
+        printColumns.replace(column, QStringLiteral("NULL"));
     query.prepare(
         QStringLiteral("SELECT %1 FROM prints WHERE record_id = ? ORDER BY printed_ms, id")
-            .arg(columnList(PrintColumns)));
+            .arg(printColumns));
     query.addBindValue(idText(id));
     if (!exec(query, nullptr))
         return std::nullopt;

@@ -30,7 +30,7 @@ public:
         Damaged,     // not a database, or a corrupt one
         Other,
     };
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 1;
 
     HistoryStore();
     ~HistoryStore();
@@ -94,6 +94,11 @@ private:
     bool open(const QString& driver);
     bool useWriteAheadLog();
     bool prepareSchema(Access access);
+    bool lockSchema();
+    // The columns and indexes added since the version, made when writing; what a read-only
+    // open finds missing is read as absent.
+    bool addMissing(Access access);
+    std::optional<bool> has(const char* table, const char* name, bool isIndex);
     std::optional<int> schemaVersion();
     bool migrate();
     bool begin();
@@ -113,6 +118,7 @@ private:
     QString m_user;
     bool m_shared = false;
     bool m_hasSchema = false;
+    QStringList m_absentColumns; // read as NULL: a read-only open does not add them
     bool m_inTransaction = false;
     QString m_error;
     Problem m_problem = Problem::None;

@@ -20,6 +20,7 @@
 #include <QPdfWriter>
 #include <QPrinter>
 #include <QTemporaryFile>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <algorithm>
@@ -33,6 +34,27 @@ int twips(int value)
 }
 
 constexpr int LabelHeight = 300;
+constexpr int RowGap = 120; // between one row's labels and the next's
+
+// The text on lines no wider than width at font, joined by line breaks: broken at blanks
+// where it can, anywhere else, so that nothing of it is cut off. lines: how many.
+QString wrapped(const QString& text, const QFont& font, int width, int* lines)
+{
+    const QString flat = SavedComments::oneLine(text);
+    QTextLayout layout(flat, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList parts;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        parts << flat.mid(line.textStart(), line.textLength());
+    }
+    layout.endLayout();
+    *lines = std::max(1, int(parts.size()));
+    return parts.join(u'\n');
+}
 
 } // namespace
 
@@ -75,7 +97,8 @@ QLabel* PrintResultForm::label(const char* name, const QString& text, int left, 
 PrintResultForm::PrintResultForm(const ReportSource& source, OperatorDialogs& dialogs,
                                  QWidget* parent)
     : QDialog(parent), m_dialogs(dialogs), m_measType(source.globals.MeasType),
-      m_customAttnText(source.customAttnText)
+      m_customAttnText(source.customAttnText), m_record(source.record),
+      m_step(std::clamp(source.freqStepIndex, 0, FrequencyStep::Count - 1))
 {
     setUpPage();
     createHeaderLabels();
@@ -156,14 +179,15 @@ void PrintResultForm::createDutLabels()
     Label_DUTId = label("Label_DUTId", QString(), 1140, 5880, 9405);
     Label2 = label("Label2", QStringLiteral("Comments: "), 180, 6300, 1275);
     Label_Comments = label("Label_Comments", QString(), 1500, 6300, 9045);
+    Label_Verdict = label("Label_Verdict", QString(), 180, 6720, 10365);
+    Label_Verdict->hide();
 }
 
 void PrintResultForm::Form_Load(const ReportSource& source)
 {
     move(source.position);
-    const int step = std::clamp(source.freqStepIndex, 0, FrequencyStep::Count - 1);
     loadHeader(source.freqStepText);
-    loadChart(source.results, step, source.globals.StepMult[size_t(step)]);
+    loadChart(source.results, m_step, source.globals.StepMult[size_t(m_step)]);
 }
 
 void PrintResultForm::loadHeader(const QString& freqStepText)
@@ -234,6 +258,48 @@ void PrintResultForm::fitFont()
     setFont(fitted);
 }
 
+void PrintResultForm::growPage()
+{
+    m_dutIdText = Label_DUTId->text();
+    m_commentsText = Label_Comments->text();
+    if (!m_record)
+        return;
+    int top = Label_DUTId->y();
+    const auto place = [&](QLabel* caption, QLabel* value, const QString& text) {
+        const QFontMetrics metrics(value->font());
+        // Room to spare: a printer's metrics may set a line a little wider than the screen's.
+        const int width = value->width() - 2 * metrics.averageCharWidth();
+        int lines = 0;
+        value->setText(wrapped(text, value->font(), width, &lines));
+        const int height = std::max(twips(LabelHeight), lines * metrics.lineSpacing());
+        if (caption)
+            caption->move(caption->x(), top);
+        value->setGeometry(value->x(), top, value->width(), height);
+        top += height + twips(RowGap);
+    };
+    place(Label4, Label_DUTId, m_dutIdText);
+    place(Label2, Label_Comments, m_commentsText);
+    // The chart shows the chosen step's column: the verdict is of the record's own step only.
+    const QString verdict = m_record->stepIndex == m_step
+                                ? QStringLiteral("Verdict: ") + m_record->verdict.text()
+                                : QStringLiteral("No verdict: this page shows the %1 column")
+                                      .arg(Label_FreqStep->text());
+    const QString line =
+        QStringLiteral("%1, record %2, operator %3")
+            .arg(verdict, m_record->id.toString(QUuid::WithoutBraces), m_record->operatorLogin);
+    // One line where a smaller font makes it one; a long operator name wraps.
+    QFont lineFont = font();
+    while (lineFont.pointSizeF() > 7 &&
+           QFontMetrics(lineFont).horizontalAdvance(line) >
+               Label_Verdict->width() - 2 * QFontMetrics(lineFont).averageCharWidth())
+        lineFont.setPointSizeF(lineFont.pointSizeF() - 0.5);
+    Label_Verdict->setFont(lineFont);
+    place(nullptr, Label_Verdict, line);
+    Label_Verdict->show();
+    // The basic page's margin below its last row.
+    setFixedSize(PageWidth, top - twips(RowGap) + twips(180));
+}
+
 void PrintResultForm::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
@@ -270,12 +336,13 @@ void PrintResultForm::notePrinted(const QString& destination)
 {
     PrintRow page;
     page.dutDescription = Label_DUT->text();
-    page.dutId = Label_DUTId->text();
-    page.comments = Label_Comments->text();
+    page.dutId = m_dutIdText;
+    page.comments = m_commentsText;
     page.dateText = Label_Date->text();
     page.stepText = Label_FreqStep->text();
     page.destination = destination;
     page.printed = QDateTime::currentDateTimeUtc();
+    page.layout = m_record ? PageLayout::VerdictLine : PageLayout::Basic;
     for (int row = 1; row <= ResultGrid::Rows; ++row) {
         if (const std::optional<float> value = MSChartPrint->grid().cellValue(row, 3))
             page.cells << MeasuredPoint{row * 12.5, *value};
@@ -295,6 +362,7 @@ void PrintResultForm::printFailed(const QString& reason)
 
 void PrintResultForm::PrintReport()
 {
+    growPage();
     const QString previous = DefaultPrinter::CurrentDefaultPrinter();
     QPrinter printer(QPrinter::HighResolution);
     if (!previous.isEmpty())
@@ -354,7 +422,7 @@ void PrintResultForm::PrintReport()
     if (m_preset && !m_preset->saveComments)
         return;
     QString reason;
-    if (SavedComments().save(Label_DUTId->text(), Label_Comments->text(), &reason) ==
+    if (SavedComments().save(m_dutIdText, m_commentsText, &reason) ==
         SavedComments::SaveResult::Failed)
         // The page is printed; the operator should know the entry will not be offered again.
         m_dialogs.message({MsgKind::Notice, MsgIcon::Exclamation,

@@ -24,6 +24,8 @@ struct ReportSource {
     const GlobalVar& globals;  // MeasType and StepMult
     QString customAttnText;    // Text_CustomAttn, for a custom attenuator's description
     QPoint position;           // the main window's top-left on the screen
+    // The record printed; none: the basic page, without the verdict line.
+    std::optional<PageRecord> record = std::nullopt;
 };
 
 // A page whose texts are known before it is printed: remote control's, or a re-print.
@@ -79,6 +81,9 @@ private:
     void createChartAndFrame();
     void createDutLabels();
     void fitFont();
+    // Below the basic page's rows: the DUT ID and comments on as many lines as they take,
+    // then the verdict line, and the page as tall as that needs.
+    void growPage();
     // Header and chart from the main window; the labels of the DUT wait for the dialog.
     void Form_Load(const ReportSource& source);
     void loadHeader(const QString& freqStepText);
@@ -96,6 +101,10 @@ private:
     bool m_activated = false;
     std::optional<PresetPage> m_preset;
     std::optional<PrintRow> m_printed;
+    std::optional<PageRecord> m_record;
+    int m_step = 0;
+    // As typed: the grown page's labels hold them broken into lines.
+    QString m_dutIdText, m_commentsText;
     QString m_failure;
 
     QLabel* Label1 = nullptr;
@@ -112,4 +121,5 @@ private:
     QLabel* Label_DUTId = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label_Comments = nullptr;
+    QLabel* Label_Verdict = nullptr;
 };

@@ -520,6 +520,7 @@ RemoteBench::Refusal BenchSession::runNow(StartedFrom origin, bool attended)
     m_referencesBefore = {reference(MeasKind::Attenuation), reference(MeasKind::ReturnLoss)};
     m_running = true;
     m_lastResult.reset();
+    m_lastRecord.reset();
     BenchControls& c = m_controls;
     c.stepList.enabled = false;
     c.run.enabled = false;
@@ -652,7 +653,8 @@ RemoteBench::Refusal BenchSession::hardcopy(const QString& description)
                               QLatin1String(FrequencyStep::at(m_controls.stepIndex).text),
                               m_engine.Globals,
                               m_controls.customAttnText,
-                              {}};
+                              {},
+                              m_lastRecord};
     const std::optional<PrintRow> page = PrintResultForm::PrintPreset(
         source, {text, m_dutId, m_comment, {}, false, true}, *m_desk, nullptr, &failure);
     if (!page)

@@ -152,6 +152,9 @@ public:
     void abort() override;
     bool busy() const override { return m_running; }
     std::optional<MeasurementResult> lastResult() const override { return m_lastResult; }
+    // The record kept of the last sweep, for the page printed of it; none before one.
+    const std::optional<PageRecord>& lastRecord() const { return m_lastRecord; }
+    void setLastRecord(const PageRecord& record) { m_lastRecord = record; }
     ReferenceState reference(MeasKind kind) const override;
     QString promptText() const override;
     Refusal answerPrompt(PromptButton button) override;
@@ -225,6 +228,7 @@ private:
     bool m_attended = true;
     bool m_running = false;
     std::optional<MeasurementResult> m_lastResult;
+    std::optional<PageRecord> m_lastRecord;
     // The references as they were when the run began: the run's own are the bus thread's.
     std::array<ReferenceState, 2> m_referencesBefore{};
     int m_runConnection = 0; // the remote connection whose run is in progress; 0: none

@@ -29,6 +29,9 @@ void SweepRecorder::record(const MeasurementResult& sweep)
     bench.interface = m_interface;
     bench.address = m_address;
     m_lastRecord = m_history.record(result, context);
+    if (!m_lastRecord.isNull())
+        m_session.setLastRecord(
+            {m_lastRecord, Verdict::of(result), context.operatorLogin, result.stepIndex});
     emit recorded(Verdict::of(result));
 }
 

@@ -84,7 +84,11 @@ private slots:
         inDetails("AT-77", "after repair");
         click(w.Command_Print);
         const QString first = takePrinted(cups->output("q1"));
-        QVERIFY2(first.contains("AT-77") && first.contains("6 dB Attenuator"), qPrintable(first));
+        // The sweep's verdict and record under the texts.
+        QVERIFY2(
+            first.contains("AT-77") && first.contains("6 dB Attenuator") &&
+                first.contains(QRegularExpression("Verdict: PASS .* MHz, record [-0-9a-f]{36}")),
+            qPrintable(first));
         QCOMPARE(readFile(SavedComments::FileName), QByteArray("AT-77;after repair\r\n"));
         writeFile(SavedComments::FileName, ""); // a re-print must not add to it
 

@@ -381,6 +381,10 @@ private slots:
         QVERIFY(!w.MSChart1->grid().seriesHidden(1) && !w.MSChart1->grid().seriesHidden(6));
         QCOMPARE(heard, "Getting value for 300 MHz");
         QVERIFY(busyShown);
+        // The verdict in green, and heard as it is read.
+        QCOMPARE(w.Label_Verdict->text().left(5) + w.Label_Verdict->accessibleName().left(13) +
+                     w.Label_Verdict->palette().color(QPalette::WindowText).name(),
+                 "PASS Verdict PASS #007828");
 
         // A label is named by its caption; only the chart and the "dB" boxes carry a name.
         QCOMPARE(w.Label_Info->accessibleName(), "");

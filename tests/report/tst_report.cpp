@@ -17,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+Q_DECLARE_METATYPE(Verdict)
+
 namespace {
 using Saved = SavedComments::SaveResult;
 const QString Dat = QString::fromLatin1(SavedComments::FileName);
@@ -68,6 +70,16 @@ struct Bench {
     }
     void run(int step) { PrintResultForm::Command_Print_Click(source(step), dialogs); }
 };
+
+// The page's text from the DUT ID on, without blanks or line breaks.
+QString dutRows(const QString& pdf)
+{
+    QProcess process;
+    process.start("pdftotext", {"-layout", pdf, "-"});
+    process.waitForFinished(60000);
+    const QString text = QString::fromUtf8(process.readAllStandardOutput());
+    return text.mid(text.indexOf("DUT ID:")).remove(QRegularExpression("\\s"));
+}
 
 // The details dialog alone, writing into labels that stand for the report's.
 struct Details {
@@ -355,6 +367,51 @@ private slots:
         QTEST(bench.dialogs.lines(), "told");
         QTEST(readFile(Dat), "saved");
         QCOMPARE(printedPage(to), dutLines.isEmpty() ? "no page" : page(7, dutLines));
+    }
+
+    // The line under the DUT's texts: the record's verdict, or why there is none on this page;
+    // the comments printed whole however long; a print from before the line is printed without.
+    void verdictLine_data()
+    {
+        QTest::addColumn<int>("recordStep"); // -1: a print from before the verdict line
+        QTest::addColumn<Verdict>("verdict");
+        QTest::addColumn<QString>("comments");
+        QTest::addColumn<QString>("line");
+        const Verdict pass{Verdict::Outcome::Pass, 0.27, 912.5};
+        const QString record = ",record00000000-0000-0000-0000-00000000000a,operatortech";
+        // Words, then a run without a blank to break: 512 characters, the most there can be.
+        const QString longText =
+            QString("re-checked after repair at 912.5 MHz ").repeated(12) + QString(68, 'W');
+        QTest::newRow("PASS") << 3 << pass << "ok"
+                              << "Verdict:PASS0.27dBat912.5MHz" + record;
+        QTest::newRow("FAIL") << 3 << Verdict{Verdict::Outcome::Fail, -0.034, 25} << "ok"
+                              << "Verdict:FAIL-0.03dBat25MHz" + record;
+        QTest::newRow("another step") << 1 << pass << "ok"
+                                      << "Noverdict:thispageshowsthe100MHzcolumn" + record;
+        QTest::newRow("printed before") << -1 << pass << "ok"
+                                        << "";
+        QTest::newRow("long comments")
+            << 3 << pass << longText << "Verdict:PASS0.27dBat912.5MHz" + record;
+    }
+    void verdictLine()
+    {
+        QFETCH(int, recordStep);
+        QFETCH(Verdict, verdict);
+        QFETCH(QString, comments);
+        QFETCH(QString, line);
+        Bench bench(7, "report.pdf");
+        ReportSource source = bench.source(3);
+        if (recordStep >= 0)
+            source.record = PageRecord{QUuid("{00000000-0000-0000-0000-00000000000a}"), verdict,
+                                       "tech", recordStep};
+        const std::optional<PrintRow> row = PrintResultForm::PrintPreset(
+            source, {"Termination", "T-9", comments, {}, true, false}, bench.dialogs, nullptr);
+        QVERIFY(row);
+        // The row keeps the texts as typed, and which page it was.
+        QCOMPARE(row->comments + '|' + QString::number(int(row->layout)),
+                 comments + (recordStep >= 0 ? "|1" : "|0"));
+        QCOMPARE(dutRows("report.pdf"),
+                 "DUTID:T-9Comments:" + QString(comments).remove(' ') + line);
     }
 
     // ---- The default printer and printing through a private cupsd
