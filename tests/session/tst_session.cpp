@@ -61,10 +61,9 @@ void checkHandler(const QString& where)
 // meanwhile, or for 2 s.
 struct WatchedBench : SimulatedBench {
     using SimulatedBench::SimulatedBench;
-    int ibwrt(int ud, const QByteArray& data) override
+    int ibwrt(int ud, const QByteArray& text) override
     {
-        note();
-        return SimulatedBench::ibwrt(ud, data);
+        return note(), SimulatedBench::ibwrt(ud, text);
     }
     int ibrd(int ud, QByteArray& buffer) override
     {
@@ -83,16 +82,8 @@ struct WatchedBench : SimulatedBench {
         }
         return SimulatedBench::ibrd(ud, buffer);
     }
-    int ibwait(int ud, int mask) override
-    {
-        note();
-        return SimulatedBench::ibwait(ud, mask);
-    }
-    int ibrsp(int ud, char* statusByte) override
-    {
-        note();
-        return SimulatedBench::ibrsp(ud, statusByte);
-    }
+    int ibwait(int ud, int mask) override { return note(), SimulatedBench::ibwait(ud, mask); }
+    int ibrsp(int ud, char* spr) override { return note(), SimulatedBench::ibrsp(ud, spr); }
     void FindLstn(int board, const QVector<short>& addresses, QVector<short>& results,
                   int limit) override
     {
