@@ -162,11 +162,6 @@ void TestSession::steps_data()
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("log");
     const QString rlSetup = "prompt Return Loss Measurement Setup";
-    QTest::newRow("a reference, then a termination")
-        << "" << QStringList{"kind rl", "step 3", "run", "device TERM", "run", "show"}
-        << rlSetup + " | done Return Loss Reference | sent 26 | " + rlSetup +
-               " | done Return Loss Measurement | sent 22 | dut= comment= refs=01 "
-               "PASS 6.29 dB at 1000 MHz";
     QTest::newRow("devices wait for their reference")
         << ""
         << QStringList{"device X2", "kind att",      "device X2", "custom 5", "step 2",    "run",
@@ -187,10 +182,6 @@ void TestSession::steps_data()
     QTest::newRow("the selection is locked while a run is in progress")
         << "" << QStringList{"kind rl", "at-prompt kind rl", "at-prompt dut D", "run"}
         << rlSetup + " | kind rl -> -221 | dut D -> -221 | done Return Loss Reference | sent 86";
-    QTest::newRow("Cancel at the connection prompt")
-        << "" << QStringList{"kind att", "answer Cancel", "run", "show", "device X2"}
-        << "prompt Attenuator Measurement Setup | sent 2 | dut= comment= refs=00 no result | "
-           "device X2 -> -221";
     // After the fatal end's message nothing more goes over the bus or to the operator.
     QTest::newRow("Cancel in the GPIB error dialog ends the program")
         << "write-error=MFREQ 300E+6)"
