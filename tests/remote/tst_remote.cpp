@@ -308,20 +308,18 @@ private slots:
         QCOMPARE(reader->lines.last(), Idn);
     }
 
+    // Loopback needs no warning; a taken port is named. The warning for a listener beyond this
+    // machine is checked where the program says it, in tst_remoteprogram.
     void listening()
     {
         Bench loopback;
-        RemoteServer second(loopback.session), open(loopback.session);
+        RemoteServer second(loopback.session);
         const QString port = QString::number(loopback.server.port());
         QCOMPARE(loopback.server.exposureWarning(), QString());
         QString error;
         QVERIFY(!second.listen(QHostAddress::LocalHost, loopback.server.port(), &error));
         QCOMPARE(error, "remote control cannot listen on 127.0.0.1:" + port +
                             ": The bound address is already in use");
-        QVERIFY(open.listen(QHostAddress::AnyIPv4, 0));
-        QCOMPARE(open.exposureWarning(),
-                 "Remote control on 0.0.0.0:" + QString::number(open.port()) +
-                     " has no authentication: anyone who can reach it can run the bench.");
     }
 };
 
