@@ -169,16 +169,10 @@ void TestSession::steps_data()
         << "device X2 -> -221 | device X2 -> -221 | custom 5 -> -221 | prompt Attenuator "
            "Measurement Setup | done Attenuator Reference | sent 46 | step 1 -> -221 | "
            "step 1 -> -221 | dut= comment= refs=10 no result";
+    // Line breaks of every kind; the bounds are checked at the remote door.
     QTest::newRow("texts from outside")
-        << "" << QStringList{"dut \t a\u2028b;c \n",
-                             "comment  x;y\u0085z",
-                             "show",
-                             "dut " + QString(65, u'x'),
-                             "comment " + QString(513, u'y'),
-                             "dut " + QString(64, u'x')}
-        << "dut=a b-c comment= x-y z refs=00 no result | dut " + QString(65, u'x') +
-               " -> -222 The DUT ID can be at most 64 characters long. | comment " +
-               QString(513, u'y') + " -> -222 The comments can be at most 512 characters long.";
+        << "" << QStringList{"dut \t a\u2028b;c \n", "comment  x;y\u0085z", "show"}
+        << "dut=a b-c comment= x-y z refs=00 no result";
     QTest::newRow("the selection is locked while a run is in progress")
         << "" << QStringList{"kind rl", "at-prompt kind rl", "at-prompt dut D", "run"}
         << rlSetup + " | kind rl -> -221 | dut D -> -221 | done Return Loss Reference | sent 86";
