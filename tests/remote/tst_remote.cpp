@@ -272,6 +272,7 @@ private slots:
         Bench bench;
         QVERIFY(!bench.session.setKind(MeasKind::Attenuation).refused());
         std::vector<std::unique_ptr<Client>> clients;
+        clients.reserve(50);
         for (int i = 0; i < 50; ++i)
             clients.push_back(bench.client());
         QMap<QByteArray, int> answers;
