@@ -173,9 +173,15 @@ void TestSession::steps_data()
     QTest::newRow("texts from outside")
         << "" << QStringList{"dut \t a\u2028b;c \n", "comment  x;y\u0085z", "show"}
         << "dut=a b-c comment= x-y z refs=00 no result";
-    QTest::newRow("the selection is locked while a run is in progress")
-        << "" << QStringList{"kind rl", "at-prompt kind rl", "at-prompt dut D", "run"}
-        << rlSetup + " | kind rl -> -221 | dut D -> -221 | done Return Loss Reference | sent 86";
+    QTest::newRow("the selection is locked while a run is in progress; then a termination")
+        << "" << QStringList{"kind rl", "at-prompt kind rl", "at-prompt dut D",
+                             "run",     "device TERM",       "run",
+                             "show"}
+        << rlSetup +
+               " | kind rl -> -221 | dut D -> -221 | done Return Loss Reference | sent 86 | " +
+               rlSetup +
+               " | done Return Loss Measurement | sent 82 | dut= comment= refs=01 PASS "
+               "6.29 dB at 875 MHz";
     // After the fatal end's message nothing more goes over the bus or to the operator.
     QTest::newRow("Cancel in the GPIB error dialog ends the program")
         << "write-error=MFREQ 300E+6)"
