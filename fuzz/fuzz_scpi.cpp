@@ -29,50 +29,25 @@ class AcceptingBench : public RemoteBench {
 public:
     QString analyserModel() const override { return QStringLiteral("2712"); }
     MeasKind kind() const override { return m_kind; }
-    Refusal setKind(MeasKind kind) override
-    {
-        m_kind = kind;
-        return {};
-    }
+    Refusal setKind(MeasKind kind) override { return take(m_kind, kind); }
     int stepIndex() const override { return m_step; }
-    Refusal setStepIndex(int index) override
-    {
-        m_step = index;
-        return {};
-    }
+    Refusal setStepIndex(int index) override { return take(m_step, index); }
     MeasType device() const override { return m_device; }
-    Refusal setDevice(MeasType type) override
-    {
-        m_device = type;
-        return {};
-    }
+    Refusal setDevice(MeasType type) override { return take(m_device, type); }
     QString customAttenuationText() const override { return m_attenuation; }
-    Refusal setCustomAttenuation(const QString& text) override
-    {
-        m_attenuation = text;
-        return {};
-    }
+    Refusal setCustomAttenuation(const QString& text) override { return take(m_attenuation, text); }
     bool customLimitOn() const override { return m_limitOn; }
     QString customLimitText() const override { return m_limit; }
     Refusal setCustomLimit(bool on, const QString& text) override
     {
         m_limitOn = on;
-        m_limit = text;
-        return {};
+        return take(m_limit, text);
     }
     // Kept raw: the answers must be clean whatever the bench holds.
     QString dutId() const override { return m_dut; }
-    Refusal setDutId(const QString& id) override
-    {
-        m_dut = id;
-        return {};
-    }
+    Refusal setDutId(const QString& id) override { return take(m_dut, id); }
     QString comment() const override { return m_comment; }
-    Refusal setComment(const QString& text) override
-    {
-        m_comment = text;
-        return {};
-    }
+    Refusal setComment(const QString& text) override { return take(m_comment, text); }
 
     Refusal initiate(int connection, bool) override
     {
@@ -101,6 +76,12 @@ public:
     }
 
 private:
+    template <typename T> static Refusal take(T& setting, const T& value)
+    {
+        setting = value;
+        return {};
+    }
+
     MeasKind m_kind = MeasKind::Attenuation;
     int m_step = 1;
     MeasType m_device = MeasType::AttReference;

@@ -28,19 +28,25 @@ QString readmeExample(quint16 port)
     return block.match(text).captured(1).replace(QStringLiteral("5025"), QString::number(port));
 }
 
-// A user's home of its own, and the program started there under remote control.
+// A user's home of its own, and the program started there under remote control; the program is
+// killed, if still running, when the test ends.
 struct Home {
     Home()
     {
         environment.insert(QStringLiteral("HOME"), dir.path());
         environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.path() + "/data");
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path() + "/config");
-    }
-    // The port remote control listens on; 0 when the program did not say.
-    quint16 start(QProcess& program, const QString& scenario)
-    {
         program.setProcessEnvironment(environment);
         program.setWorkingDirectory(dir.path());
+    }
+    ~Home()
+    {
+        program.kill();
+        program.waitForFinished(10000);
+    }
+    // The port remote control listens on; 0 when the program did not say.
+    quint16 start(const QString& scenario = {})
+    {
         program.start(QStringLiteral(VELMORA_PROGRAM),
                       {"--simulate=instant" + scenario, QStringLiteral("--remote=0")});
         program.waitForReadyRead(30000);
@@ -61,6 +67,7 @@ struct Home {
 
     QTemporaryDir dir;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcess program;
 };
 
 } // namespace
@@ -71,8 +78,7 @@ private slots:
     void tenAttenuatorsByScript()
     {
         Home home;
-        QProcess program;
-        const quint16 port = home.start(program, {});
+        const quint16 port = home.start();
         QVERIFY(port != 0);
 
         const QString verdicts =
@@ -90,10 +96,9 @@ private slots:
         file.close();
         QCOMPARE(python({example}), "Velmora,2712,0," VELMORA_VERSION "\n");
 
-        program.terminate();
-        program.waitForFinished(10000);
-        if (program.state() != QProcess::NotRunning)
-            program.kill();
+        home.program.terminate();
+        if (!home.program.waitForFinished(10000))
+            home.program.kill();
 
         // Each run is a record of its DUT, unattended, from remote control.
         const QStringList records = home.history();
@@ -102,32 +107,15 @@ private slots:
         QCOMPARE(records[9].section(u'\t', 2, 5), "ATT-10\tATT\t3\tNONE");
     }
 
-    // As a test executive waits for a run without holding the connection, then reads the
-    // status byte after errors and has register values out of range refused.
-    void statusRegistersByScript()
-    {
-        Home home;
-        QProcess program;
-        const quint16 port = home.start(program, {});
-        QVERIFY(port != 0);
-        QCOMPARE(python({QStringLiteral(VELMORA_SOURCE_DIR "/tests/app/status_poll.py"),
-                         QString::number(port)}),
-                 "0\n1 0;PASS;0,\"No error\"\n100\n48;20\n36;32;-224,\"Illegal parameter value\";"
-                 "-113,\"Undefined header\";-222,\"Data out of range\";-222,\"Data out of range\";"
-                 "-222,\"Data out of range\";0,\"No error\"\n");
-        program.kill();
-        program.waitForFinished(10000);
-    }
-
     // A record handed to the history just before the program ends at a GPIB error's Cancel is
     // in the bench's file afterwards, and the program ends with status 1.
     void fatalEndKeepsTheLastRecord()
     {
         Home home;
-        QProcess program;
+        QProcess& program = home.program;
         // The third sweep's first marker finds no listener: ten points a sweep at 100 MHz.
         QTcpSocket bench;
-        bench.connectToHost(QHostAddress::LocalHost, home.start(program, ",write-error=MFREQ@21"));
+        bench.connectToHost(QHostAddress::LocalHost, home.start(",write-error=MFREQ@21"));
         QVERIFY(bench.waitForConnected(10000));
         // Another program holds the history file: the record waits in the history's worker.
         const QString file =
@@ -170,16 +158,13 @@ private slots:
     void openListenerSaidOutLoud()
     {
         Home home;
-        QProcess program;
-        program.setProcessEnvironment(home.environment);
+        QProcess& program = home.program;
         program.setReadChannel(QProcess::StandardError);
         program.start(QStringLiteral(VELMORA_PROGRAM),
                       {"--simulate=instant", "--remote=0", "--remote-listen", "0.0.0.0"});
         QString said;
         while (!said.contains("the bench.") && program.waitForReadyRead(30000))
             said += QString::fromUtf8(program.readAllStandardError());
-        program.kill();
-        program.waitForFinished(10000);
         QVERIFY2(said.contains(QRegularExpression(
                      "velmora: Remote control on 0\\.0\\.0\\.0:[1-9][0-9]* has no authentication: "
                      "anyone who can reach it can run the bench\\.\n")),

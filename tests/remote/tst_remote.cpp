@@ -22,22 +22,6 @@ const QByteArray Prompt = "\"Connect the Tracking Generator output to the 2712 i
                           "when done and the 2712 has finished setup.\"";
 constexpr int Patience = 30000; // ms; only a broken server waits that long
 
-// The answers owed for the session's nth completed sweep: "{Mn}" its margin, "{Dn}" its values.
-QByteArray expand(QByteArray text, const QList<MeasurementResult>& sweeps)
-{
-    for (qsizetype n = 0; n < sweeps.size(); ++n) {
-        const Verdict v = Verdict::of(sweeps[n]);
-        QByteArrayList values;
-        for (const MeasuredPoint& point : sweeps[n].points)
-            values << Scpi::plainNumber(point.value);
-        const QString margin =
-            Verdict::marginText(v.marginDb) + u',' + Verdict::frequencyText(v.frequencyMHz);
-        text.replace("{M" + QByteArray::number(n + 1) + '}', margin.toLatin1())
-            .replace("{D" + QByteArray::number(n + 1) + '}', values.join(','));
-    }
-    return text;
-}
-
 // A client over a real socket that collects the answer lines as they come.
 struct Client {
     explicit Client(quint16 port)
@@ -75,8 +59,6 @@ struct Bench {
         session.load();
         session.checkTrackingGenerator();
         settle(session);
-        QObject::connect(&session, &BenchSession::sweepCompleted,
-                         [this](const MeasurementResult& result) { sweeps << result; });
         // With steps set, the next connection prompt a person would see stays up, the run
         // waiting, until it is answered over SCPI: the steps run as it appears, and one of them
         // must send that answer.
@@ -97,7 +79,6 @@ struct Bench {
     SimulatedOperator hands{dialogs, bench};
     BenchSession session{bench, clock, hands};
     RemoteServer server{session};
-    QList<MeasurementResult> sweeps;
     std::function<void()> steps;
 };
 
@@ -163,7 +144,8 @@ private slots:
             "SYST:PROM OFF;:INIT;*OPC?;:FETC:REF?\n"
             "CONF:DEV TERM;DEV?;:INIT;*OPC?;:FETC:VERD?;MARG?\nFETC:DATA?\nFETC:FREQ?\n"
             "INIT;FETC:DATA?;:SYST:ERR?;ERR?;ERR?;ERR?\n",
-            "ATT,0,25\n1;RL,1,100\nTERM;1;PASS;{M1}\n{D1}\n"
+            "ATT,0,25\n1;RL,1,100\nTERM;1;PASS;6.29,1000\n36.38,34.170002,32.91,31.710001,30.03,"
+            "29.28,28.78,27.62,27.32,27.289999\n"
             "100,200,300,400,500,600,700,800,900,1000\n"
             "-230,\"Data corrupt or stale\";-221,\"Settings conflict\";"
             "-230,\"Data corrupt or stale\";0,\"No error\"\n");
@@ -172,7 +154,7 @@ private slots:
             "CONF:DEV X1;:INIT;*OPC?;:FETC:VERD?;MARG?\n"
             "CONF:LIM 3.5E-1;LIM?;LIM:STAT?;:CONF:DEV x2;:INIT;*WAI;:FETC:VERD?;MARG?\n"
             "CONF:LIM:STAT OFF;STAT?\nCONF:DEV PAD;DEV X3;DEV?;:SYST:ERR?;ERR?\n",
-            "1\n1;FAIL;{M1}\n1;NONE;9.91E37,9.91E37\n0.35;1;FAIL;{M3}\n0\n"
+            "1\n1;FAIL;-0.07,900\n1;NONE;9.91E37,9.91E37\n0.35;1;FAIL;-0.03,950\n0\n"
             "X2;-221,\"Settings conflict\";-224,\"Illegal parameter value\"\n",
             "failing");
         row("value checks at INIT",
@@ -227,8 +209,7 @@ private slots:
         const auto client = bench.client();
         QVERIFY(client->ask(input, int(output.count('\n'))));
         QVERIFY(client->ask(":SYST:ERR?\n"));
-        QCOMPARE(client->lines.join('\n') + '\n',
-                 expand(output, bench.sweeps) + "0,\"No error\"\n");
+        QCOMPARE(client->lines.join('\n') + '\n', output + "0,\"No error\"\n");
     }
 
     // A remote run's GPIB error goes to the connection that started it, in the dialog's words;
@@ -291,6 +272,7 @@ private slots:
         Bench bench;
         QVERIFY(!bench.session.setKind(MeasKind::Attenuation).refused());
         std::vector<std::unique_ptr<Client>> clients;
+        clients.reserve(50);
         for (int i = 0; i < 50; ++i)
             clients.push_back(bench.client());
         QMap<QByteArray, int> answers;
@@ -327,20 +309,18 @@ private slots:
         QCOMPARE(reader->lines.last(), Idn);
     }
 
+    // Loopback needs no warning; a taken port is named. The warning for a listener beyond this
+    // machine is checked where the program says it, in tst_remoteprogram.
     void listening()
     {
         Bench loopback;
-        RemoteServer second(loopback.session), open(loopback.session);
+        RemoteServer second(loopback.session);
         const QString port = QString::number(loopback.server.port());
         QCOMPARE(loopback.server.exposureWarning(), QString());
         QString error;
         QVERIFY(!second.listen(QHostAddress::LocalHost, loopback.server.port(), &error));
         QCOMPARE(error, "remote control cannot listen on 127.0.0.1:" + port +
                             ": The bound address is already in use");
-        QVERIFY(open.listen(QHostAddress::AnyIPv4, 0));
-        QCOMPARE(open.exposureWarning(),
-                 "Remote control on 0.0.0.0:" + QString::number(open.port()) +
-                     " has no authentication: anyone who can reach it can run the bench.");
     }
 };
 

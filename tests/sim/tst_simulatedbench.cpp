@@ -1,4 +1,5 @@
 #include "base/Clock.h"
+#include "gpib/AnalyserCommands.h"
 #include "sim/BenchProtocol.h"
 #include "sim/SimulatedBench.h"
 
@@ -10,11 +11,6 @@ using namespace Ni488;
 // model's levels are checked through the program's own I/O in tst_instrumentio and tst_engine;
 // here is what the bench answers, byte for byte.
 namespace {
-
-// The program's set-up, exactly as it sends it.
-const QByteArray SetUp = "EOS ON;HDR OFF;TIM 100E-3;ACQMODE PEAK;SPAN 100.0E+6;MXSPN OFF;"
-                         "FREQ 500.E+6;STEP 2.000E+6;VIDFLT 3.0E+4;VFENAB ON;TGLEVEL 0.0;"
-                         "TGENAB ON:SIG";
 
 // A bench on its own virtual clock, with one descriptor at the analyser (T3s).
 struct Bench {
@@ -130,8 +126,9 @@ private slots:
         QFETCH(QString, scenario);
         Bench b(scenario);
         QStringList seen;
-        for (const QByteArray& message : {SetUp, QByteArray("SIG")}) {
-            QCOMPARE(b.write(message), CMPL);
+        // The program's set-up, then a sweep.
+        for (const QString& message : {AnalyserCommands::GeneralSetup, AnalyserCommands::Signal}) {
+            QCOMPARE(b.write(message.toLatin1()), CMPL);
             const bool timedOut = b.bench.ibwait(b.ud, RQS | TIMO) & TIMO;
             seen << QString::number(b.clock.now()) + (timedOut ? " timeout" : ":");
             while (b.bench.ibwait(b.ud, 0) & RQS)
