@@ -121,7 +121,6 @@ void MarginTrend::setPoints(const QVector<Point>& points, bool daily)
     auto* x = new QDateTimeAxis;
     x->setTitleText(daily ? QStringLiteral("Day (lowest, median, highest)")
                           : QStringLiteral("Sweep end"));
-    x->setFormat(QStringLiteral("yyyy-MM-dd"));
     x->setTickCount(5);
     auto* y = new QValueAxis;
     y->setTitleText(QStringLiteral("Worst margin (dB)"));
@@ -175,6 +174,9 @@ void MarginTrend::setPoints(const QVector<Point>& points, bool daily)
     const auto [from, to] = padded(low, high, 0.05);
     y->setRange(from, to);
     y->applyNiceNumbers();
+    // Within a few days, ticks a day apart would all read the same date.
+    x->setFormat(last - first < 4 * 86400000LL ? QStringLiteral("MM-dd HH:mm")
+                                               : QStringLiteral("yyyy-MM-dd"));
     x->setRange(QDateTime::fromMSecsSinceEpoch(first, Qt::UTC).toLocalTime(),
                 QDateTime::fromMSecsSinceEpoch(last, Qt::UTC).toLocalTime());
 }
