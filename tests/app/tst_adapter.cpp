@@ -57,38 +57,6 @@ struct Served {
     BenchServer server;
 };
 
-// The program's window over any driver, started as at program start.
-struct Program {
-    Program(GpibDriver& driver, VirtualClock& clock)
-        : session(driver, clock, dialogs), io(session.io()), form(session, dialogs)
-    {
-        BenchFixture::startProgram(form, clock);
-        dialogs.clear();
-    }
-
-    ScriptedDialogs dialogs;
-    BenchSession session;
-    InstrumentIO& io;
-    MainForm form;
-};
-
-// A return-loss check of a termination and an attenuation check of a 6 dB attenuator at
-// 50 MHz steps, each after its reference; every prompt answered OK. The chart after each.
-QStringList checks(MainForm& w)
-{
-    QStringList charts;
-    for (const MeasKind kind : {MeasKind::ReturnLoss, MeasKind::Attenuation}) {
-        measure(w, kind, 2,
-                kind == MeasKind::Attenuation ? static_cast<QWidget*>(w.Option_Attn[2])
-                                              : w.Option_Refl[1]);
-        QString cells;
-        for (int cell = 0; cell < ResultGrid::Rows * 6; ++cell)
-            cells += w.MSChart1->grid().cell(cell / 6 + 1, cell % 6 + 1) + u'|';
-        charts << cells;
-    }
-    return charts;
-}
-
 } // namespace
 
 class AdapterTest : public QObject {
@@ -117,7 +85,7 @@ private slots:
         BenchFixture local(bench);
         local.startUp();
         local.dialogs.clear();
-        const QStringList localCharts = checks(*local.form);
+        const QStringList localCharts = checkBoth(*local.form);
 
         Served served(bench + u',' + link, terminal);
         QString error;
@@ -126,8 +94,9 @@ private slots:
         QStringList titles;
         int analyser = 0;
         {
-            Program program(*driver, served.clock);
-            QCOMPARE(checks(program.form), localCharts);
+            WindowOver program(*driver, served.clock);
+            program.dialogs.clear();
+            QCOMPARE(checkBoth(program.form), localCharts);
             titles = program.dialogs.titles();
             analyser = program.form.State.AnalyserDevice;
         }
@@ -185,7 +154,8 @@ private slots:
         Served served(QStringLiteral("drop=5"), terminal);
         const std::unique_ptr<AdapterDriver> driver = served.open();
         QVERIFY(driver);
-        Program program(*driver, served.clock);
+        WindowOver program(*driver, served.clock);
+        program.dialogs.clear();
         MainForm& w = program.form;
         measure(w, MeasKind::ReturnLoss, 3); // 10 points, every message answered OK
 
@@ -241,7 +211,8 @@ private slots:
     {
         auto served = std::make_unique<Served>(QString{});
         const std::unique_ptr<AdapterDriver> driver = served->open();
-        Program program(*driver, served->clock);
+        WindowOver program(*driver, served->clock);
+        program.dialogs.clear();
         program.dialogs.onMessage = [&](const ScriptedDialogs::Shown& shown) {
             return shown.kind == MsgKind::BusError ? MsgResult::Cancel : MsgResult::Yes;
         };

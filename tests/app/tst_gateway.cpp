@@ -60,34 +60,6 @@ struct Served {
     GatewayServer server;
 };
 
-struct Program {
-    Program(GpibDriver& driver, VirtualClock& clock)
-        : session(driver, clock, dialogs), io(session.io()), form(session, dialogs)
-    {
-        BenchFixture::startProgram(form, clock);
-    }
-
-    ScriptedDialogs dialogs;
-    BenchSession session;
-    InstrumentIO& io;
-    MainForm form;
-};
-
-QStringList checks(MainForm& w)
-{
-    QStringList charts;
-    for (const MeasKind kind : {MeasKind::ReturnLoss, MeasKind::Attenuation}) {
-        measure(w, kind, 2,
-                kind == MeasKind::Attenuation ? static_cast<QWidget*>(w.Option_Attn[2])
-                                              : w.Option_Refl[1]);
-        QString cells;
-        for (int cell = 0; cell < ResultGrid::Rows * 6; ++cell)
-            cells += w.MSChart1->grid().cell(cell / 6 + 1, cell % 6 + 1) + u'|';
-        charts << cells;
-    }
-    return charts;
-}
-
 QString python(const QString& script, const QStringList& arguments)
 {
     QProcess process;
@@ -143,16 +115,16 @@ private slots:
         local.startUp();
         const QStringList localTitles = local.dialogs.titles();
         local.dialogs.clear();
-        const QStringList localCharts = checks(*local.form);
+        const QStringList localCharts = checkBoth(*local.form);
 
         Served served(bench);
         QString error;
         const std::unique_ptr<Vxi11Driver> driver = served.open(&error);
         QVERIFY2(driver, qPrintable(error));
-        Program program(*driver, served.clock);
+        WindowOver program(*driver, served.clock);
         QCOMPARE(program.dialogs.titles(), localTitles);
         program.dialogs.clear();
-        QCOMPARE(checks(program.form), localCharts);
+        QCOMPARE(checkBoth(program.form), localCharts);
         QCOMPARE(program.dialogs.titles(), local.dialogs.titles());
         QCOMPARE(served.server.bench().received(), local.bench.received());
     }
@@ -204,7 +176,7 @@ private slots:
         Served served(QStringLiteral("refuse-links=%1").arg(code));
         const std::unique_ptr<Vxi11Driver> driver = served.open(nullptr, "/gpib0,18");
         QVERIFY(driver);
-        Program program(*driver, served.clock);
+        WindowOver program(*driver, served.clock);
         QCOMPARE(program.dialogs.titles(), QStringList{"GPIB gateway not reached"});
         QCOMPARE(program.dialogs.shown[0].text,
                  "The GPIB gateway 127.0.0.1 refused gpib0,18: " + why + '.');
@@ -218,7 +190,7 @@ private slots:
         QVERIFY(driver);
         const QString address = served.server.address(); // the gateway forgets it when off
         const quint16 port = served.server.portmapperPort();
-        Program program(*driver, served.clock);
+        WindowOver program(*driver, served.clock);
         program.dialogs.clear();
         MainForm& w = program.form;
         measure(w, MeasKind::ReturnLoss, 3);

@@ -1,5 +1,7 @@
 #include "BenchFixture.h"
 
+#include "chart/Chart.h"
+
 #include <QtTest>
 #include <QtWidgets>
 
@@ -62,4 +64,25 @@ void measure(MainForm& w, MeasKind kind, int step, QWidget* device)
         return;
     QTest::mouseClick(device, Qt::LeftButton);
     click(w.Command_Run);
+}
+
+WindowOver::WindowOver(GpibDriver& driver, VirtualClock& clock)
+    : session(driver, clock, dialogs), io(session.io()), form(session, dialogs)
+{
+    BenchFixture::startProgram(form, clock);
+}
+
+QStringList checkBoth(MainForm& w)
+{
+    QStringList charts;
+    for (const MeasKind kind : {MeasKind::ReturnLoss, MeasKind::Attenuation}) {
+        measure(w, kind, 2,
+                kind == MeasKind::Attenuation ? static_cast<QWidget*>(w.Option_Attn[2])
+                                              : w.Option_Refl[1]);
+        QString cells;
+        for (int cell = 0; cell < ResultGrid::Rows * 6; ++cell)
+            cells += w.MSChart1->grid().cell(cell / 6 + 1, cell % 6 + 1) + u'|';
+        charts << cells;
+    }
+    return charts;
 }

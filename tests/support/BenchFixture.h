@@ -29,6 +29,20 @@ struct BenchFixture {
     std::unique_ptr<MainForm> form;
 };
 
+// The program's window over any driver, started as at program start.
+struct WindowOver {
+    WindowOver(GpibDriver& driver, VirtualClock& clock);
+
+    ScriptedDialogs dialogs;
+    BenchSession session;
+    InstrumentIO& io;
+    MainForm form;
+};
+
+// A return-loss check of a termination and an attenuation check of a 6 dB attenuator at
+// 50 MHz steps, each after its reference; every prompt answered OK. The chart after each.
+QStringList checkBoth(MainForm& w);
+
 // A click, and then the run it may have started or stopped, up to its end.
 void click(QWidget* widget);
 // A click on the frame's own surface, clear of every control inside it.
