@@ -331,19 +331,36 @@ int Vxi11Driver::ibask(int ud, int option, int* value)
     return m_lost ? linkDown() : DescriptorDriver::ibask(ud, option, value);
 }
 
-int Vxi11Driver::ibwrt(int ud, const QByteArray& data)
+const DescriptorDriver::Descriptor* Vxi11Driver::usable(int ud, int* result)
 {
     const Descriptor* d = descriptor(ud);
     if (!d)
-        return finish(ERR, EDVR);
-    if (m_lost)
-        return linkDown();
+        *result = finish(ERR, EDVR);
+    else if (m_lost)
+        *result = linkDown();
+    return m_lost ? nullptr : d;
+}
+
+std::optional<Vxi11Driver::Link> Vxi11Driver::linkFor(const Descriptor& d, Call call, int* result)
+{
+    long code = NoError;
+    std::optional<Link> link = linkAt(d.pad, &code);
+    if (!link)
+        *result = m_lost ? linkDown() : failed(call, code);
+    return link;
+}
+
+int Vxi11Driver::ibwrt(int ud, const QByteArray& data)
+{
+    int result = 0;
+    const Descriptor* d = usable(ud, &result);
+    if (!d)
+        return result;
     // A new message makes the device drop a request nobody polled.
     m_statusBytes.remove(d->pad);
-    long code = NoError;
-    const std::optional<Link> link = linkAt(d->pad, &code);
+    const std::optional<Link> link = linkFor(*d, Call::Write, &result);
     if (!link)
-        return m_lost ? linkDown() : failed(Call::Write, code);
+        return result;
     const unsigned long io = ioTimeoutMs(d->tmo);
     const qsizetype most = link->maxRecvSize > 0 ? qsizetype(link->maxRecvSize) : data.size();
     long sent = 0;
@@ -386,15 +403,13 @@ int Vxi11Driver::ibwrt(int ud, const QByteArray& data)
 
 int Vxi11Driver::ibrd(int ud, QByteArray& buffer)
 {
-    const Descriptor* d = descriptor(ud);
+    int result = 0;
+    const Descriptor* d = usable(ud, &result);
     if (!d)
-        return finish(ERR, EDVR);
-    if (m_lost)
-        return linkDown();
-    long code = NoError;
-    const std::optional<Link> link = linkAt(d->pad, &code);
+        return result;
+    const std::optional<Link> link = linkFor(*d, Call::Read, &result);
     if (!link)
-        return m_lost ? linkDown() : failed(Call::Read, code);
+        return result;
     const unsigned long io = ioTimeoutMs(d->tmo);
     Device_ReadParms parms{};
     parms.lid = link->lid;
@@ -452,11 +467,10 @@ std::optional<long> Vxi11Driver::readStatusByte(long lid, unsigned long ioTimeou
 
 int Vxi11Driver::ibrsp(int ud, char* statusByte)
 {
-    const Descriptor* d = descriptor(ud);
+    int result = 0;
+    const Descriptor* d = usable(ud, &result);
     if (!d)
-        return finish(ERR, EDVR);
-    if (m_lost)
-        return linkDown();
+        return result;
     // A byte polled while waiting for the request is handed out first, as a driver that
     // polls automatically keeps it.
     quint8 polled = 0;
@@ -480,11 +494,10 @@ int Vxi11Driver::ibrsp(int ud, char* statusByte)
 
 int Vxi11Driver::ibwait(int ud, int mask)
 {
-    const Descriptor* d = descriptor(ud);
+    int result = 0;
+    const Descriptor* d = usable(ud, &result);
     if (!d)
-        return finish(ERR, EDVR);
-    if (m_lost)
-        return linkDown();
+        return result;
     const int pad = d->pad;
     const auto requesting = [&] { return m_statusBytes.contains(pad); };
     // No I/O runs in the background, so CMPL holds at once.
@@ -551,16 +564,14 @@ std::optional<long> Vxi11Driver::docmd(long cmd, const QByteArray& data)
 
 int Vxi11Driver::ibclr(int ud)
 {
-    const Descriptor* d = descriptor(ud);
+    int result = 0;
+    const Descriptor* d = usable(ud, &result);
     if (!d)
-        return finish(ERR, EDVR);
-    if (m_lost)
-        return linkDown();
+        return result;
     m_statusBytes.remove(d->pad);
-    long code = NoError;
-    const std::optional<Link> link = linkAt(d->pad, &code);
+    const std::optional<Link> link = linkFor(*d, Call::Clear, &result);
     if (!link)
-        return m_lost ? linkDown() : failed(Call::Clear, code);
+        return result;
     Device_GenericParms parms{};
     parms.lid = link->lid;
     parms.flags = 0;

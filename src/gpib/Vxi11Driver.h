@@ -104,6 +104,10 @@ private:
     // The link of the instrument at pad, made now if need be; nothing with *error set when the
     // gateway refused it, nothing with *error 0 when the gateway is lost.
     std::optional<Link> linkAt(int pad, long* error);
+    // ud's descriptor while the gateway is there; null, with the call's result, otherwise.
+    const Descriptor* usable(int ud, int* result);
+    // The link of d's instrument, made if need be; nothing, with the call's result, otherwise.
+    std::optional<Link> linkFor(const Descriptor& d, Call call, int* result);
     std::optional<long> readStatusByte(long lid, unsigned long ioTimeoutMs, quint8* stb,
                                        bool searching = false);
     std::optional<long> docmd(long cmd, const QByteArray& data);

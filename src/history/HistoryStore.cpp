@@ -905,17 +905,6 @@ std::optional<QVector<RecordSummary>> HistoryStore::query(const HistoryFilter& f
     return list;
 }
 
-std::optional<QUuid> HistoryStore::latestFor(const QString& dutId)
-{
-    HistoryFilter filter;
-    filter.dutId = dutId;
-    filter.limit = 1;
-    const auto list = query(filter);
-    if (!list)
-        return std::nullopt;
-    return list->isEmpty() ? QUuid() : list->first().id;
-}
-
 std::optional<HistoryRecord> HistoryStore::load(const QUuid& id)
 {
     HistoryRecord record;

@@ -58,8 +58,6 @@ public:
     std::optional<QVector<RecordSummary>> query(const HistoryFilter& filter);
     // The record with its prints; nullopt on failure, a null id when there is none.
     std::optional<HistoryRecord> load(const QUuid& id);
-    // The record whose sweep ended last among those with this DUT ID, own or printed.
-    std::optional<QUuid> latestFor(const QString& dutId);
     std::optional<int> recordCount();
 
     // The local outbox: what still has to reach a shared database, oldest first.
