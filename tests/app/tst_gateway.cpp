@@ -288,9 +288,9 @@ except pyvisa.errors.VisaIOError:
         QVERIFY2(!bench.address.isEmpty(), qPrintable(bench.line));
         SteadyClock wall;
         QString error;
+        QStringList trace; // outlives the driver, which traces its last destroy_link
         const std::unique_ptr<Vxi11Driver> driver = Vxi11Driver::open(bench.address, wall, &error);
         QVERIFY2(driver, qPrintable(error));
-        QStringList trace;
         driver->traceProtocol([&](const QByteArray& line) { trace << QString::fromLatin1(line); });
         QVector<short> found(15);
         QElapsedTimer took;
