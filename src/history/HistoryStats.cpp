@@ -11,13 +11,15 @@ namespace HistoryStats {
 
 namespace {
 
-// Every figure is read in index order wherever it can be, so that a million records need no
-// sort: each %1 below is "records r" with the filter and the part's own terms.
+// The records are ranked in the order of an index wherever they can be, so that a million of
+// them are not sorted: each %1 below is "records r WHERE <filter> AND", followed by the part's
+// own terms; %2 is a group's limit and %3 the DUT IDs printed for records without one.
 //
 // A DUT's first and last record go by end time, then id. Counting devices goes by the record's
 // own DUT ID, else its latest printed one; a group without limit lines has no limit whatever
 // limit_db says. Records with either twist, and every record of a DUT ID that a printed one may
-// share, are ranked after a sort; the rest straight from records_stats_duts.
+// share, are ranked after a sort ("twisted"); the rest straight from records_stats_duts, and
+// the margins from records_stats_margins. Each part sums into its own columns of u.
 const char* const PrintedDut =
     "SELECT p.dut_id FROM prints p WHERE p.record_id IN (SELECT e.id FROM records e"
     " WHERE e.dut_id = '')";
