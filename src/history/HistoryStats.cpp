@@ -24,6 +24,10 @@ const char* const PrintedDut =
     "SELECT p.dut_id FROM prints p WHERE p.record_id IN (SELECT e.id FROM records e"
     " WHERE e.dut_id = '')";
 const char* const Limit = "CASE WHEN r.limit_set = 'NONE' THEN NULL ELSE r.limit_db END";
+// The margins of one group of g, in the order of records_stats_margins.
+const char* const GroupMargins =
+    "r.kind = g.kind AND r.device = g.device AND r.meas_type = g.mt AND r.limit_set = g.lset"
+    " AND r.limit_db = g.ldb AND r.margin_db IS NOT NULL";
 
 // Margins rank from the lowest, a tie going to the latest record: rank 1 is the worst, and the
 // median is the mean of ranks (n+1)/2 and (n+2)/2, n counting the margins.
@@ -55,24 +59,25 @@ const char* const Groups =
     "   COUNT(*) OVER (PARTITION BY r.kind, r.device, r.meas_type"
     "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC"
     "    ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING) AS n"
-    "  FROM %1 r.margin_db IS NOT NULL AND r.limit_set = 'NONE'"
-    "  UNION ALL"
-    "  SELECT r.kind, r.meas_type, r.device, r.limit_set, r.limit_db, r.margin_db, r.margin_mhz,"
-    "   ROW_NUMBER() OVER (PARTITION BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db"
-    "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC),"
-    "   COUNT(*) OVER (PARTITION BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db"
-    "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC"
-    "    ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING)"
-    "  FROM %1 r.margin_db IS NOT NULL AND r.limit_set <> 'NONE'),"
-    " u AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
-    "   %2 AS lim, count(*) AS records, 0 AS duts,"
+    "  FROM %1 r.margin_db IS NOT NULL AND r.limit_set = 'NONE'),"
+    " g AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
+    "   r.limit_db AS ldb, count(*) AS records,"
     "   sum(CASE WHEN r.verdict = 'PASS' THEN 1 ELSE 0 END) AS pass,"
     "   sum(CASE WHEN r.verdict = 'FAIL' THEN 1 ELSE 0 END) AS fail,"
-    "   sum(CASE WHEN r.verdict = 'NONE' THEN 1 ELSE 0 END) AS none,"
-    "   0 AS fc, 0 AS fp, 0 AS lc, 0 AS lp, CAST(NULL AS DOUBLE PRECISION) AS median,"
-    "   CAST(NULL AS DOUBLE PRECISION) AS worst, CAST(NULL AS DOUBLE PRECISION) AS mhz,"
+    "   sum(CASE WHEN r.verdict = 'NONE' THEN 1 ELSE 0 END) AS none, count(r.margin_db) AS n,"
     "   min(r.nominal_db) AS nominal, min(r.ended_ms) AS first, max(r.ended_ms) AS last"
-    "  FROM %1 1 = 1 GROUP BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db"
+    "  FROM %1 1 = 1 GROUP BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db),"
+    " u AS (SELECT kind, mt, device, lset, CASE WHEN lset = 'NONE' THEN NULL ELSE ldb END AS lim,"
+    "   records, 0 AS duts, pass, fail, none, 0 AS fc, 0 AS fp, 0 AS lc, 0 AS lp,"
+    "   CASE WHEN lset <> 'NONE' THEN (SELECT avg(x.margin) FROM (SELECT r.margin_db AS margin,"
+    "    ROW_NUMBER() OVER (ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC) AS rn FROM %1 %4) x"
+    "    WHERE x.rn IN ((g.n + 1) / 2, (g.n + 2) / 2)) END AS median,"
+    "   CASE WHEN lset <> 'NONE' THEN (SELECT r.margin_db FROM %1 %4"
+    "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC LIMIT 1) END AS worst,"
+    "   CASE WHEN lset <> 'NONE' THEN (SELECT r.margin_mhz FROM %1 %4"
+    "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC LIMIT 1) END AS mhz,"
+    "   nominal, first, last"
+    "  FROM g"
     "  UNION ALL"
     "  SELECT kind, mt, device, lset, lim, 0, sum(CASE WHEN rn = 1 THEN 1 ELSE 0 END), 0, 0, 0,"
     "   sum(CASE WHEN rn = 1 AND verdict <> 'NONE' THEN 1 ELSE 0 END),"
@@ -94,7 +99,7 @@ const char* const Groups =
     "  CASE WHEN lset = 'CUSTOM' THEN 1 ELSE 0 END";
 
 // The number of "%1" in Groups: the filter's values are bound once for each.
-constexpr int GroupsFilters = 5;
+constexpr int GroupsFilters = 7;
 
 QDateTime utcOf(const QVariant& ms)
 {
@@ -161,9 +166,10 @@ std::optional<QVector<Group>> groups(HistoryStore& store, const HistoryFilter& f
     QVariantList values;
     for (int i = 0; i < GroupsFilters; ++i)
         values += where.values;
-    const auto rows = store.rows(
-        QString::fromLatin1(Groups).arg(from, QLatin1String(Limit), QLatin1String(PrintedDut)),
-        values);
+    const auto rows = store.rows(QString::fromLatin1(Groups).arg(from, QLatin1String(Limit),
+                                                                 QLatin1String(PrintedDut),
+                                                                 QLatin1String(GroupMargins)),
+                                 values);
     if (!rows)
         return std::nullopt;
     QVector<Group> list;
