@@ -24,6 +24,10 @@ const char* const PrintedDut =
     "SELECT p.dut_id FROM prints p WHERE p.record_id IN (SELECT e.id FROM records e"
     " WHERE e.dut_id = '')";
 const char* const Limit = "CASE WHEN r.limit_set = 'NONE' THEN NULL ELSE r.limit_db END";
+// The records of one DUT of du, in the order of records_stats_duts.
+const char* const DutRecords =
+    "r.kind = du.kind AND r.device = du.device AND r.meas_type = du.mt AND r.limit_set = du.lset"
+    " AND r.limit_db = du.ldb AND r.dut_id = du.dut";
 // The margins of one group of g, in the order of records_stats_margins.
 const char* const GroupMargins =
     "r.kind = g.kind AND r.device = g.device AND r.meas_type = g.mt AND r.limit_set = g.lset"
@@ -43,15 +47,15 @@ const char* const Groups =
     "   ROW_NUMBER() OVER (PARTITION BY kind, mt, device, lset, lim, dut ORDER BY ended, id) AS rn,"
     "   COUNT(*) OVER (PARTITION BY kind, mt, device, lset, lim, dut ORDER BY ended, id"
     "    ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING) AS n"
-    "  FROM twisted WHERE dut <> ''"
-    "  UNION ALL"
-    "  SELECT r.kind, r.meas_type, r.device, r.limit_set, r.limit_db, r.verdict,"
-    "   ROW_NUMBER() OVER (PARTITION BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db,"
-    "    r.dut_id ORDER BY r.ended_ms, r.id),"
-    "   COUNT(*) OVER (PARTITION BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db,"
-    "    r.dut_id ORDER BY r.ended_ms, r.id"
-    "    ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING)"
-    "  FROM %1 r.limit_set <> 'NONE' AND r.dut_id <> '' AND r.dut_id NOT IN (%3)),"
+    "  FROM twisted WHERE dut <> ''),"
+    " du AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
+    "   r.limit_db AS ldb, r.dut_id AS dut"
+    "  FROM %1 r.limit_set <> 'NONE' AND r.dut_id <> '' AND r.dut_id NOT IN (%3)"
+    "  GROUP BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db, r.dut_id),"
+    " pv AS MATERIALIZED (SELECT kind, mt, device, lset, ldb,"
+    "   (SELECT r.verdict FROM %1 %5 ORDER BY r.ended_ms, r.id LIMIT 1) AS firstv,"
+    "   (SELECT r.verdict FROM %1 %5 ORDER BY r.ended_ms DESC, r.id DESC LIMIT 1) AS lastv"
+    "  FROM du),"
     " m AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
     "   CAST(NULL AS DOUBLE PRECISION) AS lim, r.margin_db AS margin, r.margin_mhz AS mhz,"
     "   ROW_NUMBER() OVER (PARTITION BY r.kind, r.device, r.meas_type"
@@ -87,6 +91,13 @@ const char* const Groups =
     "   NULL, NULL, NULL, NULL, NULL, NULL"
     "  FROM d WHERE rn = 1 OR rn = n GROUP BY kind, mt, device, lset, lim"
     "  UNION ALL"
+    "  SELECT kind, mt, device, lset, ldb, 0, count(*), 0, 0, 0,"
+    "   sum(CASE WHEN firstv <> 'NONE' THEN 1 ELSE 0 END),"
+    "   sum(CASE WHEN firstv = 'PASS' THEN 1 ELSE 0 END),"
+    "   sum(CASE WHEN lastv <> 'NONE' THEN 1 ELSE 0 END),"
+    "   sum(CASE WHEN lastv = 'PASS' THEN 1 ELSE 0 END), NULL, NULL, NULL, NULL, NULL, NULL"
+    "  FROM pv GROUP BY kind, mt, device, lset, ldb"
+    "  UNION ALL"
     "  SELECT kind, mt, device, lset, lim, 0, 0, 0, 0, 0, 0, 0, 0, 0,"
     "   avg(CASE WHEN rn IN ((n + 1) / 2, (n + 2) / 2) THEN margin END),"
     "   max(CASE WHEN rn = 1 THEN margin END), max(CASE WHEN rn = 1 THEN mhz END), NULL, NULL, NULL"
@@ -99,7 +110,7 @@ const char* const Groups =
     "  CASE WHEN lset = 'CUSTOM' THEN 1 ELSE 0 END";
 
 // The number of "%1" in Groups: the filter's values are bound once for each.
-constexpr int GroupsFilters = 7;
+constexpr int GroupsFilters = 9;
 
 QDateTime utcOf(const QVariant& ms)
 {
@@ -166,10 +177,10 @@ std::optional<QVector<Group>> groups(HistoryStore& store, const HistoryFilter& f
     QVariantList values;
     for (int i = 0; i < GroupsFilters; ++i)
         values += where.values;
-    const auto rows = store.rows(QString::fromLatin1(Groups).arg(from, QLatin1String(Limit),
-                                                                 QLatin1String(PrintedDut),
-                                                                 QLatin1String(GroupMargins)),
-                                 values);
+    const auto rows = store.rows(
+        QString::fromLatin1(Groups).arg(from, QLatin1String(Limit), QLatin1String(PrintedDut),
+                                        QLatin1String(GroupMargins), QLatin1String(DutRecords)),
+        values);
     if (!rows)
         return std::nullopt;
     QVector<Group> list;
