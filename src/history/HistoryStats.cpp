@@ -13,7 +13,8 @@ namespace {
 
 // The records are ranked in the order of an index wherever they can be, so that a million of
 // them are not sorted: each %1 below is "records r WHERE <filter> AND", followed by the part's
-// own terms; %2 is a group's limit and %3 the DUT IDs printed for records without one.
+// own terms; %2 is a group's limit, %3 the DUT IDs printed for records without one, and %4 and
+// %5 narrow a subquery to one group's margins or one DUT's records.
 //
 // A DUT's first and last record go by end time, then id. Counting devices goes by the record's
 // own DUT ID, else its latest printed one; a group without limit lines has no limit whatever
