@@ -472,7 +472,7 @@ struct StatsFigures {
     double memoryMegabytes = 0;
 };
 
-bool makeMillion(const QString& path, double& seconds)
+bool makeMillion(const QString& path, int records, double& seconds)
 {
     QElapsedTimer timer;
     timer.start();
@@ -532,9 +532,10 @@ bool makeMillion(const QString& path, double& seconds)
     }
     query.exec(QStringLiteral("PRAGMA synchronous=OFF"));
     const bool ok = query.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT "
-                                              "i + 1 FROM n WHERE i < 20833) INSERT INTO records "
+                                              "i + 1 FROM n WHERE i < %3) INSERT INTO records "
                                               "(%1) SELECT %2 FROM n, records r")
-                                   .arg(columns.join(u','), values.join(u',')));
+                                   .arg(columns.join(u','), values.join(u','))
+                                   .arg(std::max(1, records / 48)));
     query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
     seconds = timer.nsecsElapsed() / 1e9;
     return ok;
@@ -554,12 +555,12 @@ double millisecondsUntil(HistoryWindow& window, Signal signal, const std::functi
     return timer.nsecsElapsed() / 1e6;
 }
 
-StatsFigures statsFigures()
+StatsFigures statsFigures(int records)
 {
     StatsFigures figures;
     QTemporaryDir home;
     const QString path = home.filePath(QStringLiteral("Velmora/Velmora/history.sqlite"));
-    if (!makeMillion(path, figures.makeSeconds))
+    if (!makeMillion(path, records, figures.makeSeconds))
         return figures;
     figures.fileMegabytes = double(QFileInfo(path).size()) / 1e6;
 
@@ -613,11 +614,15 @@ int main(int argc, char* argv[])
     const QCommandLineOption onlyStats(
         QStringLiteral("history-stats"),
         QStringLiteral("Only the figures of a million-record history (also part of a full run)."));
-    parser.addOptions({runs, slow, onlyStats});
+    const QCommandLineOption statsRecords(
+        QStringLiteral("history-records"),
+        QStringLiteral("Records of that history, to try a change on a smaller one (1000000)."),
+        QStringLiteral("N"), QStringLiteral("1000000"));
+    parser.addOptions({runs, slow, onlyStats, statsRecords});
     parser.process(app);
     if (parser.isSet(onlyStats)) {
         // A process of its own, so that its peak memory is the statistics' alone.
-        const StatsFigures s = statsFigures();
+        const StatsFigures s = statsFigures(parser.value(statsRecords).toInt());
         const Figure figures[] = {
             {"history-1m-make", s.makeSeconds, "s", 60},
             {"history-1m-file", s.fileMegabytes, "MB", 4000},

@@ -11,48 +11,107 @@ namespace HistoryStats {
 
 namespace {
 
-// One record as the figures see it. Counting devices goes by the record's own DUT ID, else
-// its latest printed one.
-const char* const Selected =
-    "SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.nominal_db AS nominal,"
-    " r.limit_set AS lset, CASE WHEN r.limit_set = 'NONE' THEN NULL ELSE r.limit_db END AS lim,"
-    " r.verdict AS verdict, r.margin_db AS margin, r.margin_mhz AS mhz, r.ended_ms AS ended,"
-    " r.id AS id,"
-    " CASE WHEN r.dut_id <> '' THEN r.dut_id ELSE COALESCE((SELECT p.dut_id FROM prints p"
-    "  WHERE p.record_id = r.id AND p.dut_id <> '' ORDER BY p.printed_ms DESC LIMIT 1), '')"
-    " END AS dut"
-    " FROM records r";
+// The records are ranked in the order of an index wherever they can be, so that a million of
+// them are not sorted: each %1 below is "records r WHERE <filter> AND", followed by the part's
+// own terms; %2 is a group's limit, %3 the DUT IDs printed for records without one, and %4 and
+// %5 narrow a subquery to one group's margins or one DUT's records.
+//
+// A DUT's first and last record go by end time, then id. Counting devices goes by the record's
+// own DUT ID, else its latest printed one; a group without limit lines has no limit whatever
+// limit_db says. Records with either twist, and every record of a DUT ID that a printed one may
+// share, are ranked after a sort ("twisted"); the rest straight from records_stats_duts, and
+// the margins from records_stats_margins. Each part sums into its own columns of u.
+const char* const PrintedDut =
+    "SELECT p.dut_id FROM prints p WHERE p.record_id IN (SELECT e.id FROM records e"
+    " WHERE e.dut_id = '')";
+const char* const Limit = "CASE WHEN r.limit_set = 'NONE' THEN NULL ELSE r.limit_db END";
+// The records of one DUT of du, in the order of records_stats_duts.
+const char* const DutRecords =
+    "r.kind = du.kind AND r.device = du.device AND r.meas_type = du.mt AND r.limit_set = du.lset"
+    " AND r.limit_db = du.ldb AND r.dut_id = du.dut";
+// The margins of one group of g, in the order of records_stats_margins.
+const char* const GroupMargins =
+    "r.kind = g.kind AND r.device = g.device AND r.meas_type = g.mt AND r.limit_set = g.lset"
+    " AND r.limit_db = g.ldb AND r.margin_db IS NOT NULL";
 
-// Margins rank from the lowest, NONE's empty margin last, and a tie goes to the latest record:
-// rank 1 is the worst, and the median is the mean of ranks (n+1)/2 and (n+2)/2. A DUT's first
-// and last record go by end time.
+// Margins rank from the lowest, a tie going to the latest record: rank 1 is the worst, and the
+// median is the mean of ranks (n+1)/2 and (n+2)/2, n counting the margins.
 const char* const Groups =
-    "WITH sel AS (%1),"
-    " w AS (SELECT sel.*,"
-    "  ROW_NUMBER() OVER (PARTITION BY kind, mt, device, lset, lim ORDER BY"
-    "   CASE WHEN margin IS NULL THEN 1 ELSE 0 END, margin, ended DESC, id DESC) AS mrank,"
-    "  COUNT(margin) OVER (PARTITION BY kind, mt, device, lset, lim) AS mcount,"
-    "  ROW_NUMBER() OVER (PARTITION BY kind, mt, device, lset, lim, dut"
-    "   ORDER BY ended, id) AS firstrank,"
-    "  ROW_NUMBER() OVER (PARTITION BY kind, mt, device, lset, lim, dut"
-    "   ORDER BY ended DESC, id DESC) AS lastrank"
-    "  FROM sel)"
-    " SELECT kind, device, lset, lim, count(*),"
-    "  count(DISTINCT CASE WHEN dut <> '' THEN dut END),"
-    "  sum(CASE WHEN verdict = 'PASS' THEN 1 ELSE 0 END),"
-    "  sum(CASE WHEN verdict = 'FAIL' THEN 1 ELSE 0 END),"
-    "  sum(CASE WHEN verdict = 'NONE' THEN 1 ELSE 0 END),"
-    "  sum(CASE WHEN dut <> '' AND firstrank = 1 AND verdict <> 'NONE' THEN 1 ELSE 0 END),"
-    "  sum(CASE WHEN dut <> '' AND firstrank = 1 AND verdict = 'PASS' THEN 1 ELSE 0 END),"
-    "  sum(CASE WHEN dut <> '' AND lastrank = 1 AND verdict <> 'NONE' THEN 1 ELSE 0 END),"
-    "  sum(CASE WHEN dut <> '' AND lastrank = 1 AND verdict = 'PASS' THEN 1 ELSE 0 END),"
-    "  avg(CASE WHEN margin IS NOT NULL AND mrank IN ((mcount + 1) / 2, (mcount + 2) / 2)"
-    "   THEN margin END),"
-    "  max(CASE WHEN mrank = 1 THEN margin END), max(CASE WHEN mrank = 1 THEN mhz END),"
-    "  min(ended), max(ended)"
-    " FROM w GROUP BY kind, mt, device, lset, lim"
+    "WITH"
+    " twisted AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device,"
+    "  r.limit_set AS lset, %2 AS lim, r.verdict AS verdict, r.ended_ms AS ended, r.id AS id,"
+    "  CASE WHEN r.dut_id <> '' THEN r.dut_id ELSE COALESCE((SELECT p.dut_id FROM prints p"
+    "   WHERE p.record_id = r.id AND p.dut_id <> '' ORDER BY p.printed_ms DESC LIMIT 1), '')"
+    "  END AS dut"
+    "  FROM %1 (r.limit_set = 'NONE' OR r.dut_id = '' OR r.dut_id IN (%3))),"
+    " d AS (SELECT kind, mt, device, lset, lim, verdict,"
+    "   ROW_NUMBER() OVER (PARTITION BY kind, mt, device, lset, lim, dut ORDER BY ended, id) AS rn,"
+    "   COUNT(*) OVER (PARTITION BY kind, mt, device, lset, lim, dut ORDER BY ended, id"
+    "    ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING) AS n"
+    "  FROM twisted WHERE dut <> ''),"
+    " du AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
+    "   r.limit_db AS ldb, r.dut_id AS dut"
+    "  FROM %1 r.limit_set <> 'NONE' AND r.dut_id <> '' AND r.dut_id NOT IN (%3)"
+    "  GROUP BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db, r.dut_id),"
+    " pv AS MATERIALIZED (SELECT kind, mt, device, lset, ldb,"
+    "   (SELECT r.verdict FROM %1 %5 ORDER BY r.ended_ms, r.id LIMIT 1) AS firstv,"
+    "   (SELECT r.verdict FROM %1 %5 ORDER BY r.ended_ms DESC, r.id DESC LIMIT 1) AS lastv"
+    "  FROM du),"
+    " m AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
+    "   CAST(NULL AS DOUBLE PRECISION) AS lim, r.margin_db AS margin, r.margin_mhz AS mhz,"
+    "   ROW_NUMBER() OVER (PARTITION BY r.kind, r.device, r.meas_type"
+    "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC) AS rn,"
+    "   COUNT(*) OVER (PARTITION BY r.kind, r.device, r.meas_type"
+    "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC"
+    "    ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING) AS n"
+    "  FROM %1 r.margin_db IS NOT NULL AND r.limit_set = 'NONE'),"
+    " g AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
+    "   r.limit_db AS ldb, count(*) AS records,"
+    "   sum(CASE WHEN r.verdict = 'PASS' THEN 1 ELSE 0 END) AS pass,"
+    "   sum(CASE WHEN r.verdict = 'FAIL' THEN 1 ELSE 0 END) AS fail,"
+    "   sum(CASE WHEN r.verdict = 'NONE' THEN 1 ELSE 0 END) AS none, count(r.margin_db) AS n,"
+    "   min(r.nominal_db) AS nominal, min(r.ended_ms) AS first, max(r.ended_ms) AS last"
+    "  FROM %1 1 = 1 GROUP BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db),"
+    " u AS (SELECT kind, mt, device, lset, CASE WHEN lset = 'NONE' THEN NULL ELSE ldb END AS lim,"
+    "   records, 0 AS duts, pass, fail, none, 0 AS fc, 0 AS fp, 0 AS lc, 0 AS lp,"
+    "   CASE WHEN lset <> 'NONE' THEN (SELECT avg(x.margin) FROM (SELECT r.margin_db AS margin,"
+    "    ROW_NUMBER() OVER (ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC) AS rn FROM %1 %4) x"
+    "    WHERE x.rn IN ((g.n + 1) / 2, (g.n + 2) / 2)) END AS median,"
+    "   CASE WHEN lset <> 'NONE' THEN (SELECT r.margin_db FROM %1 %4"
+    "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC LIMIT 1) END AS worst,"
+    "   CASE WHEN lset <> 'NONE' THEN (SELECT r.margin_mhz FROM %1 %4"
+    "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC LIMIT 1) END AS mhz,"
+    "   nominal, first, last"
+    "  FROM g"
+    "  UNION ALL"
+    "  SELECT kind, mt, device, lset, lim, 0, sum(CASE WHEN rn = 1 THEN 1 ELSE 0 END), 0, 0, 0,"
+    "   sum(CASE WHEN rn = 1 AND verdict <> 'NONE' THEN 1 ELSE 0 END),"
+    "   sum(CASE WHEN rn = 1 AND verdict = 'PASS' THEN 1 ELSE 0 END),"
+    "   sum(CASE WHEN rn = n AND verdict <> 'NONE' THEN 1 ELSE 0 END),"
+    "   sum(CASE WHEN rn = n AND verdict = 'PASS' THEN 1 ELSE 0 END),"
+    "   NULL, NULL, NULL, NULL, NULL, NULL"
+    "  FROM d WHERE rn = 1 OR rn = n GROUP BY kind, mt, device, lset, lim"
+    "  UNION ALL"
+    "  SELECT kind, mt, device, lset, ldb, 0, count(*), 0, 0, 0,"
+    "   sum(CASE WHEN firstv <> 'NONE' THEN 1 ELSE 0 END),"
+    "   sum(CASE WHEN firstv = 'PASS' THEN 1 ELSE 0 END),"
+    "   sum(CASE WHEN lastv <> 'NONE' THEN 1 ELSE 0 END),"
+    "   sum(CASE WHEN lastv = 'PASS' THEN 1 ELSE 0 END), NULL, NULL, NULL, NULL, NULL, NULL"
+    "  FROM pv GROUP BY kind, mt, device, lset, ldb"
+    "  UNION ALL"
+    "  SELECT kind, mt, device, lset, lim, 0, 0, 0, 0, 0, 0, 0, 0, 0,"
+    "   avg(CASE WHEN rn IN ((n + 1) / 2, (n + 2) / 2) THEN margin END),"
+    "   max(CASE WHEN rn = 1 THEN margin END), max(CASE WHEN rn = 1 THEN mhz END), NULL, NULL, NULL"
+    "  FROM m WHERE rn IN (1, (n + 1) / 2, (n + 2) / 2) GROUP BY kind, mt, device, lset, lim)"
+    " SELECT kind, device, lset, lim, sum(records), sum(duts), sum(pass), sum(fail), sum(none),"
+    "  sum(fc), sum(fp), sum(lc), sum(lp), max(median), max(worst), max(mhz), min(first),"
+    "  max(last)"
+    " FROM u GROUP BY kind, mt, device, lset, lim"
     " ORDER BY kind, mt, min(nominal), CASE WHEN lim IS NULL THEN 0 ELSE 1 END, lim,"
     "  CASE WHEN lset = 'CUSTOM' THEN 1 ELSE 0 END";
+
+// The number of "%1" in Groups: the filter's values are bound once for each.
+constexpr int GroupsFilters = 9;
 
 QDateTime utcOf(const QVariant& ms)
 {
@@ -113,8 +172,16 @@ bool Group::sameGroup(const Group& other) const
 std::optional<QVector<Group>> groups(HistoryStore& store, const HistoryFilter& filter)
 {
     const FilterClause where = filterClause(filter);
+    const QString from =
+        QStringLiteral("records r") +
+        (where.sql.isEmpty() ? QStringLiteral(" WHERE") : where.sql + QStringLiteral(" AND"));
+    QVariantList values;
+    for (int i = 0; i < GroupsFilters; ++i)
+        values += where.values;
     const auto rows = store.rows(
-        QString::fromLatin1(Groups).arg(QString::fromLatin1(Selected) + where.sql), where.values);
+        QString::fromLatin1(Groups).arg(from, QLatin1String(Limit), QLatin1String(PrintedDut),
+                                        QLatin1String(GroupMargins), QLatin1String(DutRecords)),
+        values);
     if (!rows)
         return std::nullopt;
     QVector<Group> list;

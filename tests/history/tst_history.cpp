@@ -220,11 +220,12 @@ struct PgServer {
         if (geteuid() == 0)
             QProcess::execute("chown", {"-R", "postgres:postgres", dir.path()});
         QStringList sql{"-h", path("sock"), "-U", "postgres", "-v", "ON_ERROR_STOP=1"};
-        for (const char* s : {"ROLE bench LOGIN PASSWORD 'pw'", "ROLE visitor LOGIN PASSWORD 'pw'",
-                              "ROLE intruder LOGIN PASSWORD 'right'",
-                              "DATABASE velmora OWNER bench", "DATABASE benches OWNER bench",
-                              "DATABASE newer OWNER bench", "DATABASE roundtrip OWNER bench",
-                              "DATABASE stats OWNER bench", "DATABASE foreign_db"})
+        for (const char* s :
+             {"ROLE bench LOGIN PASSWORD 'pw'", "ROLE visitor LOGIN PASSWORD 'pw'",
+              "ROLE intruder LOGIN PASSWORD 'right'", "DATABASE velmora OWNER bench",
+              "DATABASE benches OWNER bench", "DATABASE newer OWNER bench",
+              "DATABASE roundtrip OWNER bench", "DATABASE stats OWNER bench",
+              "DATABASE onedut OWNER bench", "DATABASE foreign_db"})
             sql << "-c" << QString("CREATE ") + s;
         run("initdb", {"-D", path("data"), "-U", "postgres", "-A", "scram-sha-256", "--pwfile",
                        path("pw"), "-E", "UTF8", "--locale=C", "--no-sync"}) &&
@@ -983,6 +984,52 @@ private slots:
         QTEST(exit, "exit");
         QCOMPARE(exit ? errText : outText,
                  exit ? out : HistoryStats::header().join('\t') + '\n' + out);
+    }
+
+    // A DUT counts once in its group whether its ID is its own or printed, and a group without
+    // limit lines is one group whatever limit its records carry.
+    void statisticsOfOneDut()
+    {
+        QVERIFY2(m_pg.error.isEmpty(), qPrintable(m_pg.error));
+        QTemporaryDir dir;
+        for (const QString& where : {dir.filePath("h.sqlite"), m_pg.url("bench", "onedut")}) {
+            HistoryStore store;
+            QVERIFY2(openAt(store, where), qPrintable(store.lastError()));
+            using O = Verdict::Outcome;
+            const struct {
+                MeasType type;
+                const char *dut, *printed;
+                float limit;
+                O outcome;
+            } rows[] = {{MeasType::Att2X, "D7", "", 0.3f, O::Fail},
+                        {MeasType::Att2X, "", "D7", 0.3f, O::Pass},
+                        {MeasType::CustomAtt, "N1", "", 0.3f, O::None},
+                        {MeasType::CustomAtt, "N1", "", 0.5f, O::None}};
+            int day = 0;
+            for (const auto& row : rows) {
+                MeasurementResult result = sweep(row.type, 3, 12.25f);
+                result.limitDb = row.limit;
+                result.ended = QDateTime(QDate(2025, 3, ++day), QTime(12, 0), Qt::UTC);
+                HistoryRecord record = HistoryRecord::make(result, context(false, row.dut));
+                record.verdict = {row.outcome, row.outcome == O::Fail ? -0.1 : 0.1, 100};
+                QVERIFY2(store.writeRecord(record), qPrintable(store.lastError()));
+                if (*row.printed)
+                    QVERIFY(store.writePrint(record.id, print(row.printed, result.points)));
+            }
+            const auto groups = HistoryStats::groups(store, HistoryFilter());
+            QVERIFY2(groups, qPrintable(store.lastError()));
+            QStringList seen;
+            for (const HistoryStats::Group& g : *groups)
+                seen << QStringLiteral("%1: %2 DUT, first %3/%4, final %5/%6")
+                            .arg(g.name())
+                            .arg(g.duts)
+                            .arg(g.firstPass)
+                            .arg(g.firstCounted)
+                            .arg(g.finalPass)
+                            .arg(g.finalCounted);
+            QCOMPARE(seen, QStringList({"ATT X2 0.3 dB (default): 1 DUT, first 0/1, final 1/1",
+                                        "ATT 12.25: 1 DUT, first 0/0, final 0/0"}));
+        }
     }
 
     // Figures from a lab's database count what this bench still holds for it, sent first; a
