@@ -34,6 +34,35 @@ namespace {
 
 constexpr int ListLimit = 1000; // newest first; a filter finds older ones
 
+// A shown table whose columns fit their contents measures every row again at each new cell:
+// a thousand records took a minute. While it is filled its columns stay put; they fit once, at
+// the end.
+class ColumnsHeld {
+public:
+    explicit ColumnsHeld(QTableWidget* table) : m_table(table)
+    {
+        QHeaderView* header = table->horizontalHeader();
+        for (int column = 0; column < header->count(); ++column) {
+            m_modes << header->sectionResizeMode(column);
+            if (m_modes.last() == QHeaderView::ResizeToContents)
+                header->setSectionResizeMode(column, QHeaderView::Interactive);
+        }
+        table->setUpdatesEnabled(false);
+    }
+    ~ColumnsHeld()
+    {
+        for (int column = 0; column < m_modes.size(); ++column)
+            m_table->horizontalHeader()->setSectionResizeMode(column, m_modes.at(column));
+        m_table->setUpdatesEnabled(true);
+    }
+    ColumnsHeld(const ColumnsHeld&) = delete;
+    ColumnsHeld& operator=(const ColumnsHeld&) = delete;
+
+private:
+    QTableWidget* m_table;
+    QList<QHeaderView::ResizeMode> m_modes;
+};
+
 QString kindText(MeasKind kind)
 {
     return kind == MeasKind::ReturnLoss ? QStringLiteral("Return loss")
@@ -375,6 +404,7 @@ void HistoryWindow::showList(const QVector<RecordSummary>& records, const QStrin
     m_list = records;
 
     const QSignalBlocker block(Table_Records);
+    const ColumnsHeld held(Table_Records);
     Table_Records->clearContents();
     Table_Records->setRowCount(int(records.size()));
     int currentRow = -1;
