@@ -85,6 +85,7 @@ void MarginHistogram::setBins(double width, const QVector<Bin>& bins)
                    << QPointF(right, 0);
         }
         auto* area = new QAreaSeries(upper);
+        upper->setParent(area); // an area does not own its outline: it goes with the area
         area->setName(below ? QStringLiteral("below 0 dB") : QStringLiteral("0 dB or more"));
         const QColor colour = below ? Outside : Inside;
         area->setColor(colour);
