@@ -12,4 +12,12 @@ double timeoutSeconds(int code)
     return seconds[code];
 }
 
+int timeoutCodeFor(double ms)
+{
+    int code = T10us;
+    while (code < T1000s && timeoutSeconds(code) * 1000 < ms)
+        ++code;
+    return code;
+}
+
 } // namespace Ni488

@@ -64,6 +64,8 @@ inline constexpr short NOADDR = -1;
 
 // Seconds of a time-out code; 0 for TNONE (no limit) or an unknown code.
 double timeoutSeconds(int code);
+// The shortest time-out code that waits at least ms (T1000s when none does).
+int timeoutCodeFor(double ms);
 
 } // namespace Ni488
 

@@ -342,10 +342,7 @@ void BenchProtocol::send(const QByteArray& bytes)
 
 int BenchProtocol::descriptorAt(int pad)
 {
-    // The adapter's read time-out, as the nearest time-out code that is not shorter.
-    int tmo = T10us;
-    while (tmo < T1000s && timeoutSeconds(tmo) * 1000 < m_settings.readTimeoutMs)
-        ++tmo;
+    const int tmo = timeoutCodeFor(m_settings.readTimeoutMs); // the adapter's read time-out
     auto it = m_descriptors.find(pad);
     if (it == m_descriptors.end())
         it = m_descriptors.emplace(pad, m_bench.ibdev(0, pad, 0, tmo, 1, 0)).first;

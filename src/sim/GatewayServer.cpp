@@ -278,10 +278,7 @@ bool GatewayServer::present(int pad) const
 
 int GatewayServer::descriptorAt(int pad, unsigned long ioTimeoutMs)
 {
-    // The call's io_timeout, as the nearest time-out code that is not shorter.
-    int tmo = T10us;
-    while (tmo < T1000s && timeoutSeconds(tmo) * 1000 < double(ioTimeoutMs))
-        ++tmo;
+    const int tmo = timeoutCodeFor(double(ioTimeoutMs)); // the call's io_timeout
     auto it = m_descriptors.find(pad);
     if (it == m_descriptors.end())
         it = m_descriptors.emplace(pad, m_bench.ibdev(0, pad, 0, tmo, 1, 0)).first;
