@@ -11,52 +11,72 @@ namespace HistoryStats {
 
 namespace {
 
-// The records are ranked in the order of an index wherever they can be, so that a million of
-// them are not sorted: each %1 below is "records r WHERE <filter> AND", followed by the part's
-// own terms; %2 is a group's limit, %3 the DUT IDs printed for records without one, and %4 and
-// %5 narrow a subquery to one group's margins or one DUT's records.
+// The figures are one statement made of parts. {records} stands for "records r WHERE <the
+// filter> AND", {totals} for the filter over the file's running totals; %1 is a group's limit
+// and %2 the DUT IDs printed for records without one.
 //
 // A DUT's first and last record go by end time, then id. Counting devices goes by the record's
 // own DUT ID, else its latest printed one; a group without limit lines has no limit whatever
 // limit_db says. Records with either twist, and every record of a DUT ID that a printed one may
-// share, are ranked after a sort ("twisted"); the rest straight from records_stats_duts, and
-// the margins from records_stats_margins. Each part sums into its own columns of u.
+// share, are ranked after a sort ("twisted"). The rest come from the running totals where the
+// filter allows it (kind, device and simulated runs only), else straight from
+// records_stats_duts and records_stats_margins, in whose orders they need no sort. Each part
+// sums into its own columns of u.
 const char* const PrintedDut =
     "SELECT p.dut_id FROM prints p WHERE p.record_id IN (SELECT e.id FROM records e"
     " WHERE e.dut_id = '')";
 const char* const Limit = "CASE WHEN r.limit_set = 'NONE' THEN NULL ELSE r.limit_db END";
-// The records of one DUT of du, in the order of records_stats_duts.
-const char* const DutRecords =
-    "r.kind = du.kind AND r.device = du.device AND r.meas_type = du.mt AND r.limit_set = du.lset"
-    " AND r.limit_db = du.ldb AND r.dut_id = du.dut";
-// The margins of one group of g, in the order of records_stats_margins.
-const char* const GroupMargins =
-    "r.kind = g.kind AND r.device = g.device AND r.meas_type = g.mt AND r.limit_set = g.lset"
-    " AND r.limit_db = g.ldb AND r.margin_db IS NOT NULL";
 
-// Margins rank from the lowest, a tie going to the latest record: rank 1 is the worst, and the
-// median is the mean of ranks (n+1)/2 and (n+2)/2, n counting the margins.
-const char* const Groups =
+const char* const Twisted =
     "WITH"
     " twisted AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device,"
-    "  r.limit_set AS lset, %2 AS lim, r.verdict AS verdict, r.ended_ms AS ended, r.id AS id,"
+    "  r.limit_set AS lset, %1 AS lim, r.verdict AS verdict, r.ended_ms AS ended, r.id AS id,"
     "  CASE WHEN r.dut_id <> '' THEN r.dut_id ELSE COALESCE((SELECT p.dut_id FROM prints p"
     "   WHERE p.record_id = r.id AND p.dut_id <> '' ORDER BY p.printed_ms DESC LIMIT 1), '')"
     "  END AS dut"
-    "  FROM %1 (r.limit_set = 'NONE' OR r.dut_id = '' OR r.dut_id IN (%3))),"
+    "  FROM {records} (%3r.dut_id = '' OR r.dut_id IN (%2))),"
     " d AS (SELECT kind, mt, device, lset, lim, verdict,"
     "   ROW_NUMBER() OVER (PARTITION BY kind, mt, device, lset, lim, dut ORDER BY ended, id) AS rn,"
     "   COUNT(*) OVER (PARTITION BY kind, mt, device, lset, lim, dut ORDER BY ended, id"
     "    ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING) AS n"
-    "  FROM twisted WHERE dut <> ''),"
+    "  FROM twisted WHERE dut <> ''),";
+
+// g: each group's record counts; pv: each DUT's first and last verdict. From the records:
+const char* const CountedLive =
+    " g AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
+    "   r.limit_db AS ldb, count(*) AS records,"
+    "   sum(CASE WHEN r.verdict = 'PASS' THEN 1 ELSE 0 END) AS pass,"
+    "   sum(CASE WHEN r.verdict = 'FAIL' THEN 1 ELSE 0 END) AS fail,"
+    "   sum(CASE WHEN r.verdict = 'NONE' THEN 1 ELSE 0 END) AS none,"
+    "   min(r.nominal_db) AS nominal, min(r.ended_ms) AS first, max(r.ended_ms) AS last"
+    "  FROM {records} 1 = 1 GROUP BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db),"
     " du AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
     "   r.limit_db AS ldb, r.dut_id AS dut"
-    "  FROM %1 r.limit_set <> 'NONE' AND r.dut_id <> '' AND r.dut_id NOT IN (%3)"
+    "  FROM {records} r.limit_set <> 'NONE' AND r.dut_id <> '' AND r.dut_id NOT IN (%2)"
     "  GROUP BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db, r.dut_id),"
     " pv AS MATERIALIZED (SELECT kind, mt, device, lset, ldb,"
-    "   (SELECT r.verdict FROM %1 %5 ORDER BY r.ended_ms, r.id LIMIT 1) AS firstv,"
-    "   (SELECT r.verdict FROM %1 %5 ORDER BY r.ended_ms DESC, r.id DESC LIMIT 1) AS lastv"
-    "  FROM du),"
+    "   (SELECT r.verdict FROM {records} %4 ORDER BY r.ended_ms, r.id LIMIT 1) AS firstv,"
+    "   (SELECT r.verdict FROM {records} %4"
+    "    ORDER BY r.ended_ms DESC, r.id DESC LIMIT 1) AS lastv"
+    "  FROM du),";
+// The records of one DUT of du, in the order of records_stats_duts.
+const char* const DutRecords =
+    "r.kind = du.kind AND r.device = du.device AND r.meas_type = du.mt AND r.limit_set = du.lset"
+    " AND r.limit_db = du.ldb AND r.dut_id = du.dut";
+// ... or from the running totals:
+const char* const CountedTotals =
+    " g AS (SELECT t.kind AS kind, t.meas_type AS mt, t.device AS device, t.limit_set AS lset,"
+    "   t.limit_db AS ldb, t.records AS records, t.pass AS pass, t.fail AS fail,"
+    "   t.none AS none, t.nominal_db AS nominal, t.first_ms AS first, t.last_ms AS last"
+    "  FROM totals_groups t WHERE {totals}),"
+    " pv AS (SELECT t.kind AS kind, t.meas_type AS mt, t.device AS device, t.limit_set AS lset,"
+    "   t.limit_db AS ldb, t.first_verdict AS firstv, t.last_verdict AS lastv"
+    "  FROM totals_duts t WHERE {totals} AND t.dut_id NOT IN (%2)),";
+
+// Margins rank from the lowest, a tie going to the latest record: rank 1 is the worst. Those
+// of a group without limit lines are ranked after a sort, the others read in the order of
+// records_stats_margins; %3 is the median.
+const char* const Margins =
     " m AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
     "   CAST(NULL AS DOUBLE PRECISION) AS lim, r.margin_db AS margin, r.margin_mhz AS mhz,"
     "   ROW_NUMBER() OVER (PARTITION BY r.kind, r.device, r.meas_type"
@@ -64,22 +84,13 @@ const char* const Groups =
     "   COUNT(*) OVER (PARTITION BY r.kind, r.device, r.meas_type"
     "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC"
     "    ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING) AS n"
-    "  FROM %1 r.margin_db IS NOT NULL AND r.limit_set = 'NONE'),"
-    " g AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
-    "   r.limit_db AS ldb, count(*) AS records,"
-    "   sum(CASE WHEN r.verdict = 'PASS' THEN 1 ELSE 0 END) AS pass,"
-    "   sum(CASE WHEN r.verdict = 'FAIL' THEN 1 ELSE 0 END) AS fail,"
-    "   sum(CASE WHEN r.verdict = 'NONE' THEN 1 ELSE 0 END) AS none, count(r.margin_db) AS n,"
-    "   min(r.nominal_db) AS nominal, min(r.ended_ms) AS first, max(r.ended_ms) AS last"
-    "  FROM %1 1 = 1 GROUP BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db),"
+    "  FROM {records} r.margin_db IS NOT NULL AND r.limit_set = 'NONE'),"
     " u AS (SELECT kind, mt, device, lset, CASE WHEN lset = 'NONE' THEN NULL ELSE ldb END AS lim,"
     "   records, 0 AS duts, pass, fail, none, 0 AS fc, 0 AS fp, 0 AS lc, 0 AS lp,"
-    "   CASE WHEN lset <> 'NONE' THEN (SELECT avg(x.margin) FROM (SELECT r.margin_db AS margin,"
-    "    ROW_NUMBER() OVER (ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC) AS rn FROM %1 %4) x"
-    "    WHERE x.rn IN ((g.n + 1) / 2, (g.n + 2) / 2)) END AS median,"
-    "   CASE WHEN lset <> 'NONE' THEN (SELECT r.margin_db FROM %1 %4"
+    "   CAST(NULL AS DOUBLE PRECISION) AS median,"
+    "   CASE WHEN lset <> 'NONE' THEN (SELECT r.margin_db FROM {records} %4"
     "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC LIMIT 1) END AS worst,"
-    "   CASE WHEN lset <> 'NONE' THEN (SELECT r.margin_mhz FROM %1 %4"
+    "   CASE WHEN lset <> 'NONE' THEN (SELECT r.margin_mhz FROM {records} %4"
     "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC LIMIT 1) END AS mhz,"
     "   nominal, first, last"
     "  FROM g"
@@ -92,12 +103,18 @@ const char* const Groups =
     "   NULL, NULL, NULL, NULL, NULL, NULL"
     "  FROM d WHERE rn = 1 OR rn = n GROUP BY kind, mt, device, lset, lim"
     "  UNION ALL"
-    "  SELECT kind, mt, device, lset, ldb, 0, count(*), 0, 0, 0,"
+    "  SELECT kind, mt, device, lset, CASE WHEN lset = 'NONE' THEN NULL ELSE ldb END, 0,"
+    "   count(*), 0, 0, 0,"
     "   sum(CASE WHEN firstv <> 'NONE' THEN 1 ELSE 0 END),"
     "   sum(CASE WHEN firstv = 'PASS' THEN 1 ELSE 0 END),"
     "   sum(CASE WHEN lastv <> 'NONE' THEN 1 ELSE 0 END),"
     "   sum(CASE WHEN lastv = 'PASS' THEN 1 ELSE 0 END), NULL, NULL, NULL, NULL, NULL, NULL"
     "  FROM pv GROUP BY kind, mt, device, lset, ldb"
+    "  UNION ALL"
+    "  SELECT r.kind, r.meas_type, r.device, r.limit_set, r.limit_db, 0, 0, 0, 0, 0, 0, 0, 0, 0,"
+    "   %3, NULL, NULL, NULL, NULL, NULL"
+    "  FROM {records} r.margin_db IS NOT NULL AND r.limit_set <> 'NONE'"
+    "  GROUP BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db"
     "  UNION ALL"
     "  SELECT kind, mt, device, lset, lim, 0, 0, 0, 0, 0, 0, 0, 0, 0,"
     "   avg(CASE WHEN rn IN ((n + 1) / 2, (n + 2) / 2) THEN margin END),"
@@ -109,9 +126,56 @@ const char* const Groups =
     " FROM u GROUP BY kind, mt, device, lset, lim"
     " ORDER BY kind, mt, min(nominal), CASE WHEN lim IS NULL THEN 0 ELSE 1 END, lim,"
     "  CASE WHEN lset = 'CUSTOM' THEN 1 ELSE 0 END";
+// The margins of one group of g, in the order of records_stats_margins.
+const char* const GroupMargins =
+    "r.kind = g.kind AND r.device = g.device AND r.meas_type = g.mt AND r.limit_set = g.lset"
+    " AND r.limit_db = g.ldb AND r.margin_db IS NOT NULL";
 
-// The number of "%1" in Groups: the filter's values are bound once for each.
-constexpr int GroupsFilters = 9;
+// The running totals answer for a filter of kind, device and simulated runs only.
+bool totalsAnswer(const HistoryStore& store, const HistoryFilter& filter)
+{
+    return store.hasTotals() && filter.dutId.isEmpty() && !filter.from.isValid() &&
+           !filter.to.isValid() && !filter.outcome && filter.queuedFor.isEmpty();
+}
+
+FilterClause totalsClause(const HistoryFilter& filter)
+{
+    FilterClause clause{QStringLiteral("t.with_simulated = ?"), {int(filter.includeSimulated)}};
+    if (filter.kind) {
+        clause.sql += QStringLiteral(" AND t.kind = ?");
+        clause.values << int(*filter.kind);
+    }
+    if (!filter.device.isEmpty()) {
+        clause.sql += QStringLiteral(" AND t.device = ?");
+        clause.values << filter.device;
+    }
+    return clause;
+}
+
+// text with each mark replaced by its clause, and the clauses' values in the order they occur.
+FilterClause bound(const QString& text, const QList<std::pair<QString, FilterClause>>& marks)
+{
+    FilterClause out;
+    qsizetype at = 0;
+    for (;;) {
+        qsizetype next = -1;
+        const std::pair<QString, FilterClause>* mark = nullptr;
+        for (const auto& candidate : marks) {
+            const qsizetype found = text.indexOf(candidate.first, at);
+            if (found >= 0 && (next < 0 || found < next)) {
+                next = found;
+                mark = &candidate;
+            }
+        }
+        if (!mark)
+            break;
+        out.sql += text.mid(at, next - at) + mark->second.sql;
+        out.values += mark->second.values;
+        at = next + mark->first.size();
+    }
+    out.sql += text.mid(at);
+    return out;
+}
 
 QDateTime utcOf(const QVariant& ms)
 {
@@ -171,17 +235,23 @@ bool Group::sameGroup(const Group& other) const
 
 std::optional<QVector<Group>> groups(HistoryStore& store, const HistoryFilter& filter)
 {
-    const FilterClause where = filterClause(filter);
-    const QString from =
-        QStringLiteral("records r") +
-        (where.sql.isEmpty() ? QStringLiteral(" WHERE") : where.sql + QStringLiteral(" AND"));
-    QVariantList values;
-    for (int i = 0; i < GroupsFilters; ++i)
-        values += where.values;
-    const auto rows = store.rows(
-        QString::fromLatin1(Groups).arg(from, QLatin1String(Limit), QLatin1String(PrintedDut),
-                                        QLatin1String(GroupMargins), QLatin1String(DutRecords)),
-        values);
+    const bool totals = totalsAnswer(store, filter);
+    const QString text =
+        QString::fromLatin1(Twisted) +
+        QString::fromLatin1(totals ? CountedTotals : CountedLive)
+            .replace(QLatin1String("%4"), QLatin1String(DutRecords)) +
+        QString::fromLatin1(Margins)
+            .replace(QLatin1String("%3"), store.medianOf(QStringLiteral("r.margin_db")))
+            .replace(QLatin1String("%4"), QLatin1String(GroupMargins));
+    FilterClause records = filterClause(filter);
+    records.sql = QStringLiteral("records r") +
+                  (records.sql.isEmpty() ? QStringLiteral(" WHERE") : records.sql + QStringLiteral(" AND"));
+    const FilterClause query =
+        bound(text.arg(QLatin1String(Limit), QLatin1String(PrintedDut),
+                       totals ? QString() : QStringLiteral("r.limit_set = 'NONE' OR ")),
+              {{QStringLiteral("{records}"), records},
+               {QStringLiteral("{totals}"), totalsClause(filter)}});
+    const auto rows = store.rows(query.sql, query.values);
     if (!rows)
         return std::nullopt;
     QVector<Group> list;
@@ -310,12 +380,10 @@ std::optional<Trend> trend(HistoryStore& store, const HistoryFilter& filter, con
     constexpr qint64 DayMs = 86400000;
     where.values.prepend(qint64(utcOffsetSeconds) * 1000);
     const auto rows = store.rows(
-        QStringLiteral("WITH d AS (SELECT (r.ended_ms + ?) / %1 AS day, r.margin_db AS margin "
-                       "FROM records r%2),"
-                       " w AS (SELECT day, margin, ROW_NUMBER() OVER (PARTITION BY day ORDER BY "
-                       "margin) AS rn, COUNT(*) OVER (PARTITION BY day) AS n FROM d)"
-                       " SELECT day, min(margin), avg(CASE WHEN rn IN ((n + 1) / 2, (n + 2) / 2) "
-                       "THEN margin END), max(margin) FROM w GROUP BY day ORDER BY day")
+        QStringLiteral("SELECT d.day, min(d.margin), %1, max(d.margin) FROM (SELECT (r.ended_ms "
+                       "+ ?) / %2 AS day, r.margin_db AS margin FROM records r%3) d GROUP BY d.day "
+                       "ORDER BY d.day")
+            .arg(store.medianOf(QStringLiteral("d.margin")))
             .arg(DayMs)
             .arg(where.sql),
         where.values);

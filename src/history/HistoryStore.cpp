@@ -3,10 +3,16 @@
 #include <QAtomicInt>
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QtEndian>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -83,6 +89,109 @@ const Addition Additions[] = {
      "CREATE INDEX records_stats_margins ON records (kind, device, meas_type, limit_set,"
      " limit_db, margin_db, ended_ms DESC, id DESC, margin_mhz, simulated, verdict, dut_id)"},
 };
+
+// Running totals of the bench's file, kept by the file itself: a trigger adds each record as
+// it is inserted, whichever program inserts it, so that the yield figures of a million
+// records read a row per group and per DUT rather than every record. Each row is kept twice,
+// with simulated runs (with_simulated 1) and without (0). A group without limit lines has limit
+// 0 here, since its records' limit means nothing. A DUT's first and last record go by end
+// time, then id, as the figures rank them. %1 is the record, as "records r" or as the
+// trigger's NEW row.
+const char* const TotalsTables[] = {
+    "CREATE TABLE totals_groups (with_simulated INTEGER NOT NULL, kind INTEGER NOT NULL,"
+    " device TEXT NOT NULL, meas_type INTEGER NOT NULL, limit_set TEXT NOT NULL,"
+    " limit_db REAL NOT NULL, records INTEGER NOT NULL, pass INTEGER NOT NULL,"
+    " fail INTEGER NOT NULL, none INTEGER NOT NULL, margins INTEGER NOT NULL,"
+    " nominal_db REAL NOT NULL, first_ms INTEGER NOT NULL, last_ms INTEGER NOT NULL,"
+    " PRIMARY KEY (with_simulated, kind, device, meas_type, limit_set, limit_db)) WITHOUT ROWID",
+    "CREATE TABLE totals_duts (with_simulated INTEGER NOT NULL, kind INTEGER NOT NULL,"
+    " device TEXT NOT NULL, meas_type INTEGER NOT NULL, limit_set TEXT NOT NULL,"
+    " limit_db REAL NOT NULL, dut_id TEXT NOT NULL, first_ms INTEGER NOT NULL,"
+    " first_id TEXT NOT NULL, first_verdict TEXT NOT NULL, last_ms INTEGER NOT NULL,"
+    " last_id TEXT NOT NULL, last_verdict TEXT NOT NULL, PRIMARY KEY (with_simulated, kind,"
+    " device, meas_type, limit_set, limit_db, dut_id)) WITHOUT ROWID",
+};
+const char* const TotalsColumns[] = {"kind",     "device",   "meas_type", "limit_set",
+                                     "limit_db", "dut_id",   "ended_ms",  "id",
+                                     "verdict",  "margin_db", "nominal_db", "simulated"};
+const char* const TotalsKey =
+    "SELECT w.s, r.kind, r.device, r.meas_type, r.limit_set,"
+    " CASE WHEN r.limit_set = 'NONE' THEN 0 ELSE r.limit_db END";
+const char* const TotalsAdd[] = {
+    "INSERT INTO totals_groups %2, 1, r.verdict = 'PASS', r.verdict = 'FAIL',"
+    " r.verdict = 'NONE', r.margin_db IS NOT NULL, r.nominal_db, r.ended_ms, r.ended_ms"
+    " FROM %1, (SELECT 1 AS s UNION ALL SELECT 0) w WHERE w.s = 1 OR r.simulated = 0"
+    " ON CONFLICT (with_simulated, kind, device, meas_type, limit_set, limit_db) DO UPDATE SET"
+    " records = records + excluded.records, pass = pass + excluded.pass,"
+    " fail = fail + excluded.fail, none = none + excluded.none,"
+    " margins = margins + excluded.margins, nominal_db = min(nominal_db, excluded.nominal_db),"
+    " first_ms = min(first_ms, excluded.first_ms), last_ms = max(last_ms, excluded.last_ms)",
+    "INSERT INTO totals_duts %2, r.dut_id, r.ended_ms, r.id, r.verdict, r.ended_ms, r.id,"
+    " r.verdict FROM %1, (SELECT 1 AS s UNION ALL SELECT 0) w"
+    " WHERE r.dut_id <> '' AND (w.s = 1 OR r.simulated = 0)"
+    " ON CONFLICT (with_simulated, kind, device, meas_type, limit_set, limit_db, dut_id)"
+    " DO UPDATE SET"
+    " first_ms = iif(%3, excluded.first_ms, first_ms),"
+    " first_id = iif(%3, excluded.first_id, first_id),"
+    " first_verdict = iif(%3, excluded.first_verdict, first_verdict),"
+    " last_ms = iif(%4, excluded.last_ms, last_ms),"
+    " last_id = iif(%4, excluded.last_id, last_id),"
+    " last_verdict = iif(%4, excluded.last_verdict, last_verdict)",
+};
+
+QString totalsAdd(const char* statement, const QString& record)
+{
+    return QString::fromLatin1(statement)
+        .replace(QLatin1String("%3"),
+                 QLatin1String("(excluded.first_ms, excluded.first_id) < (first_ms, first_id)"))
+        .replace(QLatin1String("%4"),
+                 QLatin1String("(excluded.last_ms, excluded.last_id) > (last_ms, last_id)"))
+        .arg(record, QLatin1String(TotalsKey));
+}
+
+// median(x): the middle value of a group, or the mean of the two middle ones; PostgreSQL has
+// it as percentile_cont(0.5), SQLite not at all.
+struct MedianValues {
+    std::vector<double>* values;
+};
+
+void medianStep(sqlite3_context* context, int, sqlite3_value** arguments)
+{
+    if (sqlite3_value_type(arguments[0]) == SQLITE_NULL)
+        return;
+    auto* state = static_cast<MedianValues*>(sqlite3_aggregate_context(context, sizeof(MedianValues)));
+    if (!state) {
+        sqlite3_result_error_nomem(context);
+        return;
+    }
+    try {
+        if (!state->values)
+            state->values = new std::vector<double>;
+        state->values->push_back(sqlite3_value_double(arguments[0]));
+    } catch (const std::bad_alloc&) {
+        sqlite3_result_error_nomem(context);
+    }
+}
+
+void medianFinal(sqlite3_context* context)
+{
+    auto* state = static_cast<MedianValues*>(sqlite3_aggregate_context(context, 0));
+    if (!state || !state->values) {
+        sqlite3_result_null(context);
+        return;
+    }
+    std::vector<double>& v = *state->values;
+    const auto upper = v.begin() + qsizetype(v.size() / 2);
+    std::nth_element(v.begin(), upper, v.end());
+    double middle = *upper;
+    if (v.size() % 2 == 0) {
+        // As percentile_cont() computes it, so that both databases give the same figures.
+        const double low = *std::max_element(v.begin(), upper);
+        middle = low + (middle - low) * 0.5;
+    }
+    sqlite3_result_double(context, middle);
+    delete state->values;
+}
 
 const char* const InterfaceWords[] = {"board", "adapter", "simulated"};
 const char* const StartedFromWords[] = {"window", "remote", "batch"};
@@ -428,6 +537,7 @@ bool HistoryStore::open(const QString& driver)
     m_error.clear();
     m_problem = Problem::None;
     m_hasSchema = false;
+    m_hasTotals = false;
     m_absentColumns.clear();
     m_db = QSqlDatabase::addDatabase(driver, m_name);
     if (!m_db.isValid()) {
@@ -460,6 +570,8 @@ bool HistoryStore::openLocal(const QString& path, Access access)
                                : QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
     if (!m_db.open())
         return fail(m_db.lastError());
+    if (!addMedian())
+        return false;
     if (access == Access::ReadWrite) {
         // FULL makes a committed record survive a power cut.
         QSqlQuery pragma(m_db);
@@ -467,6 +579,30 @@ bool HistoryStore::openLocal(const QString& path, Access access)
             return false;
     }
     return prepareSchema(access);
+}
+
+bool HistoryStore::addMedian()
+{
+    const QVariant handle = m_db.driver()->handle();
+    sqlite3* db = qstrcmp(handle.typeName(), "sqlite3*") == 0
+                      ? *static_cast<sqlite3* const*>(handle.constData())
+                      : nullptr;
+    if (!db || sqlite3_create_function_v2(db, "median", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                          nullptr, nullptr, medianStep, medianFinal,
+                                          nullptr) != SQLITE_OK) {
+        close();
+        return failWith(Problem::Other,
+                        QStringLiteral("The history file %1 cannot be read for figures: this "
+                                       "Qt's SQLite driver does not let Velmora add the median.")
+                            .arg(m_where));
+    }
+    return true;
+}
+
+QString HistoryStore::medianOf(const QString& expression) const
+{
+    return m_shared ? QStringLiteral("percentile_cont(0.5) WITHIN GROUP (ORDER BY %1)").arg(expression)
+                    : QStringLiteral("median(%1)").arg(expression);
 }
 
 bool HistoryStore::useWriteAheadLog()
@@ -627,25 +763,68 @@ bool HistoryStore::addMissing(Access access)
         return list;
     };
     std::optional<QVector<const Addition*>> todo = missing();
-    if (!todo)
+    // A lab's database has none: benches not yet updated write there too.
+    const auto totalsThere = [this] { return m_shared ? std::optional<bool>(true) : totalsKept(); };
+    std::optional<bool> totals = totalsThere();
+    if (!todo || !totals)
         return false;
-    if (!todo->isEmpty() && access == Access::ReadWrite) {
-        if (!lockSchema() || !(todo = missing()))
+    if ((!todo->isEmpty() || !*totals) && access == Access::ReadWrite) {
+        if (!lockSchema() || !(todo = missing()) || !(totals = totalsThere()))
             return false;
         for (const Addition* addition : std::as_const(*todo)) {
             QSqlQuery query(m_db);
             if (!query.exec(QString::fromLatin1(addition->sql)))
                 return fail(query.lastError());
         }
+        if (!*totals && !keepTotals())
+            return false;
         if (!commit())
             return false;
         todo->clear();
+        totals = true;
     }
+    m_hasTotals = !m_shared && *totals;
     m_absentColumns.clear();
     for (const Addition* addition : std::as_const(*todo)) {
         if (!addition->isIndex)
             m_absentColumns << QLatin1String(addition->name);
     }
+    return true;
+}
+
+std::optional<bool> HistoryStore::totalsKept()
+{
+    QSqlQuery query(m_db);
+    if (!exec(query, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND "
+                     "name = 'records_totals'") ||
+        !query.next())
+        return std::nullopt;
+    return query.value(0).toInt() > 0;
+}
+
+bool HistoryStore::keepTotals()
+{
+    QStringList newRow;
+    for (const char* column : TotalsColumns)
+        newRow << QStringLiteral("NEW.%1 AS %1").arg(QLatin1String(column));
+    const QString record = QStringLiteral("(SELECT %1) r").arg(newRow.join(u','));
+    QStringList body;
+    for (const char* statement : TotalsAdd)
+        body << totalsAdd(statement, record);
+    QSqlQuery query(m_db);
+    for (const char* table : TotalsTables) {
+        if (!exec(query, table))
+            return false;
+    }
+    // The records so far, added as the trigger adds each new one.
+    for (const char* statement : TotalsAdd) {
+        if (!query.exec(totalsAdd(statement, QStringLiteral("records r"))))
+            return fail(query.lastError());
+    }
+    if (!query.exec(QStringLiteral("CREATE TRIGGER records_totals AFTER INSERT ON records BEGIN "
+                                   "%1; END")
+                        .arg(body.join(QStringLiteral("; ")))))
+        return fail(query.lastError());
     return true;
 }
 

@@ -47,6 +47,14 @@ public:
     // False when a read-only open found no history tables yet: every query is then empty.
     bool hasSchema() const { return m_hasSchema; }
 
+    // The bench's file keeps running totals of every group and DUT, which the yield figures
+    // read rather than the records where a filter lets them. False for a lab's database,
+    // and for a file opened read-only that an older program made.
+    bool hasTotals() const { return m_hasTotals; }
+    // The SQL of the median of an expression in a GROUP BY: the middle value, or the mean of
+    // the two middle ones.
+    QString medianOf(const QString& expression) const;
+
     // What went wrong last, as one message for the operator: the problem and what to do.
     QString lastError() const { return m_error; }
     Problem lastProblem() const { return m_problem; }
@@ -97,6 +105,10 @@ private:
     // open finds missing is read as absent.
     bool addMissing(Access access);
     std::optional<bool> has(const char* table, const char* name, bool isIndex);
+    std::optional<bool> totalsKept();
+    // Makes the totals of the records so far and the trigger that adds each new one.
+    bool keepTotals();
+    bool addMedian();
     std::optional<int> schemaVersion();
     bool migrate();
     bool begin();
@@ -116,6 +128,7 @@ private:
     QString m_user;
     bool m_shared = false;
     bool m_hasSchema = false;
+    bool m_hasTotals = false;
     QStringList m_absentColumns; // read as NULL: a read-only open does not add them
     bool m_inTransaction = false;
     QString m_error;
