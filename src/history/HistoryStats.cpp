@@ -47,7 +47,7 @@ const char* const CountedLive =
     "   r.limit_db AS ldb, count(*) AS records,"
     "   sum(CASE WHEN r.verdict = 'PASS' THEN 1 ELSE 0 END) AS pass,"
     "   sum(CASE WHEN r.verdict = 'FAIL' THEN 1 ELSE 0 END) AS fail,"
-    "   sum(CASE WHEN r.verdict = 'NONE' THEN 1 ELSE 0 END) AS none,"
+    "   sum(CASE WHEN r.verdict = 'NONE' THEN 1 ELSE 0 END) AS none, count(r.margin_db) AS n,"
     "   min(r.nominal_db) AS nominal, min(r.ended_ms) AS first, max(r.ended_ms) AS last"
     "  FROM {records} 1 = 1 GROUP BY r.kind, r.device, r.meas_type, r.limit_set, r.limit_db),"
     " du AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
@@ -67,15 +67,15 @@ const char* const DutRecords =
 const char* const CountedTotals =
     " g AS (SELECT t.kind AS kind, t.meas_type AS mt, t.device AS device, t.limit_set AS lset,"
     "   t.limit_db AS ldb, t.records AS records, t.pass AS pass, t.fail AS fail,"
-    "   t.none AS none, t.nominal_db AS nominal, t.first_ms AS first, t.last_ms AS last"
+    "   t.none AS none, t.margins AS n, t.nominal_db AS nominal, t.first_ms AS first, t.last_ms AS last"
     "  FROM totals_groups t WHERE {totals}),"
     " pv AS (SELECT t.kind AS kind, t.meas_type AS mt, t.device AS device, t.limit_set AS lset,"
     "   t.limit_db AS ldb, t.first_verdict AS firstv, t.last_verdict AS lastv"
     "  FROM totals_duts t WHERE {totals} AND t.dut_id NOT IN (%2)),";
 
 // Margins rank from the lowest, a tie going to the latest record: rank 1 is the worst. Those
-// of a group without limit lines are ranked after a sort, the others read in the order of
-// records_stats_margins; %3 is the median.
+// of a group without limit lines are ranked after a sort (looked for only where g counts
+// some), the others read in the order of records_stats_margins; %3 is the median.
 const char* const Margins =
     " m AS (SELECT r.kind AS kind, r.meas_type AS mt, r.device AS device, r.limit_set AS lset,"
     "   CAST(NULL AS DOUBLE PRECISION) AS lim, r.margin_db AS margin, r.margin_mhz AS mhz,"
@@ -84,7 +84,9 @@ const char* const Margins =
     "   COUNT(*) OVER (PARTITION BY r.kind, r.device, r.meas_type"
     "    ORDER BY r.margin_db, r.ended_ms DESC, r.id DESC"
     "    ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING) AS n"
-    "  FROM {records} r.margin_db IS NOT NULL AND r.limit_set = 'NONE'),"
+    "  FROM {records} r.margin_db IS NOT NULL AND r.limit_set = 'NONE'"
+    "   AND (r.kind, r.device, r.meas_type) IN (SELECT kind, device, mt FROM g"
+    "    WHERE lset = 'NONE' AND n > 0)),"
     " u AS (SELECT kind, mt, device, lset, CASE WHEN lset = 'NONE' THEN NULL ELSE ldb END AS lim,"
     "   records, 0 AS duts, pass, fail, none, 0 AS fc, 0 AS fp, 0 AS lc, 0 AS lp,"
     "   CAST(NULL AS DOUBLE PRECISION) AS median,"

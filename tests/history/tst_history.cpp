@@ -1032,6 +1032,70 @@ private slots:
         }
     }
 
+    // The file's running totals give the figures that counting its records gives, whether the
+    // trigger kept them record by record or the first writing open made them from the records
+    // there. Records arrive out of time order, tie on their end time, are simulated or not,
+    // carry a DUT ID of their own or a printed one, or several limits without limit lines.
+    void totalsAgreeWithRecords()
+    {
+        QTemporaryDir dir;
+        const QString kept = dir.filePath("kept.sqlite"), made = dir.filePath("made.sqlite");
+        {
+            HistoryStore k, m;
+            QVERIFY(k.openLocal(kept) && m.openLocal(made));
+            for (const char* drop : {"DROP TRIGGER records_totals", "DROP TABLE totals_groups",
+                                     "DROP TABLE totals_duts"})
+                QVERIFY(QSqlQuery(m.connection()).exec(drop));
+            QRandomGenerator random(7);
+            const MeasType types[] = {MeasType::Att2X, MeasType::CustomAtt, MeasType::Termination};
+            const QDateTime start(QDate(2025, 6, 1), QTime(8, 0), Qt::UTC);
+            for (int i = 0; i < 160; ++i) {
+                MeasurementResult result = sweep(types[random.bounded(3)], 3, 7.5f);
+                const bool att = result.kind() == MeasKind::Attenuation;
+                result.customLimits = result.type == MeasType::CustomAtt && random.bounded(2);
+                result.limitsShown = result.type != MeasType::CustomAtt || result.customLimits;
+                if (att)
+                    result.limitDb = 0.3f + 0.1f * float(random.bounded(2));
+                result.ended = start.addSecs(3600 * random.bounded(12));
+                const QString dut = random.bounded(8) ? QString("D%1").arg(random.bounded(6)) : "";
+                HistoryRecord record =
+                    HistoryRecord::make(result, context(random.bounded(4) == 0, dut));
+                const int outcome = random.bounded(3);
+                record.verdict = {Verdict::Outcome(outcome), 0.01 * random.bounded(-20, 20),
+                                  12.5 * random.bounded(1, 80)};
+                for (HistoryStore* store : {&k, &m}) {
+                    QVERIFY(store->writeRecord(record));
+                    if (dut.isEmpty() && i % 2)
+                        QVERIFY(store->writePrint(record.id, print("D1", result.points)));
+                }
+            }
+        }
+        for (const QString& path : {kept, made}) {
+            HistoryStore store;
+            QVERIFY(store.openLocal(path) && store.hasTotals());
+            for (const char* words : {"", "s", "k", "sk", "d", "sd"}) {
+                HistoryFilter filter;
+                filter.includeSimulated = QByteArray(words).contains('s');
+                if (QByteArray(words).contains('k'))
+                    filter.kind = MeasKind::Attenuation;
+                if (QByteArray(words).contains('d'))
+                    filter.device = "X2";
+                HistoryFilter counted = filter;
+                counted.from = QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
+                const auto fromTotals = HistoryStats::groups(store, filter);
+                const auto fromRecords = HistoryStats::groups(store, counted);
+                QVERIFY2(fromTotals && fromRecords, qPrintable(store.lastError()));
+                QStringList a, b;
+                for (const auto& g : *fromTotals)
+                    a << g.name() + ": " + HistoryStats::fields(g).join(' ');
+                for (const auto& g : *fromRecords)
+                    b << g.name() + ": " + HistoryStats::fields(g).join(' ');
+                QVERIFY(a.size() >= (filter.device.isEmpty() ? 3 : 2));
+                QCOMPARE(a, b);
+            }
+        }
+    }
+
     // Figures from a lab's database count what this bench still holds for it, sent first; a
     // database that does not answer gives none, lest one bench's figures pass for the lab's.
     void statisticsRefused()
