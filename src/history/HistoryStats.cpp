@@ -67,7 +67,8 @@ const char* const DutRecords =
 const char* const CountedTotals =
     " g AS (SELECT t.kind AS kind, t.meas_type AS mt, t.device AS device, t.limit_set AS lset,"
     "   t.limit_db AS ldb, t.records AS records, t.pass AS pass, t.fail AS fail,"
-    "   t.none AS none, t.margins AS n, t.nominal_db AS nominal, t.first_ms AS first, t.last_ms AS last"
+    "   t.none AS none, t.margins AS n, t.nominal_db AS nominal, t.first_ms AS first, t.last_ms AS "
+    "last"
     "  FROM totals_groups t WHERE {totals}),"
     " pv AS (SELECT t.kind AS kind, t.meas_type AS mt, t.device AS device, t.limit_set AS lset,"
     "   t.limit_db AS ldb, t.first_verdict AS firstv, t.last_verdict AS lastv"
@@ -246,8 +247,9 @@ std::optional<QVector<Group>> groups(HistoryStore& store, const HistoryFilter& f
             .replace(QLatin1String("%3"), store.medianOf(QStringLiteral("r.margin_db")))
             .replace(QLatin1String("%4"), QLatin1String(GroupMargins));
     FilterClause records = filterClause(filter);
-    records.sql = QStringLiteral("records r") +
-                  (records.sql.isEmpty() ? QStringLiteral(" WHERE") : records.sql + QStringLiteral(" AND"));
+    records.sql =
+        QStringLiteral("records r") +
+        (records.sql.isEmpty() ? QStringLiteral(" WHERE") : records.sql + QStringLiteral(" AND"));
     const FilterClause query =
         bound(text.arg(QLatin1String(Limit), QLatin1String(PrintedDut),
                        totals ? QString() : QStringLiteral("r.limit_set = 'NONE' OR ")),

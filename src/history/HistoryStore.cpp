@@ -111,12 +111,11 @@ const char* const TotalsTables[] = {
     " last_id TEXT NOT NULL, last_verdict TEXT NOT NULL, PRIMARY KEY (with_simulated, kind,"
     " device, meas_type, limit_set, limit_db, dut_id)) WITHOUT ROWID",
 };
-const char* const TotalsColumns[] = {"kind",     "device",   "meas_type", "limit_set",
-                                     "limit_db", "dut_id",   "ended_ms",  "id",
+const char* const TotalsColumns[] = {"kind",     "device",    "meas_type",  "limit_set",
+                                     "limit_db", "dut_id",    "ended_ms",   "id",
                                      "verdict",  "margin_db", "nominal_db", "simulated"};
-const char* const TotalsKey =
-    "SELECT w.s, r.kind, r.device, r.meas_type, r.limit_set,"
-    " CASE WHEN r.limit_set = 'NONE' THEN 0 ELSE r.limit_db END";
+const char* const TotalsKey = "SELECT w.s, r.kind, r.device, r.meas_type, r.limit_set,"
+                              " CASE WHEN r.limit_set = 'NONE' THEN 0 ELSE r.limit_db END";
 const char* const TotalsAdd[] = {
     "INSERT INTO totals_groups %2, 1, r.verdict = 'PASS', r.verdict = 'FAIL',"
     " r.verdict = 'NONE', r.margin_db IS NOT NULL, r.nominal_db, r.ended_ms, r.ended_ms"
@@ -159,7 +158,8 @@ void medianStep(sqlite3_context* context, int, sqlite3_value** arguments)
 {
     if (sqlite3_value_type(arguments[0]) == SQLITE_NULL)
         return;
-    auto* state = static_cast<MedianValues*>(sqlite3_aggregate_context(context, sizeof(MedianValues)));
+    auto* state =
+        static_cast<MedianValues*>(sqlite3_aggregate_context(context, sizeof(MedianValues)));
     if (!state) {
         sqlite3_result_error_nomem(context);
         return;
@@ -587,9 +587,9 @@ bool HistoryStore::addMedian()
     sqlite3* db = qstrcmp(handle.typeName(), "sqlite3*") == 0
                       ? *static_cast<sqlite3* const*>(handle.constData())
                       : nullptr;
-    if (!db || sqlite3_create_function_v2(db, "median", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                          nullptr, nullptr, medianStep, medianFinal,
-                                          nullptr) != SQLITE_OK) {
+    if (!db ||
+        sqlite3_create_function_v2(db, "median", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                   nullptr, medianStep, medianFinal, nullptr) != SQLITE_OK) {
         close();
         return failWith(Problem::Other,
                         QStringLiteral("The history file %1 cannot be read for figures: this "
@@ -601,8 +601,9 @@ bool HistoryStore::addMedian()
 
 QString HistoryStore::medianOf(const QString& expression) const
 {
-    return m_shared ? QStringLiteral("percentile_cont(0.5) WITHIN GROUP (ORDER BY %1)").arg(expression)
-                    : QStringLiteral("median(%1)").arg(expression);
+    return m_shared
+               ? QStringLiteral("percentile_cont(0.5) WITHIN GROUP (ORDER BY %1)").arg(expression)
+               : QStringLiteral("median(%1)").arg(expression);
 }
 
 bool HistoryStore::useWriteAheadLog()
