@@ -383,8 +383,11 @@ HistoryFilter HistoryWindow::currentFilter() const
 
 void HistoryWindow::query()
 {
-    if (Tab_Views && Tab_Views->currentIndex() == 1)
+    // The list is read again when its tab is shown: the figures need the worker to themselves.
+    if (Tab_Views && Tab_Views->currentIndex() == 1) {
         queryStats();
+        return;
+    }
     HistoryFilter filter = currentFilter();
     filter.limit = ListLimit;
     const int serial = ++m_querySerial;

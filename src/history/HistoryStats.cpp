@@ -12,8 +12,9 @@ namespace HistoryStats {
 namespace {
 
 // The figures are one statement made of parts. {records} stands for "records r WHERE <the
-// filter> AND", {totals} for the filter over the file's running totals; %1 is a group's limit
-// and %2 the DUT IDs printed for records without one.
+// filter> AND", {totals} for the filter over the file's running totals; %1 is a group's limit,
+// %2 the DUT IDs printed for records without one and, in Twisted, %3 where its records come
+// from.
 //
 // A DUT's first and last record go by end time, then id. Counting devices goes by the record's
 // own DUT ID, else its latest printed one; a group without limit lines has no limit whatever
@@ -34,12 +35,19 @@ const char* const Twisted =
     "  CASE WHEN r.dut_id <> '' THEN r.dut_id ELSE COALESCE((SELECT p.dut_id FROM prints p"
     "   WHERE p.record_id = r.id AND p.dut_id <> '' ORDER BY p.printed_ms DESC LIMIT 1), '')"
     "  END AS dut"
-    "  FROM {records} (%3r.dut_id = '' OR r.dut_id IN (%2))),"
+    "  FROM %3),"
     " d AS (SELECT kind, mt, device, lset, lim, verdict,"
     "   ROW_NUMBER() OVER (PARTITION BY kind, mt, device, lset, lim, dut ORDER BY ended, id) AS rn,"
     "   COUNT(*) OVER (PARTITION BY kind, mt, device, lset, lim, dut ORDER BY ended, id"
     "    ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING) AS n"
     "  FROM twisted WHERE dut <> ''),";
+// The twisted records where the totals count a group's others, found by their DUT IDs; else
+// also every record of a group without limit lines.
+const char* const TwistedByDut =
+    "(SELECT e.id FROM records e WHERE e.dut_id = '' OR e.dut_id IN (%2)) x"
+    " CROSS JOIN {records} r.id = x.id";
+const char* const TwistedLive =
+    "{records} (r.limit_set = 'NONE' OR r.dut_id = '' OR r.dut_id IN (%2))";
 
 // g: each group's record counts; pv: each DUT's first and last verdict. From the records:
 const char* const CountedLive =
@@ -240,7 +248,8 @@ std::optional<QVector<Group>> groups(HistoryStore& store, const HistoryFilter& f
 {
     const bool totals = totalsAnswer(store, filter);
     const QString text =
-        QString::fromLatin1(Twisted) +
+        QString::fromLatin1(Twisted).replace(QLatin1String("%3"),
+                                             QLatin1String(totals ? TwistedByDut : TwistedLive)) +
         QString::fromLatin1(totals ? CountedTotals : CountedLive)
             .replace(QLatin1String("%4"), QLatin1String(DutRecords)) +
         QString::fromLatin1(Margins)
@@ -250,11 +259,9 @@ std::optional<QVector<Group>> groups(HistoryStore& store, const HistoryFilter& f
     records.sql =
         QStringLiteral("records r") +
         (records.sql.isEmpty() ? QStringLiteral(" WHERE") : records.sql + QStringLiteral(" AND"));
-    const FilterClause query =
-        bound(text.arg(QLatin1String(Limit), QLatin1String(PrintedDut),
-                       totals ? QString() : QStringLiteral("r.limit_set = 'NONE' OR ")),
-              {{QStringLiteral("{records}"), records},
-               {QStringLiteral("{totals}"), totalsClause(filter)}});
+    const FilterClause query = bound(text.arg(QLatin1String(Limit), QLatin1String(PrintedDut)),
+                                     {{QStringLiteral("{records}"), records},
+                                      {QStringLiteral("{totals}"), totalsClause(filter)}});
     const auto rows = store.rows(query.sql, query.values);
     if (!rows)
         return std::nullopt;

@@ -88,6 +88,11 @@ const Addition Additions[] = {
     {"records", "records_stats_margins", true,
      "CREATE INDEX records_stats_margins ON records (kind, device, meas_type, limit_set,"
      " limit_db, margin_db, ended_ms DESC, id DESC, margin_mhz, simulated, verdict, dut_id)"},
+    // A group's margins and end times alone: medians, histograms and trends read every one of
+    // them, and a third of the width reads in a third of the time.
+    {"records", "records_stats_values", true,
+     "CREATE INDEX records_stats_values ON records (kind, device, meas_type, limit_set,"
+     " limit_db, simulated, margin_db, ended_ms)"},
 };
 
 // Running totals of the bench's file, kept by the file itself: a trigger adds each record as
