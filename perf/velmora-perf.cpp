@@ -1,8 +1,9 @@
 // Measures what a lab leaving the program on a bench all day cares about: waits that cost no
 // processor, a window that stays responsive during sweeps, sweeps that take the time the
 // sequence prescribes and no more, quick start-up, bounded memory, a fast chart and a fast
-// saved-entries list, and a history that records quickly and finds a DUT among 100,000
-// records. Runs the real main window offscreen on the simulated bench, real clock.
+// saved-entries list, a history that records quickly and finds a DUT among 100,000 records,
+// and yield figures of a million records in well under a second. Runs the real main window
+// offscreen on the simulated bench, real clock.
 //
 // Prints one line per figure, "name value unit goal", then how many figures miss their goal.
 

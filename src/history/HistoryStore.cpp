@@ -135,12 +135,12 @@ const char* const TotalsAdd[] = {
     " WHERE r.dut_id <> '' AND (w.s = 1 OR r.simulated = 0)"
     " ON CONFLICT (with_simulated, kind, device, meas_type, limit_set, limit_db, dut_id)"
     " DO UPDATE SET"
-    " first_ms = iif(%3, excluded.first_ms, first_ms),"
-    " first_id = iif(%3, excluded.first_id, first_id),"
-    " first_verdict = iif(%3, excluded.first_verdict, first_verdict),"
-    " last_ms = iif(%4, excluded.last_ms, last_ms),"
-    " last_id = iif(%4, excluded.last_id, last_id),"
-    " last_verdict = iif(%4, excluded.last_verdict, last_verdict)",
+    " first_ms = CASE WHEN %3 THEN excluded.first_ms ELSE first_ms END,"
+    " first_id = CASE WHEN %3 THEN excluded.first_id ELSE first_id END,"
+    " first_verdict = CASE WHEN %3 THEN excluded.first_verdict ELSE first_verdict END,"
+    " last_ms = CASE WHEN %4 THEN excluded.last_ms ELSE last_ms END,"
+    " last_id = CASE WHEN %4 THEN excluded.last_id ELSE last_id END,"
+    " last_verdict = CASE WHEN %4 THEN excluded.last_verdict ELSE last_verdict END",
 };
 
 QString totalsAdd(const char* statement, const QString& record)
