@@ -41,8 +41,9 @@ const char* const Twisted =
     "   COUNT(*) OVER (PARTITION BY kind, mt, device, lset, lim, dut ORDER BY ended, id"
     "    ROWS BETWEEN UNBOUNDED PRECEDING AND UNBOUNDED FOLLOWING) AS n"
     "  FROM twisted WHERE dut <> ''),";
-// The twisted records where the totals count a group's others, found by their DUT IDs; else
-// also every record of a group without limit lines.
+// Where the twisted records come from. Beside the running totals: the records of an empty DUT
+// ID or of one a printed ID may share, found through records_dut_id. Without them, also every
+// record of a group without limit lines, whose DUTs records_stats_duts does not keep together.
 const char* const TwistedByDut =
     "(SELECT e.id FROM records e WHERE e.dut_id = '' OR e.dut_id IN (%2)) x"
     " CROSS JOIN {records} r.id = x.id";
@@ -75,8 +76,8 @@ const char* const DutRecords =
 const char* const CountedTotals =
     " g AS (SELECT t.kind AS kind, t.meas_type AS mt, t.device AS device, t.limit_set AS lset,"
     "   t.limit_db AS ldb, t.records AS records, t.pass AS pass, t.fail AS fail,"
-    "   t.none AS none, t.margins AS n, t.nominal_db AS nominal, t.first_ms AS first, t.last_ms AS "
-    "last"
+    "   t.none AS none, t.margins AS n, t.nominal_db AS nominal, t.first_ms AS first,"
+    "   t.last_ms AS last"
     "  FROM totals_groups t WHERE {totals}),"
     " pv AS (SELECT t.kind AS kind, t.meas_type AS mt, t.device AS device, t.limit_set AS lset,"
     "   t.limit_db AS ldb, t.first_verdict AS firstv, t.last_verdict AS lastv"
