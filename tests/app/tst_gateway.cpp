@@ -13,6 +13,13 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <optional>
+
 using namespace Ni488;
 
 namespace {
@@ -134,11 +141,8 @@ private slots:
     {
         QTest::addColumn<QString>("address"); // mute: one that takes connections, says nothing
         QTest::addColumn<QString>("reason");
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const QString refused = QStringLiteral("vxi11://127.0.0.1:%1").arg(closed.serverPort());
-        closed.close();
-        QTest::newRow("refused") << refused << "refused";
+        QTest::newRow("refused") << "refused"
+                                 << "refused";
         QTest::newRow("mute") << "mute"
                               << "the gateway does not answer";
         QTest::newRow("no address") << "vxi11://127.0.0.1:99999"
@@ -150,13 +154,30 @@ private slots:
     {
         QFETCH(QString, address);
         QFETCH(QString, reason);
-        Served mute(address == "mute" ? address : QString());
-        if (address == "mute")
-            address = mute.server.address();
+        std::optional<Served> mute;
+        int held = -1; // a port bound but not listening: refused, and no server can take it
+        const auto release = qScopeGuard([&held] {
+            if (held >= 0)
+                ::close(held);
+        });
+        if (address == "mute") {
+            mute.emplace(address);
+            address = mute->server.address();
+        } else if (address == "refused") {
+            sockaddr_in at{};
+            at.sin_family = AF_INET;
+            at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t size = sizeof at;
+            held = ::socket(AF_INET, SOCK_STREAM, 0);
+            QVERIFY(held >= 0 && ::bind(held, reinterpret_cast<sockaddr*>(&at), size) == 0 &&
+                    ::getsockname(held, reinterpret_cast<sockaddr*>(&at), &size) == 0);
+            address = QStringLiteral("vxi11://127.0.0.1:%1").arg(ntohs(at.sin_port));
+        }
         QString error;
         QElapsedTimer took;
         took.start();
-        QVERIFY(!openAside(address, mute.wall, &error));
+        SteadyClock wall;
+        QVERIFY(!openAside(address, wall, &error));
         QVERIFY2(error.startsWith(address) && error.contains(reason), qPrintable(error));
         QVERIFY(took.elapsed() < (Vxi11Driver::AnswerLimit + 1) * 1000);
     }
