@@ -13,11 +13,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <optional>
 
 using namespace Ni488;
@@ -155,23 +150,13 @@ private slots:
         QFETCH(QString, address);
         QFETCH(QString, reason);
         std::optional<Served> mute;
-        int held = -1; // a port bound but not listening: refused, and no server can take it
-        const auto release = qScopeGuard([&held] {
-            if (held >= 0)
-                ::close(held);
-        });
+        QTcpSocket held; // its port bound but not listening: refused, and no server can take it
         if (address == "mute") {
             mute.emplace(address);
             address = mute->server.address();
         } else if (address == "refused") {
-            sockaddr_in at{};
-            at.sin_family = AF_INET;
-            at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            socklen_t size = sizeof at;
-            held = ::socket(AF_INET, SOCK_STREAM, 0);
-            QVERIFY(held >= 0 && ::bind(held, reinterpret_cast<sockaddr*>(&at), size) == 0 &&
-                    ::getsockname(held, reinterpret_cast<sockaddr*>(&at), &size) == 0);
-            address = QStringLiteral("vxi11://127.0.0.1:%1").arg(ntohs(at.sin_port));
+            QVERIFY(held.bind(QHostAddress::LocalHost));
+            address = QStringLiteral("vxi11://127.0.0.1:%1").arg(held.localPort());
         }
         QString error;
         QElapsedTimer took;
