@@ -769,13 +769,11 @@ bool HistoryStore::addMissing(Access access)
         return list;
     };
     std::optional<QVector<const Addition*>> todo = missing();
-    // A lab's database has none: benches not yet updated write there too.
-    const auto totalsThere = [this] { return m_shared ? std::optional<bool>(true) : totalsKept(); };
-    std::optional<bool> totals = totalsThere();
+    std::optional<bool> totals = totalsKept();
     if (!todo || !totals)
         return false;
     if ((!todo->isEmpty() || !*totals) && access == Access::ReadWrite) {
-        if (!lockSchema() || !(todo = missing()) || !(totals = totalsThere()))
+        if (!lockSchema() || !(todo = missing()) || !(totals = totalsKept()))
             return false;
         for (const Addition* addition : std::as_const(*todo)) {
             QSqlQuery query(m_db);
@@ -800,6 +798,9 @@ bool HistoryStore::addMissing(Access access)
 
 std::optional<bool> HistoryStore::totalsKept()
 {
+    // A lab's database needs none: benches not yet updated write there too.
+    if (m_shared)
+        return true;
     QSqlQuery query(m_db);
     if (!exec(query, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND "
                      "name = 'records_totals'") ||

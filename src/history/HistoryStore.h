@@ -105,6 +105,7 @@ private:
     // open finds missing is read as absent.
     bool addMissing(Access access);
     std::optional<bool> has(const char* table, const char* name, bool isIndex);
+    // Whether the running totals are there, or need not be.
     std::optional<bool> totalsKept();
     // Makes the totals of the records so far and the trigger that adds each new one.
     bool keepTotals();
